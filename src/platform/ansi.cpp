@@ -1,0 +1,165 @@
+// Windows-1252 <-> UTF-8 and UTF-8 <-> UTF-16 conversions of the text model.
+#include "platform/ansi.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace talvex {
+
+namespace {
+
+// Code points of bytes 0x80..0x9F; the rest of the code page equals Latin-1. The five
+// undefined bytes keep their C1 control code points so that every byte round-trips.
+constexpr std::array<char32_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Reads one code point at text[i], advancing i; malformed input yields U+FFFD and skips
+// one byte.
+char32_t nextCodePoint(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i++]);
+  if (lead < 0x80) return lead;
+  int extra = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    return kReplacement;
+  }
+  if (i + static_cast<std::size_t>(extra) > text.size()) return kReplacement;
+  for (int k = 0; k < extra; ++k) {
+    const auto cont = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+    if ((cont & 0xC0) != 0x80) return kReplacement;
+    cp = (cp << 6) | (cont & 0x3F);
+  }
+  i += static_cast<std::size_t>(extra);
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  return cp;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::optional<unsigned char> toCp1252(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
+  for (std::size_t k = 0; k < kHighControls.size(); ++k) {
+    if (kHighControls[k] == cp) return static_cast<unsigned char>(0x80 + k);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+namespace ansi {
+
+std::string encode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {  // fast path for ASCII
+      out += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    const auto mapped = toCp1252(nextCodePoint(text, i));
+    out += mapped ? static_cast<char>(*mapped) : '?';
+  }
+  return out;
+}
+
+std::size_t encodedLength(std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); ++n) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+    } else {
+      nextCodePoint(text, i);
+    }
+  }
+  return n;
+}
+
+std::string decode(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else if (byte < 0xA0) {
+      appendUtf8(out, kHighControls[byte - 0x80]);
+    } else {
+      appendUtf8(out, byte);
+    }
+  }
+  return out;
+}
+
+}  // namespace ansi
+
+namespace utf16 {
+
+std::u16string fromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = nextCodePoint(text, i);
+    if (cp < 0x10000) {
+      out += static_cast<char16_t>(cp);
+    } else {
+      const char32_t v = cp - 0x10000;
+      out += static_cast<char16_t>(0xD800 + (v >> 10));
+      out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+    }
+  }
+  return out;
+}
+
+std::string toUtf8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      appendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{units[i + 1]} - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      appendUtf8(out, kReplacement);
+    } else {
+      appendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+}  // namespace utf16
+
+}  // namespace talvex

@@ -1,0 +1,33 @@
+// GUID generation from getrandom(2).
+#include "platform/guid.hpp"
+
+#include <sys/random.h>
+
+namespace talvex::guid {
+
+std::optional<Guid> NewGuid() {
+  Guid g{};
+  std::size_t filled = 0;
+  while (filled < g.size()) {
+    const ssize_t n = getrandom(g.data() + filled, g.size() - filled, 0);
+    if (n <= 0) return std::nullopt;
+    filled += static_cast<std::size_t>(n);
+  }
+  g[6] = static_cast<std::uint8_t>((g[6] & 0x0F) | 0x40);  // version 4
+  g[8] = static_cast<std::uint8_t>((g[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  return g;
+}
+
+std::string ToRegistryForm(const Guid& guid) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "{";
+  for (std::size_t i = 0; i < guid.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kHex[guid[i] >> 4];
+    out += kHex[guid[i] & 0x0F];
+  }
+  out += '}';
+  return out;
+}
+
+}  // namespace talvex::guid

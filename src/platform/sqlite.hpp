@@ -1,0 +1,94 @@
+// A thin RAII layer over the SQLite C API: one Database owns one connection, one Statement
+// owns one prepared statement. Errors throw sqlite::Error with the engine's code and text.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace talvex::sqlite {
+
+class Error : public std::runtime_error {
+ public:
+  Error(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class Database {
+ public:
+  enum class Mode { ReadOnly, ReadWrite, ReadWriteCreate };
+
+  // Opens the file; with ReadWriteCreate the parent directory is created too. Sets a busy
+  // timeout so that concurrent writers of other processes wait instead of failing.
+  Database(const std::filesystem::path& path, Mode mode, int busyTimeoutMs = 5000);
+
+  void Exec(std::string_view sql);
+  sqlite3* Handle() const { return db_.get(); }
+  std::int64_t LastInsertRowId() const { return sqlite3_last_insert_rowid(db_.get()); }
+  int Changes() const { return sqlite3_changes(db_.get()); }
+
+ private:
+  struct Closer {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  std::unique_ptr<sqlite3, Closer> db_;
+};
+
+class Statement {
+ public:
+  Statement(const Database& db, std::string_view sql);
+
+  Statement& Bind(int index, std::int64_t value);
+  Statement& Bind(int index, double value);
+  Statement& Bind(int index, std::string_view text);
+  Statement& BindBlob(int index, std::string_view bytes);
+  Statement& BindNull(int index);
+  // Index of a named parameter (":name"), 0 when the statement has none of that name.
+  int ParameterIndex(const char* name) const;
+
+  // Runs to the next row; false when the statement is done.
+  bool Step();
+  void Reset();
+
+  int ColumnCount() const { return sqlite3_column_count(stmt_.get()); }
+  const char* ColumnName(int i) const { return sqlite3_column_name(stmt_.get(), i); }
+  int ColumnType(int i) const { return sqlite3_column_type(stmt_.get(), i); }
+  std::int64_t ColumnInt(int i) const { return sqlite3_column_int64(stmt_.get(), i); }
+  double ColumnDouble(int i) const { return sqlite3_column_double(stmt_.get(), i); }
+  std::string ColumnText(int i) const;
+  std::string ColumnBlob(int i) const;
+  sqlite3_stmt* Handle() const { return stmt_.get(); }
+
+ private:
+  struct Finalizer {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+  };
+  void Check(int rc) const;
+  sqlite3* db_;
+  std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
+};
+
+// A transaction that rolls back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(Database& db, bool immediate = true);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Commit();
+
+ private:
+  Database& db_;
+  bool open_ = true;
+};
+
+}  // namespace talvex::sqlite
