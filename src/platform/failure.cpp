@@ -9,12 +9,20 @@ namespace {
 
 std::string RuntimeDescription(std::int32_t number) {
   switch (number) {
-    case errnum::kOverflow: return "Overflow";
-    case errnum::kSubscriptOutOfRange: return "Subscript out of range";
-    case errnum::kTypeMismatch: return "Type mismatch";
-    case errnum::kInvalidUseOfNull: return "Invalid use of Null";
-    case errnum::kCannotCreateObject: return "ActiveX component can't create object";
-    default: return "Application-defined or object-defined error";
+    case errnum::kOverflow:
+      return "Overflow";
+    case errnum::kSubscriptOutOfRange:
+      return "Subscript out of range";
+    case errnum::kTypeMismatch:
+      return "Type mismatch";
+    case errnum::kObjectNotSet:
+      return "Object variable or With block variable not set";
+    case errnum::kInvalidUseOfNull:
+      return "Invalid use of Null";
+    case errnum::kCannotCreateObject:
+      return "ActiveX component can't create object";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -26,7 +34,9 @@ Failure::Failure(std::string source, std::int32_t number, std::string descriptio
       number_(number),
       description_(std::move(description)) {}
 
-std::string ErrorLine(const Failure& failure) { return failure.what(); }
+std::string ErrorLine(const Failure& failure) {
+  return failure.what();
+}
 
 void RaiseRuntime(std::int32_t number) {
   throw Failure(std::string(resources::kLibraryName), number, RuntimeDescription(number));

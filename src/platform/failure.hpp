@@ -13,7 +13,10 @@ namespace errnum {
 inline constexpr std::int32_t kOverflow = 6;
 inline constexpr std::int32_t kSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kTypeMismatch = 13;
+inline constexpr std::int32_t kObjectNotSet = 91;
 inline constexpr std::int32_t kInvalidUseOfNull = 94;
+inline constexpr std::int32_t kInvalidProperty = 380;
+inline constexpr std::int32_t kInvalidOperation = 40020;
 inline constexpr std::int32_t kCannotCreateObject = 429;
 inline constexpr std::int32_t kAddressInUse = 10048;
 inline constexpr std::int32_t kUnspecified = -2147467259;      // 0x80004005

@@ -14,10 +14,10 @@ namespace talvex {
 
 namespace regstatus {
 inline constexpr std::int32_t kSuccess = 0;
-inline constexpr std::int32_t kNotFound = 2;        // key or value does not exist
-inline constexpr std::int32_t kAccessDenied = 5;    // e.g. deleting a key that has subkeys
-inline constexpr std::int32_t kMoreData = 234;      // the value is larger than the buffer
-inline constexpr std::int32_t kIoFailed = 1016;     // the store file cannot be read or written
+inline constexpr std::int32_t kNotFound = 2;      // key or value does not exist
+inline constexpr std::int32_t kAccessDenied = 5;  // e.g. deleting a key that has subkeys
+inline constexpr std::int32_t kMoreData = 234;    // the value is larger than the buffer
+inline constexpr std::int32_t kIoFailed = 1016;   // the store file cannot be read or written
 }  // namespace regstatus
 
 // Value types as the registry stores them.
@@ -48,8 +48,7 @@ class RegistryStore {
   std::int32_t DeleteValue(std::string_view root, std::string_view path,
                            std::string_view name) const;
   // Deletes subkey `name` of `path` with its values; a key with subkeys of its own is refused.
-  std::int32_t DeleteKey(std::string_view root, std::string_view path,
-                         std::string_view name) const;
+  std::int32_t DeleteKey(std::string_view root, std::string_view path, std::string_view name) const;
 
  private:
   std::filesystem::path file_;

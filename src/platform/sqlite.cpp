@@ -8,16 +8,20 @@ namespace talvex::sqlite {
 Database::Database(const std::filesystem::path& path, Mode mode, int busyTimeoutMs) {
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
-    case Mode::ReadOnly: flags |= SQLITE_OPEN_READONLY; break;
-    case Mode::ReadWrite: flags |= SQLITE_OPEN_READWRITE; break;
+    case Mode::ReadOnly:
+      flags |= SQLITE_OPEN_READONLY;
+      break;
+    case Mode::ReadWrite:
+      flags |= SQLITE_OPEN_READWRITE;
+      break;
     case Mode::ReadWriteCreate: {
       flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
       if (path.has_parent_path()) {
         std::error_code ec;
         std::filesystem::create_directories(path.parent_path(), ec);
         if (ec) {
-          throw Error(SQLITE_CANTOPEN, "cannot create directory '" +
-                                           path.parent_path().string() + "': " + ec.message());
+          throw Error(SQLITE_CANTOPEN, "cannot create directory '" + path.parent_path().string() +
+                                           "': " + ec.message());
         }
       }
       break;
@@ -47,8 +51,7 @@ void Database::Exec(std::string_view sql) {
 
 Statement::Statement(const Database& db, std::string_view sql) : db_(db.Handle()) {
   sqlite3_stmt* raw = nullptr;
-  const int rc =
-      sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
+  const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
   stmt_.reset(raw);
   Check(rc);
 }

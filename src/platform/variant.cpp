@@ -119,7 +119,8 @@ bool Variant::ToBool() const {
   if (IsText()) {
     const auto& text = std::get<std::string>(value_);
     std::string lower;
-    for (const char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char c : text)
+      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower == "true") return true;
     if (lower == "false") return false;
   }

@@ -20,11 +20,11 @@ class Variant {
   };
 
   Variant() = default;
-  Variant(bool value) : value_(value) {}  // NOLINT(google-explicit-constructor)
-  Variant(int value) : value_(std::int64_t{value}) {}  // NOLINT(google-explicit-constructor)
-  Variant(std::int64_t value) : value_(value) {}  // NOLINT(google-explicit-constructor)
-  Variant(double value) : value_(value) {}  // NOLINT(google-explicit-constructor)
-  Variant(std::string value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Variant(bool value) : value_(value) {}                      // NOLINT(google-explicit-constructor)
+  Variant(int value) : value_(std::int64_t{value}) {}         // NOLINT(google-explicit-constructor)
+  Variant(std::int64_t value) : value_(value) {}              // NOLINT(google-explicit-constructor)
+  Variant(double value) : value_(value) {}                    // NOLINT(google-explicit-constructor)
+  Variant(std::string value) : value_(std::move(value)) {}    // NOLINT(google-explicit-constructor)
   Variant(const char* value) : value_(std::string(value)) {}  // NOLINT(google-explicit-constructor)
 
   static Variant Null() {

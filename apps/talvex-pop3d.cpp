@@ -1,0 +1,107 @@
+// talvex-pop3d: the host service. Creates one POP3Server, sets its properties from the
+// command line, starts it and prints every log line on standard output until SIGINT or
+// SIGTERM stops it.
+#include <CLI/CLI.hpp>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "host/pop3_server.hpp"
+
+namespace {
+
+// Fields are tab-separated, so tabs, line ends and backslashes inside them are escaped.
+std::string Escape(const std::string& field) {
+  std::string out;
+  out.reserve(field.size());
+  for (const char c : field) {
+    switch (c) {
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+void PrintLogLine(const std::string& DateTime, std::int32_t MessageType, const std::string& Source,
+                  const std::string& Message) {
+  const std::string line = Escape(DateTime) + "\t" + std::to_string(MessageType) + "\t" +
+                           Escape(Source) + "\t" + Escape(Message) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string EnvOr(const char* name, std::string fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::string(value) : fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Talvex POP3 service: serves the suite's stored items to mail clients over POP3"};
+  std::int32_t port = 110;
+  std::int16_t maxConnections = 100;
+  std::string domain;
+  bool forceDelete = false;
+  std::int16_t loggingMode = 1;
+  std::string dataDir = EnvOr("TALVEX_DATA_DIR", "./talvex-data");
+  std::string database = EnvOr("TALVEX_DB", "");
+  app.add_option("--port", port, "TCP port to listen on (0 picks a free one)")
+      ->capture_default_str();
+  app.add_option("--max-connections", maxConnections, "number of simultaneous sessions")
+      ->capture_default_str();
+  app.add_option("--domain", domain, "mail domain appended to the host name");
+  app.add_flag("--force-delete", forceDelete, "mark retrieved messages deleted at once");
+  app.add_option("--logging-mode", loggingMode,
+                 "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
+      ->capture_default_str();
+  app.add_option("--data-dir", dataDir, "directory of the embedded database and the registry")
+      ->capture_default_str();
+  app.add_option("--db", database, "database connection, e.g. sqlite:/path/file.db");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "talvex-pop3d: " << e.what() << " (see --help)\n";
+    return 2;
+  }
+
+  asio::io_context io;
+  talvex::Environment env;
+  env.dataDir = dataDir;
+  env.database = database;
+  talvex::POP3Server server(io, env);
+  server.EventLog = PrintLogLine;
+  server.MaxConnections(maxConnections);
+  server.MyDomain(domain);
+  server.ForceDelete(forceDelete);
+  server.LoggingMode(loggingMode);
+  if (!server.StartListening(port)) return 1;
+
+  asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([&](const std::error_code& ec, int) {
+    if (ec) return;
+    server.StopListening();
+    io.stop();
+  });
+  io.run();
+  server.EventLog = nullptr;  // the object's own stop on the way out is not news any more
+  return 0;
+}
