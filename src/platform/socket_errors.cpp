@@ -2,6 +2,7 @@
 #include "platform/socket_errors.hpp"
 
 #include <array>
+#include <string_view>
 #include <cerrno>
 #include <utility>
 
@@ -20,7 +21,9 @@ constexpr std::array<std::pair<int, std::int32_t>, 20> kSocketNumbers = {{
 }  // namespace
 
 std::int32_t SocketErrorNumber(const std::error_code& ec) {
-  if (ec.category() == std::system_category() || ec.category() == std::generic_category()) {
+  // Errors of the OS, whether reported through the standard library or the socket library.
+  const std::string_view category = ec.category().name();
+  if (category == "system" || category == "generic" || category == "asio.system") {
     for (const auto& [error, number] : kSocketNumbers) {
       if (ec.value() == error) return number;
     }
