@@ -23,7 +23,9 @@ int Fail(const std::string& reason) {
   return kExitRefused;
 }
 
-std::string KeyName(const std::string& key) { return "HKEY_LOCAL_MACHINE\\" + key; }
+std::string KeyName(const std::string& key) {
+  return "HKEY_LOCAL_MACHINE\\" + key;
+}
 
 struct RegArgs {
   std::string key;

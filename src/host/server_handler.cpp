@@ -8,6 +8,7 @@
 
 #include "host/reglib.hpp"
 #include "platform/failure.hpp"
+#include "platform/net.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
@@ -26,16 +27,6 @@ std::string ListenerHostName() {
   std::array<char, 256> name{};
   if (gethostname(name.data(), name.size() - 1) != 0) return "localhost";
   return name.data();
-}
-
-std::string RemoteAddress(const asio::ip::tcp::socket& socket) {
-  std::error_code ec;
-  auto address = socket.remote_endpoint(ec).address();
-  if (ec) return {};
-  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
-  }
-  return address.to_string();
 }
 
 // Errors of a single accept that say nothing about the listener itself.
@@ -166,8 +157,7 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
     OnListenerError(ec);
     return;
   }
-  const std::string remote = RemoteAddress(socket);
-  CreateServerInstance(std::move(socket), remote);
+  CreateServerInstance(std::move(socket), AddressText(requestPeer_.address()));
   AcceptNext();
 }
 

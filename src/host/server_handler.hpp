@@ -76,7 +76,8 @@ class ServerHandler {
   bool bStopping = false;
 
   std::uint16_t boundPort_ = 0;
-  bool accepting_ = false;  // an accept is outstanding on the listener
+  asio::ip::tcp::endpoint requestPeer_;  // peer of the connection being accepted
+  bool accepting_ = false;               // an accept is outstanding on the listener
   // Bumped whenever the listener is replaced, so that a late accept completion of an old
   // listener is recognised and ignored.
   std::uint64_t listenerGeneration_ = 0;

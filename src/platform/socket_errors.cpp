@@ -2,8 +2,8 @@
 #include "platform/socket_errors.hpp"
 
 #include <array>
-#include <string_view>
 #include <cerrno>
+#include <string_view>
 #include <utility>
 
 namespace talvex {

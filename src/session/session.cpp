@@ -9,6 +9,7 @@
 #include "host/resources.hpp"
 #include "platform/ansi.hpp"
 #include "platform/guid.hpp"
+#include "platform/net.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
@@ -50,17 +51,6 @@ std::string LocalHostName() {
   return name.data();
 }
 
-// Peer addresses of IPv4 clients on a dual-stack listener show as plain IPv4.
-std::string PeerAddress(const asio::ip::tcp::socket& socket) {
-  std::error_code ec;
-  auto address = socket.remote_endpoint(ec).address();
-  if (ec) return {};
-  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
-  }
-  return address.to_string();
-}
-
 std::string Greeting(const std::string& hostName) {
   return "+OK " + std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
          std::string(resources::kProductName) + " version " +
@@ -89,7 +79,6 @@ void Session::Log(std::int32_t MessageType, const std::string& Message) const {
 }
 
 void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& RemoteHostIP) {
-  static_cast<void>(RemoteHostIP);  // the logged address is read from the accepted socket
   try {
     const std::string hostName = LocalHostName();
     sHostName = sMyDomain.empty() ? hostName : hostName + "." + sMyDomain;
@@ -98,7 +87,10 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     std::error_code ec;
     sckServer.set_option(asio::ip::tcp::no_delay(true), ec);
     lState = AwaitingUser;
-    Log(7, PeerAddress(sckServer) + " Connected");
+    // The address is read from the socket; a peer that has already reset the connection has
+    // none left, and the address of its request stands in.
+    std::string peer = PeerAddress(sckServer);
+    Log(7, (peer.empty() ? RemoteHostIP : peer) + " Connected");
     SendResponse(Greeting(sHostName));
     StartConnectionTimer();
     ReadNext();

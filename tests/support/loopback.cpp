@@ -114,7 +114,9 @@ Client::Client(std::uint16_t port) {
   }
 }
 
-Client::~Client() { Close(); }
+Client::~Client() {
+  Close();
+}
 
 void Client::Close() {
   if (fd_ >= 0) ::close(fd_);

@@ -120,13 +120,13 @@ TEST(POP3Server, GreetsAndLogsBySeverity) {
   host.Server().MyDomain("example.org");
   ASSERT_TRUE(host.Start(2, 1));
   // Mode 1: the listening line, none of the session detail.
-  EXPECT_THAT(host.Messages(), ElementsAre("POP3 server listening on port " +
-                                           std::to_string(host.Port())));
+  EXPECT_THAT(host.Messages(),
+              ElementsAre("POP3 server listening on port " + std::to_string(host.Port())));
   host.Run([&] { host.Server().LoggingMode(2); });  // takes effect at the next line
   {
     testing::Client client(host.Port());
-    EXPECT_EQ(client.ReadLine(), "+OK Talvex POP3 service version 2.3.1 (" + HostName() +
-                                     ".example.org) ready.\r\n");
+    EXPECT_EQ(client.ReadLine(),
+              "+OK Talvex POP3 service version 2.3.1 (" + HostName() + ".example.org) ready.\r\n");
   }
   ASSERT_TRUE(host.WaitForMessage("POP3 server socket 0 destroyed"));
   const auto lines = host.Lines();
@@ -140,8 +140,9 @@ TEST(POP3Server, GreetsAndLogsBySeverity) {
   }
   // Every start records the host name.
   Variant recorded;
-  RegLib(host.Env()).ReadRegValue(regroot::kLocalMachine, resources::GatewayServiceKey(),
-                                  "LocalHostName", regvalue::kText, "", recorded);
+  RegLib(host.Env())
+      .ReadRegValue(regroot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
+                    regvalue::kText, "", recorded);
   EXPECT_EQ(recorded, Variant(HostName()));
 }
 

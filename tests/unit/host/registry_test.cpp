@@ -31,14 +31,18 @@ TEST_F(Registry, TextValuesRoundTripWithTheirTerminator) {
   ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, kKey, "Empty", regvalue::kText, ""), 0);
   EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Empty").data, std::string(2, '\0'));
   Variant value = "stale";
-  EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, kKey, "Empty", regvalue::kText, "d", value), 0);
+  EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, kKey, "Empty", regvalue::kText, "d", value),
+            0);
   EXPECT_EQ(value, Variant(""));
 
   // Non-ASCII text is kept in the code page and comes back as the same text; key paths and
   // names compare without regard to case.
-  ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, kKey, "Euro", regvalue::kText, "5\xE2\x82\xAC"), 0);
+  ASSERT_EQ(
+      reg_.WriteRegValue(regroot::kLocalMachine, kKey, "Euro", regvalue::kText, "5\xE2\x82\xAC"),
+      0);
   EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, "software\\corvath\\talvex\\TESTS\\", "EURO",
-                              regvalue::kText, "", value), 0);
+                              regvalue::kText, "", value),
+            0);
   EXPECT_EQ(value, Variant("5\xE2\x82\xAC"));
 }
 
@@ -46,12 +50,15 @@ TEST_F(Registry, MissingValuesLeaveTheDefault) {
   Variant value;
   // Before anything was written, and for an absent key or value afterwards.
   EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                              regvalue::kText, "0", value), regstatus::kNotFound);
+                              regvalue::kText, "0", value),
+            regstatus::kNotFound);
   EXPECT_EQ(value, Variant("0"));
   ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, kKey, "A", regvalue::kText, "x"), 0);
   EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, kKey, "B", regvalue::kText, 0, value), 2);
   EXPECT_EQ(value, Variant(0));
-  EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, "Software\\None", "A", regvalue::kText, "1", value), 2);
+  EXPECT_EQ(
+      reg_.ReadRegValue(regroot::kLocalMachine, "Software\\None", "A", regvalue::kText, "1", value),
+      2);
   EXPECT_EQ(value, Variant("1"));
   // Unknown root codes reach nothing.
   EXPECT_EQ(reg_.ReadRegValue(7, kKey, "A", regvalue::kText, "d", value), kRegStatusNoRoot);
@@ -66,7 +73,8 @@ TEST_F(Registry, BooleanAndWordValues) {
   Variant value;
   ASSERT_EQ(reg_.WriteRegValue(regroot::kCurrentUser, kKey, "Flag", regvalue::kBoolean, true), 0);
   EXPECT_EQ(store_.QueryValue("HKCU", kKey, "Flag").data, "\xFF\xFF");
-  EXPECT_EQ(reg_.ReadRegValue(regroot::kCurrentUser, kKey, "Flag", regvalue::kBoolean, false, value), 0);
+  EXPECT_EQ(
+      reg_.ReadRegValue(regroot::kCurrentUser, kKey, "Flag", regvalue::kBoolean, false, value), 0);
   EXPECT_EQ(value, Variant(true));
 
   ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, kKey, "Word", regvalue::kWord, -5), 0);
@@ -75,20 +83,24 @@ TEST_F(Registry, BooleanAndWordValues) {
   EXPECT_EQ(value, Variant(-5));
 
   // A word outside 16 bits fails after the key was made: status 0, nothing stored.
-  EXPECT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, "Software\\Fresh", "Big", regvalue::kWord, 40000), 0);
+  EXPECT_EQ(
+      reg_.WriteRegValue(regroot::kLocalMachine, "Software\\Fresh", "Big", regvalue::kWord, 40000),
+      0);
   EXPECT_EQ(store_.OpenKey("HKLM", "Software\\Fresh"), 0);
   EXPECT_EQ(store_.QueryValue("HKLM", "Software\\Fresh", "Big").status, regstatus::kNotFound);
 
   // A text read as a word is larger than its buffer.
-  EXPECT_EQ(reg_.ReadRegValue(regroot::kLocalMachine, kKey, "Word", regvalue::kBoolean, false, value),
-            regstatus::kMoreData);
+  EXPECT_EQ(
+      reg_.ReadRegValue(regroot::kLocalMachine, kKey, "Word", regvalue::kBoolean, false, value),
+      regstatus::kMoreData);
   // Types without a letter read and write nothing.
   EXPECT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, kKey, "Other", 9, "x"), 0);
   EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Other").status, regstatus::kNotFound);
 }
 
 TEST_F(Registry, KeysWithSubkeysAreNotDeleted) {
-  ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, "Software\\A\\B", "V", regvalue::kText, "1"), 0);
+  ASSERT_EQ(reg_.WriteRegValue(regroot::kLocalMachine, "Software\\A\\B", "V", regvalue::kText, "1"),
+            0);
   EXPECT_EQ(reg_.DeleteRegKey(regroot::kLocalMachine, "Software", "A"), regstatus::kAccessDenied);
   EXPECT_EQ(reg_.DeleteRegKey(regroot::kLocalMachine, "Software\\A", "B"), 0);
   EXPECT_EQ(store_.OpenKey("HKLM", "Software\\A\\B"), regstatus::kNotFound);

@@ -1,0 +1,25 @@
+// Addresses as the component shows them: IPv4 peers of the dual-stack listener appear as
+// plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1").
+#pragma once
+
+#include <asio/ip/address.hpp>
+#include <asio/ip/tcp.hpp>
+#include <string>
+
+namespace talvex {
+
+inline std::string AddressText(asio::ip::address address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  }
+  return address.to_string();
+}
+
+// The peer's address, or the empty text when the socket has none (any more).
+inline std::string PeerAddress(const asio::ip::tcp::socket& socket) {
+  std::error_code ec;
+  const auto endpoint = socket.remote_endpoint(ec);
+  return ec ? std::string() : AddressText(endpoint.address());
+}
+
+}  // namespace talvex
