@@ -22,7 +22,7 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Reads one code point at text[i], advancing i; malformed input yields U+FFFD and skips
 // one byte.
-char32_t nextCodePoint(std::string_view text, std::size_t& i) {
+inline char32_t nextCodePoint(std::string_view text, std::size_t& i) {
   const auto lead = static_cast<unsigned char>(text[i++]);
   if (lead < 0x80) return lead;
   int extra = 0;
@@ -127,18 +127,20 @@ std::string decode(std::string_view bytes) {
 namespace utf16 {
 
 std::u16string fromUtf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Never more code units than bytes: sized once, filled through a pointer, trimmed.
+  std::u16string out(text.size(), u'\0');
+  char16_t* end = out.data();
   for (std::size_t i = 0; i < text.size();) {
     const char32_t cp = nextCodePoint(text, i);
     if (cp < 0x10000) {
-      out += static_cast<char16_t>(cp);
+      *end++ = static_cast<char16_t>(cp);
     } else {
       const char32_t v = cp - 0x10000;
-      out += static_cast<char16_t>(0xD800 + (v >> 10));
-      out += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+      *end++ = static_cast<char16_t>(0xD800 + (v >> 10));
+      *end++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
     }
   }
+  out.resize(static_cast<std::size_t>(end - out.data()));
   return out;
 }
 
