@@ -1,7 +1,7 @@
 // The public class: settings, start and stop, the log filter.
 #include "host/pop3_server.hpp"
 
-#include "platform/clock.hpp"
+#include "platform/date_text.hpp"
 #include "platform/failure.hpp"
 
 namespace talvex {
@@ -68,13 +68,13 @@ bool POP3Server::StopListening() {
 
 // The class's own error lines bypass the LoggingMode filter.
 void POP3Server::LogLastError(const Failure& failure) const {
-  if (EventLog) EventLog(LocalDateTimeText(), 3, WrapSource(kOwnSource), ErrorLine(failure));
+  if (EventLog) EventLog(NowText(), 3, WrapSource(kOwnSource), ErrorLine(failure));
 }
 
 void POP3Server::oServerHandler_EventLog(std::int32_t MessageType, const std::string& Source,
                                          const std::string& Message) const {
   if (!LoggingModePasses(iLoggingMode, MessageType)) return;
-  if (EventLog) EventLog(LocalDateTimeText(), MessageType, WrapSource(Source), Message);
+  if (EventLog) EventLog(NowText(), MessageType, WrapSource(Source), Message);
 }
 
 }  // namespace talvex

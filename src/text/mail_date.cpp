@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "platform/failure.hpp"
-#include "text/date_text.hpp"
+#include "platform/date_text.hpp"
 
 namespace talvex {
 

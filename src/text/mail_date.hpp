@@ -30,7 +30,7 @@ std::string ZoneOffsetText(std::int16_t offset);
 std::string FormatZoneOffset(std::time_t moment);
 std::string FormatZoneOffset();
 
-// The mail date of DateText, a date-time in the system's text form (text/date_text.hpp); an
+// The mail date of DateText, a date-time in the system's text form (platform/date_text.hpp); an
 // empty DateText means the current local date and time. The zone offset is always the one in
 // force now, also when DateText names a day in the other half of a daylight-saving year:
 // messages are dated as the server sees its clock when it composes them. An unreadable

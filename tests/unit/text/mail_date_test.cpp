@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/failure.hpp"
-#include "text/date_text.hpp"
+#include "platform/date_text.hpp"
 #include "text/mail_date.hpp"
 
 namespace talvex {

@@ -1,5 +1,5 @@
 // Writing and reading the system's date-time text form.
-#include "text/date_text.hpp"
+#include "platform/date_text.hpp"
 
 #include <charconv>
 #include <chrono>
