@@ -123,6 +123,12 @@ void Client::Close() {
   fd_ = -1;
 }
 
+void Client::Abort() {
+  const linger reset{1, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  Close();
+}
+
 void Client::Send(std::string_view bytes) const {
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);

@@ -96,6 +96,8 @@ class Client {
   // and discarded).
   bool WaitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   void Close();
+  // Drops the connection with a reset, as a crashed client does.
+  void Abort();
 
  private:
   int fd_ = -1;

@@ -98,6 +98,13 @@ TEST_F(Frame, PeerCloseEndsTheSession) {
   EXPECT_TRUE(host_.WaitForMessage("POP3 server socket 0 destroyed"));
 }
 
+TEST_F(Frame, ResetConnectionIsASocketError) {
+  client_->Abort();
+  ASSERT_TRUE(host_.WaitForMessage("POP3 server socket 0 destroyed"));
+  const auto messages = host_.Messages();
+  EXPECT_THAT(messages, ::testing::Contains("Socket 0 Error: 10054. Connection reset by peer"));
+}
+
 TEST(FrameTimeLimit, SessionEndsAtTheTenthTickWhateverTheClientDoes) {
   testing::ServerThread host(SessionTiming{std::chrono::milliseconds(30)});
   ASSERT_TRUE(host.Start(1));
