@@ -41,6 +41,10 @@ class Failure : public std::runtime_error {
 // The error line: source + ": " + number + ". " + description.
 std::string ErrorLine(const Failure& failure);
 
+// Any exception as the component's failure: a Failure stays itself, anything else (an engine
+// error, an allocation failure) becomes an unspecified error carrying its message.
+Failure ToFailure(const std::exception& error);
+
 // Failures of the language runtime (overflow, type mismatch, invalid use of Null), raised
 // under the component's own library name as their source.
 [[noreturn]] void RaiseRuntime(std::int32_t number);

@@ -59,8 +59,8 @@ void Session::ProcessCommand(std::string Line) {
     }
     if (Line.size() > 1) Line = CleanCommandLine(std::move(Line));
     if (!Line.empty()) CmdUnknown(Line);
-  } catch (const Failure& failure) {
-    ReportInternalError(failure);
+  } catch (const std::exception& error) {
+    ReportInternalError(ToFailure(error));
   }
 }
 

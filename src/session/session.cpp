@@ -94,8 +94,8 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     SendResponse(Greeting(sHostName));
     StartConnectionTimer();
     ReadNext();
-  } catch (const Failure& failure) {
-    ReportInternalError(failure);
+  } catch (const std::exception& error) {
+    ReportInternalError(ToFailure(error));
   }
 }
 
@@ -179,8 +179,8 @@ void Session::OnData(std::string_view chunk) {
       sLineBuffer.clear();
       ProcessCommand(std::move(line));
     }
-  } catch (const Failure& failure) {
-    ReportInternalError(failure);
+  } catch (const std::exception& error) {
+    ReportInternalError(ToFailure(error));
   }
 }
 
