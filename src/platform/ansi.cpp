@@ -82,10 +82,10 @@ std::string encode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x80) {  // fast path for ASCII
-      out += static_cast<char>(byte);
-      ++i;
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // fast path: copy a whole ASCII run
+      const std::size_t start = i;
+      while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+      out.append(text, start, i - start);
       continue;
     }
     const auto mapped = toCp1252(nextCodePoint(text, i));
