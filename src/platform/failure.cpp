@@ -38,6 +38,11 @@ std::string ErrorLine(const Failure& failure) {
   return failure.what();
 }
 
+Failure ToFailure(const std::exception& error) {
+  if (const auto* failure = dynamic_cast<const Failure*>(&error)) return *failure;
+  return Failure(std::string(resources::kLibraryName), errnum::kUnspecified, error.what());
+}
+
 void RaiseRuntime(std::int32_t number) {
   throw Failure(std::string(resources::kLibraryName), number, RuntimeDescription(number));
 }
