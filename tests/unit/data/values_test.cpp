@@ -1,11 +1,14 @@
-// Record sets and parameter binding: the pieces every call goes through.
+// Record sets, parameter binding and the SQL catalog: the pieces every call goes through.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+#include <stdexcept>
 
 #include "data/data_errors.hpp"
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
+#include "data/sql_catalog.hpp"
 
 namespace talvex {
 namespace {
@@ -97,6 +100,25 @@ TEST(ParameterBinding, DatesAndTexts) {
   EXPECT_EQ(Bound(adtype::kLongVarWChar, 4, "abc"), data::BoundValue(std::string("abc")));
   EXPECT_EQ(Bound(adtype::kVarChar, 255, Variant()), data::BoundValue(std::string()));
   EXPECT_EQ(Bound(adtype::kVarChar, 255, Variant::Null()), data::BoundValue());
+}
+
+TEST(SqlCatalog, ProceduresAndMigrations) {
+  const std::array<data::SqlFile, 1> migrations = {{{"0001_a.sql", "CREATE TABLE T (x);"}}};
+  const std::array<data::SqlFile, 1> groups = {
+      {{"g.sql", "-- the group\n-- @procedure P1\nSELECT 1;\n-- @procedure P2\nSELECT 2;\n"}}};
+  const data::SqlCatalog catalog(migrations, groups);
+  EXPECT_EQ(catalog.LatestVersion(), 1);
+  EXPECT_EQ(catalog.Procedure("P1"), std::optional<std::string_view>("SELECT 1;\n"));
+  EXPECT_EQ(catalog.Procedure("P2"), std::optional<std::string_view>("SELECT 2;\n"));
+  EXPECT_EQ(catalog.Procedure("the group"), std::nullopt);
+
+  const std::array<data::SqlFile, 2> twice = {
+      {{"a.sql", "-- @procedure P\n"}, {"b.sql", "-- @procedure P\n"}}};
+  EXPECT_THROW(data::SqlCatalog({}, twice), std::logic_error);
+  const std::array<data::SqlFile, 1> gap = {{{"0002_b.sql", ""}}};
+  EXPECT_THROW(data::SqlCatalog(gap, {}), std::logic_error);
+  // The embedded files follow the rules.
+  EXPECT_GE(data::SqlCatalog::Sqlite().LatestVersion(), 1);
 }
 
 }  // namespace
