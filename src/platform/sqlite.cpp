@@ -117,6 +117,23 @@ std::string Statement::ColumnBlob(int i) const {
               : std::string();
 }
 
+std::vector<std::string> SplitStatements(const Database& db, std::string_view sql) {
+  std::vector<std::string> statements;
+  const char* at = sql.data();
+  const char* const end = sql.data() + sql.size();
+  while (at < end) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = end;
+    const int rc = sqlite3_prepare_v2(db.Handle(), at, static_cast<int>(end - at), &raw, &tail);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) throw Error(rc, sqlite3_errmsg(db.Handle()));
+    if (stmt) statements.emplace_back(sqlite3_sql(stmt.get()));
+    if (tail == at) break;  // nothing consumed: only blank text was left
+    at = tail;
+  }
+  return statements;
+}
+
 Transaction::Transaction(Database& db, bool immediate) : db_(db) {
   db_.Exec(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
 }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvex::sqlite {
 
@@ -76,6 +77,10 @@ class Statement {
   sqlite3* db_;
   std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
 };
+
+// The statements of a text of several, each as its own text, in order; comments and blank
+// text between them are dropped. Each statement is checked against the connection's schema.
+std::vector<std::string> SplitStatements(const Database& db, std::string_view sql);
 
 // A transaction that rolls back unless committed.
 class Transaction {

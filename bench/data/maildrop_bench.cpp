@@ -1,0 +1,105 @@
+// Item reads of a 10 000-item mail drop on the embedded database, as a session makes them:
+// STAT and LIST read each item's statistics row and its header fields, RETR reads a whole
+// 4 KiB item with its body. One DataHandler, one connection, one thread.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "data/data_handler.hpp"
+#include "platform/ansi.hpp"
+#include "platform/sqlite.hpp"
+
+namespace {
+
+using namespace talvex;
+
+constexpr int kItems = 10000;
+const std::string kSession(32, 'B');
+constexpr const char* kHeaderFields[] = {"MessageID", "DTReceived",  "Subject",  "Content",
+                                         "FromName",  "FromAddress", "ToAddress"};
+
+std::filesystem::path MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "talvex-bench-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string Body4KiB() {
+  std::string body;
+  while (body.size() + 66 <= 4096) body += std::string(64, 'x') + "\r\n";
+  return body + std::string(4096 - body.size(), 'y');
+}
+
+// A drop of kItems stored items, locked and listed by one session.
+struct Drop {
+  Drop() : dir(MakeTempDir()), env{dir, ""}, handler(env) {
+    handler.GetP3UserDetails("");  // creates the database
+    const std::string body = Body4KiB();
+    sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::ReadWrite);
+    sqlite::Transaction transaction(db);
+    sqlite::Statement insert(
+        db,
+        "INSERT INTO GatewayItems (DTReceived, MessageID, Content, FromAddress, FromName, "
+        "ToAddress, Subject, Body, BodyLength, Direction) VALUES ('Mon, 1 Jan 2024 10:00:00 "
+        "+0000', '', 'text/plain; charset=\"Windows-1252\"', 'sender@example.org', 'Sender', "
+        "'user@example.com', 'Item ' || ?1, ?2, ?3, 'O')");
+    for (int i = 0; i < kItems; ++i) {
+      insert.Reset();
+      insert.Bind(1, std::int64_t{i}).Bind(2, std::string_view(body));
+      insert.Bind(3, static_cast<std::int64_t>(ansi::encodedLength(body)));
+      insert.Step();
+    }
+    transaction.Commit();
+    if (!handler.LockP3MailDrop("user@example.com", kSession)) throw std::runtime_error("lock");
+    Recordset list = handler.GetP3MailDrop("user@example.com", kSession);
+    for (; !list.Eof(); list.MoveNext()) ids.push_back(list.Fields("GWQID").ToText());
+    if (ids.size() != kItems) throw std::runtime_error("listing");
+  }
+  ~Drop() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  std::filesystem::path dir;
+  Environment env;
+  DataHandler handler;
+  std::vector<std::string> ids;
+};
+
+Drop& TheDrop() {
+  static Drop drop;
+  return drop;
+}
+
+void BM_ItemStatsWithHeaderFields(benchmark::State& state) {
+  Drop& drop = TheDrop();
+  std::size_t next = 0, octets = 0;
+  for (auto _ : state) {
+    const Recordset stats = drop.handler.GetP3ItemStats(drop.ids[next++ % drop.ids.size()]);
+    for (const char* field : kHeaderFields) octets += stats.Fields(field).TextOrEmpty().size();
+    octets += static_cast<std::size_t>(stats.Fields("BodyLength").ToInt32());
+  }
+  benchmark::DoNotOptimize(octets);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ItemStatsWithHeaderFields);
+
+void BM_MailItem4KiB(benchmark::State& state) {
+  Drop& drop = TheDrop();
+  std::size_t next = 0, octets = 0;
+  for (auto _ : state) {
+    const Recordset item = drop.handler.GetP3MailItem(drop.ids[next++ % drop.ids.size()]);
+    for (const char* field : kHeaderFields) octets += item.Fields(field).TextOrEmpty().size();
+    octets += item.Fields("Body").ToText().size();
+  }
+  benchmark::DoNotOptimize(octets);
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
+}
+BENCHMARK(BM_MailItem4KiB);
+
+}  // namespace

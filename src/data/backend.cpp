@@ -1,0 +1,33 @@
+// Choosing the backend by the connection string.
+#include "data/backend.hpp"
+
+#include "data/data_errors.hpp"
+#include "data/sqlite_backend.hpp"
+
+namespace talvex::data {
+
+ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env) {
+  using Engine = ConnectionTarget::Engine;
+  if (connection.empty()) {
+    if (env.database.empty()) return {Engine::Sqlite, env.EmbeddedDatabasePath().string()};
+    connection = env.database;
+  }
+  constexpr std::string_view kSqlite = "sqlite:";
+  if (connection.starts_with(kSqlite) && connection.size() > kSqlite.size()) {
+    return {Engine::Sqlite, std::string(connection.substr(kSqlite.size()))};
+  }
+  if (connection.starts_with("postgresql://") || connection.starts_with("postgres://")) {
+    return {Engine::Postgresql, std::string(connection)};
+  }
+  // The text itself is not repeated: it may hold a password.
+  Raise(dberr::kProvider, "The connection string is neither sqlite:PATH nor postgresql://...");
+}
+
+std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target) {
+  if (target.engine == ConnectionTarget::Engine::Postgresql) {
+    Raise(dberr::kProvider, "The PostgreSQL backend is not built yet; use sqlite:PATH");
+  }
+  return MakeSqliteBackend(target.location);
+}
+
+}  // namespace talvex::data

@@ -1,0 +1,58 @@
+// Running procedures: descriptor checks, backend choice, the call.
+#include "data/data_access.hpp"
+
+#include <vector>
+
+#include "data/data_errors.hpp"
+
+namespace talvex {
+
+DataAccess::DataAccess(Environment env) : env_(std::move(env)) {
+  try {
+    target_ = data::ResolveConnection(connection_, env_);
+    backend_ = data::CreateBackend(target_);
+  } catch (const Failure& failure) {
+    throw Failure(std::string(data::kDataAccessSource), errnum::kCannotCreateObject,
+                  "Cannot create the data-access object: " + failure.Description());
+  }
+}
+
+data::Backend& DataAccess::BackendFor(const std::string& connection) {
+  if (connection == connection_) return *backend_;
+  auto target = data::ResolveConnection(connection, env_);
+  if (target != target_) {
+    backend_ = data::CreateBackend(target);
+    target_ = std::move(target);
+  }
+  connection_ = connection;
+  return *backend_;
+}
+
+Recordset DataAccess::Run(std::string_view procedure, const std::string& connection,
+                          std::int32_t commandType, std::span<const ParameterDescriptor> parameters,
+                          bool rows) {
+  if (commandType != kCmdStoredProc) {
+    data::Raise(data::dberr::kCommand, "Command type " + std::to_string(commandType) +
+                                           " is not supported; procedures run with type 4");
+  }
+  std::vector<data::BoundParameter> bound;
+  bound.reserve(parameters.size());
+  for (const ParameterDescriptor& descriptor : parameters) {
+    bound.push_back(data::BindParameter(descriptor));
+  }
+  return BackendFor(connection).Run(procedure, bound, rows);
+}
+
+Recordset DataAccess::RunProcedureQuery(std::string_view procedure, const std::string& connection,
+                                        std::int32_t commandType,
+                                        std::span<const ParameterDescriptor> parameters) {
+  return Run(procedure, connection, commandType, parameters, true);
+}
+
+void DataAccess::RunProcedure(std::string_view procedure, const std::string& connection,
+                              std::int32_t commandType,
+                              std::span<const ParameterDescriptor> parameters) {
+  Run(procedure, connection, commandType, parameters, false);
+}
+
+}  // namespace talvex

@@ -1,0 +1,46 @@
+// DataAccess: the data-access object through which DataHandler runs the stored procedures of
+// the suite's database. A call names the procedure, the connection string, the command type
+// and the parameter descriptors; DataAccess checks and converts the descriptors, chooses the
+// backend by the connection string and keeps it, with its one open connection, for the calls
+// that follow.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "data/backend.hpp"
+#include "data/parameter.hpp"
+#include "data/recordset.hpp"
+#include "platform/environment.hpp"
+
+namespace talvex {
+
+class DataAccess {
+ public:
+  // Makes the backend of the process default connection. Raises Failure 429 when it cannot be
+  // made (the data directory cannot be created, the engine is not built).
+  explicit DataAccess(Environment env);
+
+  // Runs the procedure; returns the rows of its last SELECT.
+  Recordset RunProcedureQuery(std::string_view procedure, const std::string& connection,
+                              std::int32_t commandType,
+                              std::span<const ParameterDescriptor> parameters);
+  // Runs the procedure for its effect.
+  void RunProcedure(std::string_view procedure, const std::string& connection,
+                    std::int32_t commandType, std::span<const ParameterDescriptor> parameters);
+
+ private:
+  Recordset Run(std::string_view procedure, const std::string& connection, std::int32_t commandType,
+                std::span<const ParameterDescriptor> parameters, bool rows);
+  data::Backend& BackendFor(const std::string& connection);
+
+  Environment env_;
+  std::string connection_;  // the connection string last used; backend_ serves it
+  data::ConnectionTarget target_;
+  std::unique_ptr<data::Backend> backend_;
+};
+
+}  // namespace talvex

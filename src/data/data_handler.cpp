@@ -1,0 +1,89 @@
+// The DataHandler frame: creation, the calls into DataAccess, the error reporter and the
+// transaction-log switch.
+#include "data/data_handler.hpp"
+
+#include <ctime>
+
+#include "host/resources.hpp"
+
+namespace talvex {
+
+namespace {
+
+// The current local date and time as the event's DateTime text.
+std::string LocalDateTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return buffer;
+}
+
+DataAccess CreateDataAccess(const Environment& env) {
+  try {
+    return DataAccess(env);
+  } catch (const Failure& failure) {
+    if (failure.Number() != errnum::kCannotCreateObject &&
+        failure.Number() != errnum::kModuleNotFound) {
+      throw;
+    }
+    throw Failure(std::string(kDataHandlerSource), errnum::kDataHandlerCreate,
+                  "Cannot instantiate object 'Quillon.dll'\r\n\r\n Please repair this "
+                  "installation or re-install the application.");
+  }
+}
+
+}  // namespace
+
+std::string ErrorReportLine(std::string_view message, const Failure& failure) {
+  std::string line(message);
+  if (!line.empty()) line += ": ";
+  return line + "[" + ErrorLine(failure) + "]";
+}
+
+std::int32_t ErrorMessageType(std::int32_t number) {
+  return number == errnum::kUnspecified ? 7 : 4;
+}
+
+DataHandler::DataHandler(const Environment& env)
+    : dataAccess_(CreateDataAccess(env)), regLib_(env) {}
+
+Recordset DataHandler::Query(std::string_view procedure,
+                             const std::vector<ParameterDescriptor>& parameters) {
+  return dataAccess_.RunProcedureQuery(procedure, connectionString_, kCmdStoredProc, parameters);
+}
+
+void DataHandler::Execute(std::string_view procedure,
+                          const std::vector<ParameterDescriptor>& parameters) {
+  dataAccess_.RunProcedure(procedure, connectionString_, kCmdStoredProc, parameters);
+}
+
+bool DataHandler::ExecuteHandled(std::string_view message, std::string_view procedure,
+                                 const std::vector<ParameterDescriptor>& parameters) {
+  try {
+    Execute(procedure, parameters);
+    return true;
+  } catch (const Failure& failure) {
+    ReportError(message, failure);
+    return false;
+  }
+}
+
+void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
+  if (!eventLog_) return;
+  eventLog_(LocalDateTimeText(), ErrorMessageType(failure.Number()),
+            std::string(kDataHandlerSource), ErrorReportLine(message, failure));
+}
+
+bool DataHandler::TransLogOff() {
+  if (transLogSwitch_.empty()) {
+    Variant value;
+    regLib_.ReadRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
+                         regvalue::kText, Variant("0"), value);
+    transLogSwitch_ = value.TextOrEmpty();
+  }
+  return transLogSwitch_ == "1";
+}
+
+}  // namespace talvex

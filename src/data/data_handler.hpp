@@ -1,0 +1,79 @@
+// DataHandler: the component's data-access layer. Each operation calls one stored procedure of
+// the suite's database through the object's DataAccess, with one parameter descriptor per
+// parameter, and returns the rows or a success flag. Operations armed with a failure handler
+// turn a failure into one EventLog line (source "Data Handler") and their failure value; the
+// others pass the failure to their caller. Each session owns one DataHandler, which owns its
+// DataAccess (with its database connection), one RegLib and the cached registry switches.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/data_access.hpp"
+#include "data/parameter.hpp"
+#include "data/recordset.hpp"
+#include "host/reglib.hpp"
+#include "platform/environment.hpp"
+#include "platform/failure.hpp"
+
+namespace talvex {
+
+inline constexpr std::string_view kDataHandlerSource = "Data Handler";
+
+// The error reporter's line: the message, ": " when the message is not empty, then "[", the
+// failure's error line, "]".
+std::string ErrorReportLine(std::string_view message, const Failure& failure);
+// Its MessageType: 7 for the generic provider error (0x80004005), 4 for any other number.
+std::int32_t ErrorMessageType(std::int32_t number);
+
+class DataHandler {
+ public:
+  // EventLog(DateTime, MessageType, Source, Message).
+  using EventLogHandler =
+      std::function<void(const std::string&, std::int32_t, const std::string&, const std::string&)>;
+
+  // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
+  // created; other failures pass unchanged.
+  explicit DataHandler(const Environment& env);
+
+  void SetEventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
+
+  // Passed unchanged to every call; empty means the process default database.
+  const std::string& ConnectionString() const { return connectionString_; }
+  void ConnectionString(std::string value) { connectionString_ = std::move(value); }
+
+  // The POP3 mail drop. The record-set operations raise their failures; the flag operations
+  // log them and return false.
+  Recordset GetP3UserDetails(const std::string& LogonName);
+  bool LockP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
+  Recordset GetP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
+  Recordset GetP3MailItem(const std::string& ItemID);
+  bool SetP3ItemsStatus(const std::string& SessionID, const std::string& Status,
+                        const std::string& ClearItems);
+  bool RemoveP3Items(const std::string& SessionID);
+  bool UpdateP3ItemStatus(const std::string& ItemID, const std::string& Status);
+  Recordset GetP3ItemStats(const std::string& ItemID);
+
+  // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
+  // the first use and kept while the read gives a non-empty text.
+  bool TransLogOff();
+
+ private:
+  Recordset Query(std::string_view procedure, const std::vector<ParameterDescriptor>& parameters);
+  void Execute(std::string_view procedure, const std::vector<ParameterDescriptor>& parameters);
+  // Execute under a failure handler: a failure is reported with `message` and gives false.
+  bool ExecuteHandled(std::string_view message, std::string_view procedure,
+                      const std::vector<ParameterDescriptor>& parameters);
+  void ReportError(std::string_view message, const Failure& failure) const;
+
+  DataAccess dataAccess_;
+  RegLib regLib_;
+  std::string connectionString_;
+  std::string transLogSwitch_;
+  EventLogHandler eventLog_;
+};
+
+}  // namespace talvex

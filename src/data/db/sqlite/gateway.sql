@@ -1,0 +1,9 @@
+-- The gateway queue: storing items. The writer has already composed Content and encoded Body.
+
+-- @procedure SMS_WriteGWItem
+-- Returns the new item's GWQID to callers that ask for rows.
+INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, FromName,
+                          ToAddress, Subject, Body, BodyLength, Direction, RawData, Transport)
+VALUES (:DTReceived, :Source, :MessageID, :Content, :FromAddress, :FromName, :ToAddress,
+        :Subject, :Body, coalesce(ansi_length(:Body), 0), :Direction, :RawData, :Transport);
+SELECT last_insert_rowid() AS GWQID;

@@ -1,0 +1,69 @@
+-- The POP3 mail drop: the user record of the log-in, the lock on a drop, its listing, the item
+-- reads and the status changes of DELE, RSET, QUIT and a session's end.
+--
+-- A drop is the outbound items whose ToAddress equals the user's address without regard to
+-- case, with Status 0, 4, 5 or 6 (other statuses belong to the gateway's own delivery). Its lock
+-- is the MailDropLocks row of the lower-cased address; the items a session serves carry its
+-- SessionID. Items of status 5 and 6 are hidden from the item reads.
+
+-- @procedure SMS_GetP3UserDetails
+SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, Department,
+       LogonName, UserPassword, POP3User, HTTPUser, Administrator, AcctDisabled, UserType
+  FROM Users
+ WHERE LogonName = :LogonName COLLATE NOCASE AND POP3User <> 0
+ ORDER BY RecID;
+
+-- @procedure SMS_LockP3MailDrop
+-- Refused while another session holds a lock younger than 15 minutes; an older lock is stale
+-- and taken over. The holder's own call renews its lock.
+SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || SessionID)
+  FROM MailDropLocks
+ WHERE Address = lower(:EmailAddress) AND SessionID <> :SessionID
+   AND LockTime > unixepoch() - 900;
+INSERT INTO MailDropLocks (Address, SessionID, LockTime)
+VALUES (lower(:EmailAddress), :SessionID, unixepoch())
+    ON CONFLICT (Address) DO UPDATE SET SessionID = excluded.SessionID,
+                                        LockTime = excluded.LockTime;
+
+-- @procedure SMS_GetP3MailDrop
+-- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
+-- the session's with status 4: waiting items, and those a stale session left listed or marked,
+-- so that nothing a dead session marked is lost. Rows come in storage order.
+SELECT raise_error('Session ' || :SessionID || ' does not hold the lock on mail drop '
+                   || :EmailAddress)
+ WHERE NOT EXISTS (SELECT 1 FROM MailDropLocks
+                    WHERE Address = lower(:EmailAddress) AND SessionID = :SessionID);
+UPDATE GatewayItems SET Status = 4, SessionID = :SessionID
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
+   AND (SessionID IS NULL OR SessionID <> :SessionID);
+SELECT GWQID
+  FROM GatewayItems
+ WHERE SessionID = :SessionID AND Status = 4
+   AND ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
+ ORDER BY GWQID;
+
+-- @procedure SMS_GetP3MailItem
+SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress, Body
+  FROM GatewayItems
+ WHERE GWQID = :GWQID AND Status NOT IN (5, 6);
+
+-- @procedure SMS_GetP3ItemStats
+SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+       BodyLength
+  FROM GatewayItems
+ WHERE GWQID = :GWQID AND Status NOT IN (5, 6);
+
+-- @procedure SMS_SetP3ItemsStatus
+-- ClearItems 0 (RSET) gives all the session's items the status; any other value releases them:
+-- they leave the session with the status, and the session's lock on the drop ends.
+UPDATE GatewayItems
+   SET Status = :Status,
+       SessionID = CASE WHEN coalesce(:ClearItems, 0) = 0 THEN SessionID END
+ WHERE SessionID = :SessionID;
+DELETE FROM MailDropLocks WHERE SessionID = :SessionID AND coalesce(:ClearItems, 0) <> 0;
+
+-- @procedure SMS_RemoveP3Items
+DELETE FROM GatewayItems WHERE SessionID = :SessionID AND Status IN (5, 6);
+
+-- @procedure SMS_UpdateP3ItemStatus
+UPDATE GatewayItems SET Status = :Status WHERE GWQID = :ItemID;

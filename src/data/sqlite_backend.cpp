@@ -1,0 +1,313 @@
+// The SQLite backend. A procedure is a text of SQL statements from the catalog with named
+// parameters (":Name"); it is prepared once per connection and its statements are kept, so a
+// call costs binding and stepping only. Procedures that only read and have one statement run
+// in that statement's own implicit transaction; the others run inside BEGIN ... COMMIT, and
+// those that write take the write lock at BEGIN (IMMEDIATE), so that a busy database is
+// waited for once, at the start, under the busy timeout.
+//
+// Two SQL functions exist on every connection: ansi_length(text), the octets of the text in
+// Windows-1252 as the POP3 wire carries it, and raise_error(text), by which a procedure
+// refuses a call; the refusal becomes a failure with dberr::kCommand and that text.
+#include "data/sqlite_backend.hpp"
+
+#include <map>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "data/data_errors.hpp"
+#include "data/names.hpp"
+#include "data/sql_catalog.hpp"
+#include "platform/ansi.hpp"
+#include "platform/sqlite.hpp"
+
+namespace talvex::data {
+
+namespace {
+
+struct CompiledStatement {
+  sqlite::Statement statement;
+  std::vector<std::size_t> slots;  // per bind index (from 1): index into Procedure::parameters
+};
+
+struct Procedure {
+  std::string name;
+  std::vector<CompiledStatement> statements;
+  std::vector<std::string> parameters;  // names as the SQL writes them, without ":"
+  bool readOnly = true;
+  std::optional<std::size_t> result;  // the last statement that yields columns
+  Recordset::FieldNames columns;
+};
+
+// Resets the statements of a call however it ends, so that none keeps a read open.
+class ResetOnExit {
+ public:
+  explicit ResetOnExit(Procedure& procedure) : procedure_(procedure) {}
+  ~ResetOnExit() {
+    for (auto& compiled : procedure_.statements) compiled.statement.Reset();
+  }
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+ private:
+  Procedure& procedure_;
+};
+
+void Bind(sqlite::Statement& statement, int index, const BoundValue& value) {
+  struct Binder {
+    sqlite::Statement& statement;
+    int index;
+    void operator()(std::monostate) const { statement.BindNull(index); }
+    void operator()(std::int64_t v) const { statement.Bind(index, v); }
+    void operator()(const Currency& v) const {
+      statement.Bind(index, static_cast<double>(v.tenThousandths) / 10000.0);
+    }
+    void operator()(const Timestamp& v) const { statement.Bind(index, std::string_view(v.text)); }
+    void operator()(const std::string& v) const { statement.Bind(index, std::string_view(v)); }
+  };
+  std::visit(Binder{statement, index}, value);
+}
+
+Variant ColumnValue(const sqlite::Statement& statement, int column) {
+  switch (statement.ColumnType(column)) {
+    case SQLITE_INTEGER:
+      return Variant(statement.ColumnInt(column));
+    case SQLITE_FLOAT:
+      return Variant(statement.ColumnDouble(column));
+    case SQLITE_TEXT:
+      return Variant(statement.ColumnText(column));
+    case SQLITE_BLOB:
+      return Variant(statement.ColumnBlob(column));
+    default:
+      return Variant::Null();
+  }
+}
+
+void AnsiLength(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
+  sqlite3_result_int64(
+      context, static_cast<sqlite3_int64>(ansi::encodedLength(std::string_view(text, size))));
+}
+
+int SchemaVersion(const sqlite::Database& db) {
+  sqlite::Statement exists(
+      db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'SchemaVersion'");
+  if (!exists.Step()) return 0;
+  sqlite::Statement version(db, "SELECT coalesce(max(Version), 0) FROM SchemaVersion");
+  version.Step();
+  return static_cast<int>(version.ColumnInt(0));
+}
+
+class SqliteBackend final : public Backend {
+ public:
+  explicit SqliteBackend(std::filesystem::path file) : file_(std::move(file)) {
+    std::error_code ec;
+    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
+    if (ec) {
+      Raise(dberr::kProvider, "Cannot create the data directory '" + file_.parent_path().string() +
+                                  "': " + ec.message());
+    }
+  }
+
+  SqliteBackend(const SqliteBackend&) = delete;
+  SqliteBackend& operator=(const SqliteBackend&) = delete;
+  ~SqliteBackend() override = default;
+
+  Recordset Run(std::string_view name, std::span<const BoundParameter> parameters,
+                bool rows) override {
+    raised_.reset();
+    try {
+      if (!db_) Open();
+      return Execute(Prepared(name), parameters, rows);
+    } catch (const sqlite::Error& error) {
+      if (raised_) Raise(dberr::kCommand, std::string(name) + ": " + *raised_);
+      Raise(dberr::kProvider, std::string(name) + ": " + error.what());
+    }
+  }
+
+ private:
+  // Opens the connection, or leaves none when any step fails, so that the next call tries
+  // again.
+  void Open() {
+    sqlite::Database db(file_, sqlite::Database::Mode::ReadWriteCreate);
+    try {
+      Configure(db);
+      Migrate(db);
+    } catch (const sqlite::Error& error) {
+      throw sqlite::Error(error.Code(), "database '" + file_.string() + "': " + error.what());
+    }
+    db_.emplace(std::move(db));
+  }
+
+  void Configure(sqlite::Database& db) {
+    const auto check = [&](int rc) {
+      if (rc != SQLITE_OK) throw sqlite::Error(rc, sqlite3_errmsg(db.Handle()));
+    };
+    check(sqlite3_create_function_v2(db.Handle(), "ansi_length", 1,
+                                     SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                     AnsiLength, nullptr, nullptr, nullptr));
+    check(sqlite3_create_function_v2(db.Handle(), "raise_error", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                     this, RaiseError, nullptr, nullptr, nullptr));
+    db.Exec("PRAGMA foreign_keys = ON");
+    // A call that returned has reached the disk, power loss included: a stored item must not
+    // vanish after its writer was told it is stored.
+    db.Exec("PRAGMA synchronous = FULL");
+    // Readers of other processes go on while one writes; the mode stays with the file.
+    sqlite::Statement journal(db, "PRAGMA journal_mode = WAL");
+    journal.Step();
+    const std::string mode = journal.ColumnText(0);
+    if (mode != "wal") throw sqlite::Error(SQLITE_ERROR, "cannot use WAL mode (" + mode + ")");
+  }
+
+  // Brings the schema to the latest version. The common case only reads; a migration runs in
+  // one write transaction, so that of several processes opening a new file one migrates and
+  // the others find it done.
+  static void Migrate(sqlite::Database& db) {
+    const SqlCatalog& catalog = SqlCatalog::Sqlite();
+    const auto current = [&] {
+      const int version = SchemaVersion(db);
+      if (version > catalog.LatestVersion()) {
+        throw sqlite::Error(SQLITE_ERROR, "schema version " + std::to_string(version) +
+                                              " is newer than this program's (" +
+                                              std::to_string(catalog.LatestVersion()) + ")");
+      }
+      return version;
+    };
+    if (current() == catalog.LatestVersion()) return;
+    sqlite::Transaction transaction(db);
+    const int from = current();
+    db.Exec(
+        "CREATE TABLE IF NOT EXISTS SchemaVersion (Version INTEGER PRIMARY KEY, "
+        "Applied TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)");
+    for (const Migration& migration : catalog.Migrations()) {
+      if (migration.version <= from) continue;
+      db.Exec(migration.sql);
+      sqlite::Statement record(db, "INSERT INTO SchemaVersion (Version) VALUES (?1)");
+      record.Bind(1, std::int64_t{migration.version});
+      record.Step();
+    }
+    transaction.Commit();
+  }
+
+  static void RaiseError(sqlite3_context* context, int, sqlite3_value** argv) {
+    auto* self = static_cast<SqliteBackend*>(sqlite3_user_data(context));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    self->raised_ = text ? text : "the procedure refused the call";
+    sqlite3_result_error(context, self->raised_->c_str(), -1);
+  }
+
+  Procedure& Prepared(std::string_view name) {
+    if (const auto found = procedures_.find(name); found != procedures_.end()) {
+      return found->second;
+    }
+    const auto sql = SqlCatalog::Sqlite().Procedure(name);
+    if (!sql) Raise(dberr::kCommand, "Could not find stored procedure '" + std::string(name) + "'");
+    Procedure procedure{std::string(name), {}, {}, true, std::nullopt, nullptr};
+    for (const std::string& text : sqlite::SplitStatements(*db_, *sql)) {
+      CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
+      sqlite3_stmt* handle = compiled.statement.Handle();
+      for (int i = 1; i <= sqlite3_bind_parameter_count(handle); ++i) {
+        const char* parameter = sqlite3_bind_parameter_name(handle, i);
+        if (!parameter) Raise(dberr::kCommand, procedure.name + " uses an unnamed parameter");
+        compiled.slots.push_back(SlotOf(procedure.parameters, parameter + 1));
+      }
+      procedure.readOnly = procedure.readOnly && sqlite3_stmt_readonly(handle) != 0;
+      if (compiled.statement.ColumnCount() > 0) procedure.result = procedure.statements.size();
+      procedure.statements.push_back(std::move(compiled));
+    }
+    if (procedure.result) {
+      const auto& statement = procedure.statements[*procedure.result].statement;
+      std::vector<std::string> columns;
+      for (int i = 0; i < statement.ColumnCount(); ++i)
+        columns.emplace_back(statement.ColumnName(i));
+      procedure.columns = std::make_shared<const std::vector<std::string>>(std::move(columns));
+    }
+    return procedures_.emplace(procedure.name, std::move(procedure)).first->second;
+  }
+
+  static std::size_t SlotOf(std::vector<std::string>& parameters, std::string_view name) {
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+      if (SameName(parameters[i], name)) return i;
+    }
+    parameters.emplace_back(name);
+    return parameters.size() - 1;
+  }
+
+  // The value of each of the procedure's parameters: every one must be given, once, and no
+  // other.
+  static std::vector<const BoundValue*> Match(const Procedure& procedure,
+                                              std::span<const BoundParameter> given) {
+    std::vector<const BoundValue*> values(procedure.parameters.size(), nullptr);
+    for (const BoundParameter& parameter : given) {
+      std::size_t i = 0;
+      while (i < values.size() && !SameName(procedure.parameters[i], parameter.name)) ++i;
+      if (i == values.size() || values[i]) {
+        Raise(dberr::kCommand, procedure.name + " has no parameter '" +
+                                   std::string(parameter.name) + "' or it is given twice");
+      }
+      values[i] = &parameter.value;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (!values[i]) {
+        Raise(dberr::kCommand, procedure.name + " expects parameter '" + procedure.parameters[i] +
+                                   "', which was not supplied");
+      }
+    }
+    return values;
+  }
+
+  Recordset Execute(Procedure& procedure, std::span<const BoundParameter> parameters, bool rows) {
+    const auto values = Match(procedure, parameters);
+    std::optional<sqlite::Transaction> transaction;
+    if (!procedure.readOnly || procedure.statements.size() > 1) {
+      transaction.emplace(*db_, !procedure.readOnly);
+    }
+    const ResetOnExit reset(procedure);
+    Recordset result;
+    for (std::size_t i = 0; i < procedure.statements.size(); ++i) {
+      auto& [statement, slots] = procedure.statements[i];
+      for (std::size_t k = 0; k < slots.size(); ++k) {
+        Bind(statement, static_cast<int>(k + 1), *values[slots[k]]);
+      }
+      if (rows && procedure.result == i) {
+        result = Collect(statement, procedure.columns);
+      } else {
+        while (statement.Step()) {
+        }
+      }
+    }
+    if (transaction) transaction->Commit();
+    if (rows && !result.IsOpen()) {
+      result = Recordset(std::make_shared<const std::vector<std::string>>(), {});
+    }
+    return result;
+  }
+
+  static Recordset Collect(sqlite::Statement& statement, const Recordset::FieldNames& names) {
+    const int columns = static_cast<int>(names->size());
+    std::vector<Variant> cells;
+    while (statement.Step()) {
+      for (int c = 0; c < columns; ++c) cells.push_back(ColumnValue(statement, c));
+    }
+    return Recordset(names, std::move(cells));
+  }
+
+  std::filesystem::path file_;
+  // Declared before the statements that refer to it, so that it is closed after them.
+  std::optional<sqlite::Database> db_;
+  std::map<std::string, Procedure, std::less<>> procedures_;
+  std::optional<std::string> raised_;  // what raise_error said during the current call
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeSqliteBackend(const std::filesystem::path& file) {
+  return std::make_unique<SqliteBackend>(file);
+}
+
+}  // namespace talvex::data
