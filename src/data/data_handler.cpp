@@ -2,23 +2,12 @@
 // transaction-log switch.
 #include "data/data_handler.hpp"
 
-#include <ctime>
-
 #include "host/resources.hpp"
+#include "platform/date_text.hpp"
 
 namespace talvex {
 
 namespace {
-
-// The current local date and time as the event's DateTime text.
-std::string LocalDateTimeText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-  return buffer;
-}
 
 DataAccess CreateDataAccess(const Environment& env) {
   try {
@@ -72,8 +61,8 @@ bool DataHandler::ExecuteHandled(std::string_view message, std::string_view proc
 
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
   if (!eventLog_) return;
-  eventLog_(LocalDateTimeText(), ErrorMessageType(failure.Number()),
-            std::string(kDataHandlerSource), ErrorReportLine(message, failure));
+  eventLog_(NowText(), ErrorMessageType(failure.Number()), std::string(kDataHandlerSource),
+            ErrorReportLine(message, failure));
 }
 
 bool DataHandler::TransLogOff() {

@@ -1,10 +1,15 @@
-// Command dispatch: every assembled line is logged, checked for length and handed to the
-// handler of its command word; a line that no handler takes draws the unknown-command reply.
+// Command dispatch and the AUTHORIZATION phase: every assembled line is logged (unless PASS
+// takes it first), checked for length and handed to the handler of its command word; a line
+// that no handler takes draws the unknown-command reply.
 #include <algorithm>
 #include <array>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <cctype>
 
+#include "crypto/hash_text.hpp"
 #include "platform/ansi.hpp"
+#include "session/command_line.hpp"
 #include "session/session.hpp"
 
 namespace talvex {
@@ -27,7 +32,7 @@ enum class Match { Exact, Prefix };
 struct Command {
   Match match;
   std::string_view word;
-  bool (Session::*handler)(const std::string& line);
+  asio::awaitable<bool> (Session::*handler)(const std::string& line);
 };
 
 }  // namespace
@@ -41,36 +46,134 @@ std::string CleanCommandLine(std::string text) {
 }
 
 void Session::ProcessCommand(std::string Line) {
+  dispatching_ = true;
+  asio::co_spawn(
+      sckServer.get_executor(),
+      [self = shared_from_this(), line = std::move(Line)]() mutable {
+        return self->DispatchCommand(std::move(line));
+      },
+      asio::detached);
+}
+
+asio::awaitable<void> Session::DispatchCommand(std::string Line) {
+  // Tried in this order; the first handler that takes the line ends the dispatch.
+  static constexpr std::array<Command, 11> kCommands = {{
+      {Match::Exact, "CAPA", &Session::CmdCapa},
+      {Match::Prefix, "USER ", &Session::CmdUser},
+      {Match::Exact, "STAT", &Session::CmdStat},
+      {Match::Prefix, "LIST", &Session::CmdList},
+      {Match::Prefix, "UIDL", &Session::CmdUidl},
+      {Match::Prefix, "RETR ", &Session::CmdRetr},
+      {Match::Prefix, "TOP ", &Session::CmdTop},
+      {Match::Prefix, "DELE ", &Session::CmdDele},
+      {Match::Exact, "RSET", &Session::CmdRset},
+      {Match::Exact, "QUIT", &Session::CmdQuit},
+      {Match::Exact, "NOOP", &Session::CmdNoop},
+  }};
+  const auto keepAlive = shared_from_this();
   try {
-    Line.resize(Line.size() >= 2 ? Line.size() - 2 : 0);
-    Log(7, ansi::decode(Line));
-    if (Line.size() > kMaxCommandLength) {
-      SendResponse("-ERR Line too long.");
-      return;
+    Line.resize(Line.size() - 2);  // the CR LF
+    // A password line is taken before anything is logged.
+    if (Upper(std::string_view(Line).substr(0, 5)) == "PASS " && CmdPass(Line)) {
+      Line.clear();
+    } else {
+      Log(7, ansi::decode(Line));
+      if (Line.size() > kMaxCommandLength) {
+        SendResponse("-ERR Line too long.");
+      } else {
+        bool taken = false;
+        const std::string upper = Upper(Line);
+        for (const auto& command : kCommands) {
+          const bool matches = command.match == Match::Exact ? upper == command.word
+                                                             : upper.starts_with(command.word);
+          if (matches && (taken = co_await (this->*command.handler)(Line))) break;
+        }
+        if (!taken) {
+          if (Line.size() > 1) Line = CleanCommandLine(std::move(Line));
+          if (!Line.empty()) CmdUnknown(Line);
+        }
+      }
     }
-    static constexpr std::array<Command, 1> kCommands = {{
-        {Match::Exact, "CAPA", &Session::CmdCapa},
-    }};
-    const std::string upper = Upper(Line);
-    for (const auto& command : kCommands) {
-      const bool matches =
-          command.match == Match::Exact ? upper == command.word : upper.starts_with(command.word);
-      if (matches && (this->*command.handler)(Line)) return;
-    }
-    if (Line.size() > 1) Line = CleanCommandLine(std::move(Line));
-    if (!Line.empty()) CmdUnknown(Line);
   } catch (const std::exception& error) {
     ReportInternalError(ToFailure(error));
   }
+  dispatching_ = false;
+  ReadNext();
 }
 
-bool Session::CmdCapa(const std::string& /*line*/) {
+asio::awaitable<bool> Session::CmdCapa(const std::string& /*line*/) {
   SendResponse("+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\n.");
-  return true;
+  co_return true;
+}
+
+asio::awaitable<bool> Session::CmdUser(const std::string& line) {
+  const auto words = SplitWords(line);
+  if (words.size() != 2 || lState != AwaitingUser || words[1].empty()) co_return false;
+  sUserName = ansi::decode(words[1]);
+  SendResponse("+OK Prove your worthiness.");
+  lState = AwaitingPass;
+  co_return true;
+}
+
+bool Session::CmdPass(const std::string& line) {
+  const auto words = SplitWords(line);
+  if (words.size() >= 2 && lState == AwaitingPass) {
+    Recordset user = oDataHandler->GetP3UserDetails(sUserName);
+    bool accepted = false;
+    if (user.RecordCount() > 0 && !user.Fields("AcctDisabled").EqualsNumber(1)) {
+      sPasswordHash =
+          HashText(ansi::decode(words[1]) + user.Fields("UserID").ToText() + sPasswordSalt);
+      accepted = user.Fields("UserPassword").ToText() == sPasswordHash;
+    }
+    if (accepted) {
+      sEmailAddress = user.Fields("Email").ToText();
+      SendResponse("+OK Well howdy pilgrim.");
+      Log(6, "Opened session for POP3 user '" + sUserName + "'");
+      lState = Transaction;
+      LoadMailDrop();
+    } else {
+      // One attempt per connection: the connection closes once the refusal has left.
+      lState = Closing;
+      SendResponse("-ERR Logon failure: unknown username or bad password.");
+      Log(4, "Authentication of POP3 user '" + sUserName + "' failed");
+    }
+    return true;
+  }
+  if (words.size() == 2) {
+    ReplyNotValidInThisState();
+    return true;
+  }
+  return false;
 }
 
 void Session::CmdUnknown(const std::string& line) {
   SendResponse("-ERR Unknown command '" + line + "'.");
+}
+
+void Session::ReplyNotValidInThisState() {
+  SendResponse("-ERR Command is not valid in this state.");
+}
+
+bool Session::SetSessionItemsStatus(bool ClearItems, std::int32_t Status) {
+  if (!oDataHandler) return false;
+  return oDataHandler->SetP3ItemsStatus(sSessionID, std::to_string(Status),
+                                        ClearItems ? "-1" : "0");
+}
+
+// Locks the user's mail drop under this session and numbers its items from 1. A refused lock
+// leaves the list empty: the client finds an empty mail drop.
+void Session::LoadMailDrop() {
+  if (!oDataHandler->LockP3MailDrop(sEmailAddress, sSessionID)) return;
+  Recordset drop = oDataHandler->GetP3MailDrop(sEmailAddress, sSessionID);
+  const auto n = static_cast<std::size_t>(std::max(drop.RecordCount(), 0));
+  sItems.assign(1, std::string());
+  if (n == 0) return;
+  sItems.reserve(n + 1);
+  drop.MoveFirst();
+  for (std::size_t k = 1; k <= n; ++k) {
+    sItems.push_back(drop.Fields("GWQID").ToText());
+    drop.MoveNext();
+  }
 }
 
 }  // namespace talvex

@@ -69,6 +69,10 @@ Session::Session(asio::any_io_executor executor, const Environment& env, Session
       lingerTimer_(executor) {
   sPasswordSalt = std::string(resources::LoadResString(resources::StringId::PasswordSalt));
   KeepAlive = true;
+  // The data layer's lines reach the owner as the session's own.
+  oDataHandler = std::make_unique<DataHandler>(env_);
+  oDataHandler->SetEventLog([this](const std::string&, std::int32_t MessageType, const std::string&,
+                                   const std::string& Message) { Log(MessageType, Message); });
   sSessionID = NewSessionID();
 }
 
@@ -124,6 +128,8 @@ void Session::CloseNow() {
 void Session::Unload() {
   if (unloaded_) return;
   sItems.assign(1, std::string());
+  rsItem = Recordset();
+  oDataHandler.reset();
   tmrConTimeout.cancel();
   tmrDataTimeout.cancel();
   Disconnect();
@@ -144,7 +150,7 @@ void Session::ReadNext() {
                                 self->OnSocketError(ec);
                               } else {
                                 self->OnData(std::string_view(self->readBuffer_.data(), n));
-                                self->ReadNext();
+                                if (!self->dispatching_) self->ReadNext();
                               }
                             });
 }
@@ -286,6 +292,8 @@ void Session::TerminateSession() {
   if (unloaded_) return;
   const auto keepAlive = shared_from_this();
   bTerminating = true;
+  // Whatever the session had locked is released, also when nobody logged in.
+  if (!bQuitReceived) SetSessionItemsStatus(true, 0);
   if (oEProxy) oEProxy->ProxKillServer(iMyIndex);
   Unload();
 }

@@ -6,15 +6,19 @@
 #pragma once
 
 #include <array>
+#include <asio/awaitable.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "data/data_handler.hpp"
+#include "data/recordset.hpp"
 #include "host/event_proxy.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
@@ -33,9 +37,6 @@ enum SessionState : std::int32_t {
   AwaitingPass = 4,
   Transaction = 8,
 };
-
-// Removes a trailing ".", then CR LF pairs at the start and at the end.
-std::string CleanCommandLine(std::string text);
 
 // Session log lines carry this source.
 inline constexpr const char* kSessionSource = "Server Socket";
@@ -83,10 +84,40 @@ class Session : public std::enable_shared_from_this<Session> {
   void ReportInternalError(const Failure& failure);
   void Log(std::int32_t MessageType, const std::string& Message) const;
 
-  // Commands.
+  // Command dispatch and log-in (commands.cpp). A line is dispatched in a coroutine, because
+  // listings yield to the event loop after each item; the socket is read again only when the
+  // line has been dealt with, so one client's commands never overlap.
   void ProcessCommand(std::string Line);
-  bool CmdCapa(const std::string& line);
+  asio::awaitable<void> DispatchCommand(std::string Line);
+  bool CmdPass(const std::string& line);
+  asio::awaitable<bool> CmdCapa(const std::string& line);
+  asio::awaitable<bool> CmdUser(const std::string& line);
   void CmdUnknown(const std::string& line);
+  bool SetSessionItemsStatus(bool ClearItems, std::int32_t Status);
+  void LoadMailDrop();
+
+  // Transaction and update commands (transaction_commands.cpp).
+  asio::awaitable<bool> CmdStat(const std::string& line);
+  asio::awaitable<bool> CmdList(const std::string& line);
+  asio::awaitable<bool> CmdUidl(const std::string& line);
+  asio::awaitable<bool> CmdDele(const std::string& line);
+  asio::awaitable<bool> CmdRset(const std::string& line);
+  asio::awaitable<bool> CmdNoop(const std::string& line);
+  asio::awaitable<bool> CmdQuit(const std::string& line);
+  asio::awaitable<bool> CmdRetr(const std::string& line);
+  asio::awaitable<bool> CmdTop(const std::string& line);
+  void ReplyOutOfRange();
+  void ReplyNoLongerAvailable();
+  void ReplyNotValidInThisState();
+  std::size_t MessageCount() const { return sItems.size() - 1; }
+  // Loads message n's statistics into rsItem; true when the item still has a row.
+  bool LoadItemStats(std::size_t n);
+  std::int64_t MessageSize();
+  std::string MessageIdentifier();
+  // The STAT pass: count and total size of the messages still available; nullopt when the
+  // session began to terminate meanwhile.
+  asio::awaitable<std::optional<std::pair<std::int64_t, std::int64_t>>> StatPass();
+  asio::awaitable<void> Yield();
 
   asio::ip::tcp::socket sckServer;
   asio::steady_timer tmrConTimeout;
@@ -103,6 +134,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string sEmailAddress;
   std::string sHostName;
   bool bQuitReceived = false;
+  Recordset rsItem;
+  std::unique_ptr<DataHandler> oDataHandler;
   bool bTerminating = false;
 
   // Line assembly.
@@ -115,6 +148,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::deque<std::string> sendQueue_;
   bool writing_ = false;
   bool unloaded_ = false;
+  bool dispatching_ = false;  // a command line is being dealt with
   // Closing waits for replies still being written, for at most a short grace period.
   bool lingering_ = false;
   asio::steady_timer lingerTimer_;

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/failure.hpp"
 #include "platform/date_text.hpp"
+#include "platform/failure.hpp"
 
 namespace talvex {
 
