@@ -50,6 +50,7 @@ TEST_P(MailDropConformance, UserRecordByLogonName) {
 }
 
 TEST_P(MailDropConformance, OneSessionHoldsADropUntilItReleasesIt) {
+  Item("alice@example.com");
   auto a = NewSession();
   auto b = NewSession();
   ASSERT_TRUE(a->data.LockP3MailDrop("alice@example.com", kSessionA));
@@ -75,6 +76,21 @@ TEST_P(MailDropConformance, OneSessionHoldsADropUntilItReleasesIt) {
   // Release (the end of a session) lets the next session lock.
   EXPECT_TRUE(a->data.SetP3ItemsStatus(kSessionA, "0", "-1"));
   EXPECT_TRUE(b->data.LockP3MailDrop("alice@example.com", kSessionB));
+  EXPECT_FALSE(a->data.LockP3MailDrop("alice@example.com", kSessionA));
+}
+
+// A QUIT on an empty drop sends no release; such a lock must not keep the drop from the
+// user's next session, nor from mail that arrives meanwhile.
+TEST_P(MailDropConformance, LockOfAnEmptyDropDoesNotBlockTheNextSession) {
+  auto a = NewSession();
+  auto b = NewSession();
+  ASSERT_TRUE(a->data.LockP3MailDrop("alice@example.com", kSessionA));
+  EXPECT_TRUE(Ids(a->data.GetP3MailDrop("alice@example.com", kSessionA)).empty());
+  const std::string arrived = Item("alice@example.com");
+  ASSERT_TRUE(b->data.LockP3MailDrop("alice@example.com", kSessionB));
+  EXPECT_EQ(Ids(b->data.GetP3MailDrop("alice@example.com", kSessionB)),
+            std::vector<std::string>{arrived});
+  // Now B serves an item: A is refused until B releases.
   EXPECT_FALSE(a->data.LockP3MailDrop("alice@example.com", kSessionA));
 }
 

@@ -14,16 +14,24 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
  ORDER BY RecID;
 
 -- @procedure SMS_LockP3MailDrop
--- Refused while another session holds a lock younger than 15 minutes; an older lock is stale
--- and taken over. The holder's own call renews its lock.
-SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || SessionID)
-  FROM MailDropLocks
- WHERE Address = lower(:EmailAddress) AND SessionID <> :SessionID
-   AND LockTime > unixepoch() - 900;
+-- Refused while another session holds a lock younger than 15 minutes and still serves items of
+-- the drop; an older lock is stale and taken over. A session that found the drop empty holds
+-- nothing anyone could miss, so its lock does not stand in the way (a QUIT on an empty drop
+-- sends no release). The holder's own call renews its lock. The drop's items become the
+-- session's here, in the same transaction as the lock, so that no other session can slip in
+-- between the lock and the listing.
+SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || l.SessionID)
+  FROM MailDropLocks AS l
+ WHERE l.Address = lower(:EmailAddress) AND l.SessionID <> :SessionID
+   AND l.LockTime > unixepoch() - 900
+   AND EXISTS (SELECT 1 FROM GatewayItems AS g WHERE g.SessionID = l.SessionID);
 INSERT INTO MailDropLocks (Address, SessionID, LockTime)
 VALUES (lower(:EmailAddress), :SessionID, unixepoch())
     ON CONFLICT (Address) DO UPDATE SET SessionID = excluded.SessionID,
                                         LockTime = excluded.LockTime;
+UPDATE GatewayItems SET Status = 4, SessionID = :SessionID
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
+   AND (SessionID IS NULL OR SessionID <> :SessionID);
 
 -- @procedure SMS_GetP3MailDrop
 -- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
