@@ -1,11 +1,26 @@
-// talvex-admin: administration of the suite's data that this service shares: registry values
-// (users and gateway items follow).
+// talvex-admin: administration of the suite's data that this service shares: POP3 users,
+// gateway items and registry values. Users and items go through the data layer's operations,
+// exactly as the suite's other programs write them.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
+#include "crypto/hash_text.hpp"
+#include "data/data_handler.hpp"
 #include "host/reglib.hpp"
+#include "host/resources.hpp"
+#include "platform/ansi.hpp"
+#include "platform/guid.hpp"
+#include "text/mail_date.hpp"
 
 namespace {
 
@@ -70,6 +85,165 @@ int RegDelete(const talvex::Environment& env, const RegArgs& args) {
   return kExitOk;
 }
 
+// A DataHandler whose failure lines become the reason printed on refusal.
+struct Data {
+  explicit Data(const talvex::Environment& env) : handler(env) {
+    handler.SetEventLog([this](const std::string&, std::int32_t, const std::string&,
+                               const std::string& message) { lastError = message; });
+  }
+  talvex::DataHandler handler;
+  std::string lastError;
+};
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string NewUserID() {
+  const auto guid = talvex::guid::NewGuid();
+  if (!guid) throw std::runtime_error("no random source for a user identifier");
+  std::string id;
+  for (const char c : talvex::guid::ToRegistryForm(*guid)) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) id += c;
+  }
+  return id;
+}
+
+std::string PasswordDigest(const std::string& password, const std::string& userID) {
+  return talvex::HashText(
+      password + userID +
+      std::string(talvex::resources::LoadResString(talvex::resources::StringId::PasswordSalt)));
+}
+
+struct UserArgs {
+  std::string logon;
+  std::string email;
+  std::string password;
+  bool disabled = false;
+};
+
+int UserAdd(const talvex::Environment& env, const UserArgs& args) {
+  Data data(env);
+  talvex::Recordset dups = data.handler.CheckDupUsers("", "", args.email, "", args.logon, "0");
+  for (dups.MoveFirst(); !dups.Eof(); dups.MoveNext()) {
+    const std::string logon = dups.Fields("LogonName").TextOrEmpty();
+    if (SameText(logon, args.logon)) return Fail("user '" + args.logon + "' exists already");
+    return Fail("address '" + args.email + "' is the mail drop of user '" + logon +
+                "' already; each user needs an address of their own");
+  }
+  talvex::UserRecord user;
+  user.UserID = NewUserID();
+  user.UserName = args.logon;
+  user.DisplayName = args.logon;
+  user.LogonName = args.logon;
+  user.Email = args.email;
+  user.UserPassword = PasswordDigest(args.password, user.UserID);
+  user.POP3User = "1";
+  user.AcctDisabled = args.disabled ? "1" : "0";
+  if (!data.handler.WriteUser(user)) {
+    return Fail("cannot add user '" + args.logon + "': " + data.lastError);
+  }
+  return kExitOk;
+}
+
+int UserPasswd(const talvex::Environment& env, const UserArgs& args) {
+  Data data(env);
+  talvex::Recordset rows = data.handler.CheckDupUsers("", "", "", "", args.logon, "0");
+  if (rows.RecordCount() == 0) return Fail("no user '" + args.logon + "'");
+  rows.MoveFirst();
+  talvex::UserRecord user;
+  const auto field = [&](const char* name) { return rows.Fields(name).TextOrEmpty(); };
+  user.RecID = field("RecID");
+  user.UserID = field("UserID");
+  user.UserName = field("UserName");
+  user.DisplayName = rows.Fields("DisplayName");
+  user.Alias = field("Alias");
+  user.Description = field("Description");
+  user.Email = field("Email");
+  user.Mobile = field("Mobile");
+  user.Department = field("Department");
+  user.LogonName = field("LogonName");
+  user.UserPassword = PasswordDigest(args.password, user.UserID);
+  user.POP3User = field("POP3User");
+  user.HTTPUser = field("HTTPUser");
+  user.Administrator = field("Administrator");
+  user.AcctDisabled = field("AcctDisabled");
+  user.UserType = field("UserType");
+  if (!data.handler.WriteUser(user)) {
+    return Fail("cannot change the password of '" + args.logon + "': " + data.lastError);
+  }
+  return kExitOk;
+}
+
+int UserList(const talvex::Environment& env) {
+  Data data(env);
+  talvex::Recordset users = data.handler.GetAllUsers("");
+  for (users.MoveFirst(); !users.Eof(); users.MoveNext()) {
+    std::cout << users.Fields("LogonName").TextOrEmpty() << "\t"
+              << users.Fields("Email").TextOrEmpty() << "\t"
+              << (users.Fields("AcctDisabled").EqualsNumber(1) ? "disabled" : "enabled") << "\n";
+  }
+  return kExitOk;
+}
+
+struct ItemArgs {
+  std::string to;
+  std::string from;
+  std::string fromName;
+  std::string subject;
+  std::string date;
+  std::string messageId;
+  std::string content = "Windows-1252";
+  std::string body;
+  std::string bodyFile;
+  bool bodyGiven = false;
+};
+
+bool IsUtf8(std::string_view text) {
+  return talvex::utf16::toUtf8(talvex::utf16::fromUtf8(text)) == text;
+}
+
+int ItemAdd(const talvex::Environment& env, ItemArgs args) {
+  if (!args.bodyFile.empty()) {
+    std::ifstream file(args.bodyFile, std::ios::binary);
+    if (!file)
+      return Fail("cannot read body file '" + args.bodyFile + "': " + std::strerror(errno));
+    args.body.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (file.bad()) return Fail("cannot read body file '" + args.bodyFile + "'");
+  } else if (!args.bodyGiven) {
+    args.body.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  }
+  if (!IsUtf8(args.body)) return Fail("the body is not UTF-8 text");
+  if (args.date.empty()) args.date = talvex::FormatMailDate("");
+  Data data(env);
+  talvex::Variant content = args.content;
+  std::string id;
+  if (!data.handler.WriteGWItem(args.date, "talvex-admin", args.messageId, content, args.from,
+                                args.fromName, args.to, args.subject, args.body, "O", "", "",
+                                &id)) {
+    return Fail("cannot store the item for '" + args.to + "': " + data.lastError);
+  }
+  std::cout << id << "\n";
+  return kExitOk;
+}
+
+int ItemList(const talvex::Environment& env, const std::string& to) {
+  Data data(env);
+  talvex::Recordset items = data.handler.GetGWItems("O");
+  for (items.MoveFirst(); !items.Eof(); items.MoveNext()) {
+    const std::string address = items.Fields("ToAddress").TextOrEmpty();
+    if (!to.empty() && !SameText(address, to)) continue;
+    std::cout << items.Fields("GWQID").TextOrEmpty() << "\t" << items.Fields("Status").TextOrEmpty()
+              << "\t" << items.Fields("SessionID").TextOrEmpty() << "\t" << address << "\t"
+              << items.Fields("Subject").TextOrEmpty() << "\t"
+              << items.Fields("BodyLength").TextOrEmpty() << "\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +254,43 @@ int main(int argc, char** argv) {
   app.add_option("--data-dir", dataDir, "directory of the embedded database and the registry")
       ->capture_default_str();
   app.add_option("--db", database, "database connection, e.g. sqlite:/path/file.db");
+
+  UserArgs userArgs;
+  auto* user = app.add_subcommand("user", "POP3 users");
+  user->require_subcommand(1);
+  auto* userAdd = user->add_subcommand("add", "add a POP3 user");
+  userAdd->add_option("LOGON", userArgs.logon, "logon name")->required();
+  userAdd->add_option("--email", userArgs.email, "address of the user's mail drop")->required();
+  userAdd->add_option("--password", userArgs.password, "password")->required();
+  userAdd->add_flag("--disabled", userArgs.disabled, "add the account disabled");
+  auto* userPasswd = user->add_subcommand("passwd", "set a user's password");
+  userPasswd->add_option("LOGON", userArgs.logon, "logon name")->required();
+  userPasswd->add_option("--password", userArgs.password, "new password")->required();
+  auto* userList = user->add_subcommand("list", "one line per user: logon, email, state");
+
+  ItemArgs itemArgs;
+  std::string listTo;
+  auto* item = app.add_subcommand("item", "gateway items");
+  item->require_subcommand(1);
+  auto* itemAdd = item->add_subcommand("add", "store one outbound item; prints its GWQID");
+  itemAdd->add_option("--to", itemArgs.to, "recipient address")->required();
+  itemAdd->add_option("--from", itemArgs.from, "sender address");
+  itemAdd->add_option("--from-name", itemArgs.fromName, "sender display name");
+  itemAdd->add_option("--subject", itemArgs.subject, "subject");
+  itemAdd->add_option("--date", itemArgs.date, "date in mail form (default: now)");
+  itemAdd->add_option("--message-id", itemArgs.messageId, "message identifier (default: none)");
+  itemAdd
+      ->add_option("--content", itemArgs.content,
+                   "charset: Windows-1252 lets the registry settings choose; anything else "
+                   "stores UTF-8")
+      ->capture_default_str();
+  auto* bodyText = itemAdd->add_option("--body", itemArgs.body, "body text (UTF-8)");
+  auto* bodyFile = itemAdd->add_option("--body-file", itemArgs.bodyFile, "file with the body");
+  bodyText->excludes(bodyFile);
+  auto* itemList = item->add_subcommand("list",
+                                        "one line per item: GWQID, status, session, to, "
+                                        "subject, body length");
+  itemList->add_option("--to", listTo, "only the items for this address");
 
   RegArgs regArgs;
   auto* reg = app.add_subcommand("reg", "registry values under HKEY_LOCAL_MACHINE");
@@ -106,6 +317,16 @@ int main(int argc, char** argv) {
   talvex::Environment env;
   env.dataDir = dataDir;
   env.database = database;
+  itemArgs.bodyGiven = bodyText->count() > 0;
+  try {
+    if (userAdd->parsed()) return UserAdd(env, userArgs);
+    if (userPasswd->parsed()) return UserPasswd(env, userArgs);
+    if (userList->parsed()) return UserList(env);
+    if (itemAdd->parsed()) return ItemAdd(env, itemArgs);
+    if (itemList->parsed()) return ItemList(env, listTo);
+  } catch (const std::exception& error) {
+    return Fail(error.what());
+  }
   if (regGet->parsed()) return RegGet(env, regArgs);
   if (regSet->parsed()) return RegSet(env, regArgs);
   if (regDelete->parsed()) return RegDelete(env, regArgs);

@@ -29,6 +29,26 @@ std::string ErrorReportLine(std::string_view message, const Failure& failure);
 // Its MessageType: 7 for the generic provider error (0x80004005), 4 for any other number.
 std::int32_t ErrorMessageType(std::int32_t number);
 
+// A user record as WriteUser stores it; every field is the text the procedure receives.
+struct UserRecord {
+  std::string RecID;  // empty for a new user
+  std::string UserID;
+  std::string UserName;
+  Variant DisplayName;
+  std::string Alias;
+  std::string Description;
+  std::string Email;
+  std::string Mobile;
+  std::string Department;
+  std::string LogonName;
+  std::string UserPassword;
+  std::string POP3User = "0";
+  std::string HTTPUser = "0";
+  std::string Administrator = "0";
+  std::string AcctDisabled = "0";
+  std::string UserType = "0";
+};
+
 class DataHandler {
  public:
   // EventLog(DateTime, MessageType, Source, Message).
@@ -57,6 +77,27 @@ class DataHandler {
   bool UpdateP3ItemStatus(const std::string& ItemID, const std::string& Status);
   Recordset GetP3ItemStats(const std::string& ItemID);
 
+  // Users and gateway items.
+  bool WriteUser(const UserRecord& user);
+  bool DeleteUser(const std::string& RecID);
+  Recordset GetUser(const std::string& RecID);
+  Recordset GetAllUsers(const std::string& UserType);
+  Recordset GetUsers(const std::string& UserType);
+  Recordset CheckDupUsers(const std::string& UserName, const std::string& Alias,
+                          const std::string& Email, const std::string& Mobile,
+                          const std::string& LogonName, const std::string& UserType);
+  // Stores one gateway item. For direction "O" composes Content (passed in as the requested
+  // charset) and encodes Body first; MessageID and Subject are cut to 255 characters. The
+  // caller's variables receive these changes. False, without a log line, for an empty
+  // ToAddress; false with a logged line for any failure. NewItemID, when given, receives the
+  // new item's GWQID.
+  bool WriteGWItem(const std::string& DTReceived, const std::string& Source, std::string& MessageID,
+                   Variant& Content, const std::string& FromAddress, const std::string& FromName,
+                   const std::string& ToAddress, std::string& Subject, std::string& Body,
+                   const std::string& Direction, const std::string& RawData = {},
+                   const std::string& Transport = {}, std::string* NewItemID = nullptr);
+  Recordset GetGWItems(const std::string& Direction);
+
   // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
   // the first use and kept while the read gives a non-empty text.
   bool TransLogOff();
@@ -73,6 +114,9 @@ class DataHandler {
   RegLib regLib_;
   std::string connectionString_;
   std::string transLogSwitch_;
+  void ReadContentSettings();
+  std::string contentType_;        // registry "ContentType", cached at the first outbound write
+  std::string contTransEncoding_;  // registry "ContTransEncoding", read with it
   EventLogHandler eventLog_;
 };
 

@@ -7,3 +7,11 @@ INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, F
 VALUES (:DTReceived, :Source, :MessageID, :Content, :FromAddress, :FromName, :ToAddress,
         :Subject, :Body, coalesce(ansi_length(:Body), 0), :Direction, :RawData, :Transport);
 SELECT last_insert_rowid() AS GWQID;
+
+-- @procedure SMS_GetGWItems
+-- The queue of one direction in storage order, with the mail-drop state of each item.
+SELECT GWQID, DTReceived, Source, MessageID, Content, FromAddress, FromName, ToAddress, Subject,
+       BodyLength, Direction, RawData, Transport, DTQueued, Status, SessionID
+  FROM GatewayItems
+ WHERE Direction = :Direction
+ ORDER BY GWQID;
