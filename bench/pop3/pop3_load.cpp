@@ -6,6 +6,11 @@
 //       number of connections greeted and closed per second.
 //   pop3-load idle --port N --sessions K [--hold-seconds S]
 //       opens K sessions, waits for every greeting, prints "ready", holds them S seconds.
+//   pop3-load login --port N --users U --password P [--clients C] [--seconds S]
+//       log-in, STAT, QUIT cycles over users user1..userU; prints sessions per second.
+//   pop3-load download --port N --users U --password P [--clients C]
+//       every user's whole drop once (log-in, STAT, RETR of each message, QUIT), users shared
+//       out among the clients; prints messages and MiB per second.
 #include <CLI/CLI.hpp>
 #include <asio.hpp>
 #include <chrono>
@@ -24,7 +29,83 @@ using Clock = std::chrono::steady_clock;
 struct Counters {
   std::uint64_t greeted = 0;
   std::uint64_t failed = 0;
+  std::uint64_t sessions = 0;
+  std::uint64_t messages = 0;
+  std::uint64_t octets = 0;
 };
+
+// One POP3 conversation over a connected socket.
+class Conversation {
+ public:
+  explicit Conversation(tcp::socket socket) : socket_(std::move(socket)) {}
+
+  awaitable<std::string> Reply(std::string_view terminator = "\r\n") {
+    const std::size_t n = co_await asio::async_read_until(
+        socket_, asio::dynamic_buffer(buffer_), terminator, use_awaitable);
+    std::string reply = buffer_.substr(0, n);
+    buffer_.erase(0, n);
+    if (!reply.starts_with("+OK") && terminator == "\r\n") {
+      throw std::runtime_error("refused: " + reply);
+    }
+    co_return reply;
+  }
+  awaitable<std::string> Command(const std::string& line, std::string_view terminator = "\r\n") {
+    co_await asio::async_write(socket_, asio::buffer(line + "\r\n"), use_awaitable);
+    co_return co_await Reply(terminator);
+  }
+
+ private:
+  tcp::socket socket_;
+  std::string buffer_;
+};
+
+// Logs in, STATs and, when `download` is set, retrieves every message; then quits.
+awaitable<void> Pop3Session(tcp::endpoint server, std::string user, std::string password,
+                            bool download, Counters& counters) {
+  tcp::socket socket(co_await asio::this_coro::executor);
+  co_await socket.async_connect(server, use_awaitable);
+  Conversation pop3(std::move(socket));
+  co_await pop3.Reply();
+  co_await pop3.Command("USER " + user);
+  co_await pop3.Command("PASS " + password);
+  const std::string stat = co_await pop3.Command("STAT");
+  const long count = std::strtol(stat.c_str() + 4, nullptr, 10);
+  if (download) {
+    for (long n = 1; n <= count; ++n) {
+      const std::string status = co_await pop3.Command("RETR " + std::to_string(n));
+      if (!status.starts_with("+OK")) throw std::runtime_error("RETR refused: " + status);
+      const std::string message = co_await pop3.Reply("\r\n.\r\n");
+      ++counters.messages;
+      counters.octets += message.size();
+    }
+  }
+  co_await pop3.Command("QUIT");
+  ++counters.sessions;
+}
+
+awaitable<void> LoginLoop(tcp::endpoint server, int users, int first, int step,
+                          std::string password, Clock::time_point until, Counters& counters) {
+  for (int i = first; Clock::now() < until; i = (i + step) % users) {
+    try {
+      co_await Pop3Session(server, "user" + std::to_string(i + 1), password, false, counters);
+    } catch (const std::exception&) {
+      ++counters.failed;
+    }
+  }
+}
+
+awaitable<void> DownloadLoop(tcp::endpoint server, int& nextUser, int users, std::string password,
+                             Counters& counters) {
+  while (nextUser < users) {
+    const int user = ++nextUser;
+    try {
+      co_await Pop3Session(server, "user" + std::to_string(user), password, true, counters);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "user%d: %s\n", user, e.what());
+      ++counters.failed;
+    }
+  }
+}
 
 awaitable<void> ReadGreeting(tcp::socket& socket) {
   std::string buffer;
@@ -79,6 +160,16 @@ int main(int argc, char** argv) {
   auto* idle = app.add_subcommand("idle", "hold many greeted sessions open");
   idle->add_option("--sessions", sessions)->capture_default_str();
   idle->add_option("--hold-seconds", hold)->capture_default_str();
+  int users = 100;
+  std::string password = "secret";
+  auto* login = app.add_subcommand("login", "log-in, STAT, QUIT; repeat");
+  auto* download = app.add_subcommand("download", "fetch every user's whole drop once");
+  for (auto* sub : {login, download}) {
+    sub->add_option("--users", users)->capture_default_str();
+    sub->add_option("--password", password)->capture_default_str();
+    sub->add_option("--clients", clients)->capture_default_str();
+  }
+  login->add_option("--seconds", seconds)->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   asio::io_context io;
@@ -94,6 +185,40 @@ int main(int argc, char** argv) {
     std::printf("connections greeted and closed: %llu in %.2f s = %.0f per second (%llu failed)\n",
                 static_cast<unsigned long long>(counters.greeted), elapsed,
                 static_cast<double>(counters.greeted) / elapsed,
+                static_cast<unsigned long long>(counters.failed));
+    return counters.failed == 0 ? 0 : 1;
+  }
+  const auto elapsedSince = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  if (login->parsed()) {
+    const auto until = start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(seconds));
+    for (int i = 0; i < clients; ++i) {
+      asio::co_spawn(io, LoginLoop(server, users, i, clients, password, until, counters),
+                     asio::detached);
+    }
+    io.run();
+    const double elapsed = elapsedSince();
+    std::printf("log-in/STAT/QUIT sessions with %d clients: %llu in %.2f s = %.0f per second "
+                "(%llu failed)\n",
+                clients, static_cast<unsigned long long>(counters.sessions), elapsed,
+                static_cast<double>(counters.sessions) / elapsed,
+                static_cast<unsigned long long>(counters.failed));
+    return counters.failed == 0 ? 0 : 1;
+  }
+  if (download->parsed()) {
+    int nextUser = 0;
+    for (int i = 0; i < clients; ++i) {
+      asio::co_spawn(io, DownloadLoop(server, nextUser, users, password, counters), asio::detached);
+    }
+    io.run();
+    const double elapsed = elapsedSince();
+    std::printf("full-drop downloads with %d clients: %llu drops, %llu messages, %.1f MiB in "
+                "%.2f s = %.0f messages/s, %.1f MiB/s (%llu failed)\n",
+                clients, static_cast<unsigned long long>(counters.sessions),
+                static_cast<unsigned long long>(counters.messages),
+                static_cast<double>(counters.octets) / (1 << 20), elapsed,
+                static_cast<double>(counters.messages) / elapsed,
+                static_cast<double>(counters.octets) / (1 << 20) / elapsed,
                 static_cast<unsigned long long>(counters.failed));
     return counters.failed == 0 ? 0 : 1;
   }

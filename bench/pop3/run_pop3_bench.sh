@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# POP3 benchmark against talvex-pop3d on the embedded database: log-in/STAT/QUIT sessions per
+# second, then full-drop downloads (users x messages x 4 KiB) with 1, 8 and 32 clients.
+# Run after `bash scripts/build`.
+#   bench/pop3/run_pop3_bench.sh [users] [messages-per-user]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bin=build/bin
+users="${1:-100}"
+messages="${2:-100}"
+port="${TALVEX_BENCH_PORT:-31110}"
+data="$(mktemp -d)"
+ulimit -n 8192
+server=""
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null; wait 2>/dev/null; rm -rf "$data"' EXIT
+
+echo "== seeding $users users with $messages messages of 4 KiB each"
+for u in $(seq "$users"); do
+  "$bin/talvex-admin" --data-dir "$data" user add "user$u" --email "user$u@bench.example" \
+    --password secret
+done
+# The items go in with one bulk transaction; the body is 4 KiB of CR LF-terminated text lines.
+sqlite3 "$data/talvex.db" <<SQL
+WITH RECURSIVE
+  u(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM u WHERE n < $users),
+  m(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM m WHERE n < $messages),
+  body(text) AS (SELECT replace(printf('%.62c', 'x'), 'x', 'Talvex benchmark body line of sixty-two characters, padded ..') || char(13, 10))
+INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, FromName,
+                          ToAddress, Subject, Body, BodyLength, Direction)
+SELECT 'Sat, 5 Dec 2026 10:00:00 +0000', 'bench', '', 'text/plain; charset="Windows-1252"',
+       'sender@bench.example', 'Bench Sender', 'user' || u.n || '@bench.example',
+       'Message ' || m.n, replace(printf('%.64c', 'x'), 'x', body.text),
+       64 * length(body.text), 'O'
+  FROM u, m, body;
+SQL
+echo "items stored: $(sqlite3 "$data/talvex.db" 'SELECT count(*), sum(BodyLength) FROM GatewayItems')"
+
+"$bin/talvex-pop3d" --port "$port" --max-connections 100 --logging-mode 0 --data-dir "$data" &
+server=$!
+for _ in $(seq 100); do "$bin/pop3-load" --port "$port" idle --sessions 1 --hold-seconds 0 >/dev/null 2>&1 && break; sleep 0.05; done
+
+echo "== log-in, STAT, QUIT"
+"$bin/pop3-load" --port "$port" login --users "$users" --clients 8 --seconds 5
+for clients in 1 8 32; do
+  echo "== full-drop downloads, $clients clients"
+  "$bin/pop3-load" --port "$port" download --users "$users" --clients "$clients"
+done
