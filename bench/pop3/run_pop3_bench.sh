@@ -21,19 +21,25 @@ for u in $(seq "$users"); do
 done
 # The items go in with one bulk transaction; the body is 4 KiB of CR LF-terminated text lines.
 sqlite3 "$data/talvex.db" <<SQL
+BEGIN;
+CREATE TEMP TABLE Line AS
+  SELECT substr('Talvex benchmark body line ' || replace(hex(zeroblob(32)), '0', '-'), 1, 62)
+         || char(13, 10) AS text;
+-- 64 lines of 64 octets: 4 096 octets.
+CREATE TEMP TABLE Body AS SELECT replace(hex(zeroblob(64)), '00', text) AS text FROM Line;
 WITH RECURSIVE
   u(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM u WHERE n < $users),
-  m(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM m WHERE n < $messages),
-  body(text) AS (SELECT replace(printf('%.62c', 'x'), 'x', 'Talvex benchmark body line of sixty-two characters, padded ..') || char(13, 10))
+  m(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM m WHERE n < $messages)
 INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, FromName,
-                          ToAddress, Subject, Body, BodyLength, Direction)
+                          ToAddress, Subject, BodyLength, Direction)
 SELECT 'Sat, 5 Dec 2026 10:00:00 +0000', 'bench', '', 'text/plain; charset="Windows-1252"',
        'sender@bench.example', 'Bench Sender', 'user' || u.n || '@bench.example',
-       'Message ' || m.n, replace(printf('%.64c', 'x'), 'x', body.text),
-       64 * length(body.text), 'O'
-  FROM u, m, body;
+       'Message ' || m.n, (SELECT length(text) FROM Body), 'O'
+  FROM u, m;
+INSERT INTO GatewayBodies (GWQID, Body) SELECT GWQID, (SELECT text FROM Body) FROM GatewayItems;
+COMMIT;
 SQL
-echo "items stored: $(sqlite3 "$data/talvex.db" 'SELECT count(*), sum(BodyLength) FROM GatewayItems')"
+echo "items stored: $(sqlite3 "$data/talvex.db" 'SELECT count(*) || " items, " || sum(BodyLength) || " body octets" FROM GatewayItems')"
 
 "$bin/talvex-pop3d" --port "$port" --max-connections 100 --logging-mode 0 --data-dir "$data" &
 server=$!

@@ -3,9 +3,10 @@
 -- @procedure SMS_WriteGWItem
 -- Returns the new item's GWQID to callers that ask for rows.
 INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, FromName,
-                          ToAddress, Subject, Body, BodyLength, Direction, RawData, Transport)
+                          ToAddress, Subject, BodyLength, Direction, RawData, Transport)
 VALUES (:DTReceived, :Source, :MessageID, :Content, :FromAddress, :FromName, :ToAddress,
-        :Subject, :Body, coalesce(ansi_length(:Body), 0), :Direction, :RawData, :Transport);
+        :Subject, coalesce(ansi_length(:Body), 0), :Direction, :RawData, :Transport);
+INSERT INTO GatewayBodies (GWQID, Body) VALUES (last_insert_rowid(), :Body);
 SELECT last_insert_rowid() AS GWQID;
 
 -- @procedure SMS_GetGWItems

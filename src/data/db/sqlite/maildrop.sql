@@ -51,9 +51,10 @@ SELECT GWQID
  ORDER BY GWQID;
 
 -- @procedure SMS_GetP3MailItem
-SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress, Body
-  FROM GatewayItems
- WHERE GWQID = :GWQID AND Status NOT IN (5, 6);
+SELECT i.GWQID, i.MessageID, i.DTReceived, i.Subject, i.Content, i.FromName, i.FromAddress,
+       i.ToAddress, b.Body
+  FROM GatewayItems AS i LEFT JOIN GatewayBodies AS b ON b.GWQID = i.GWQID
+ WHERE i.GWQID = :GWQID AND i.Status NOT IN (5, 6);
 
 -- @procedure SMS_GetP3ItemStats
 SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,

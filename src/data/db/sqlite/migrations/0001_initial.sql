@@ -36,7 +36,6 @@ CREATE TABLE GatewayItems (
   FromName    TEXT,
   ToAddress   TEXT NOT NULL,
   Subject     TEXT,
-  Body        TEXT,
   -- Octets the body takes on the POP3 wire (Windows-1252, one "?" per character the code page
   -- lacks), stored when the item is written so that listing a drop never reads the bodies.
   BodyLength  INTEGER NOT NULL DEFAULT 0,
@@ -49,6 +48,14 @@ CREATE TABLE GatewayItems (
   Status      INTEGER NOT NULL DEFAULT 0,
   SessionID   TEXT
 );
+-- The body of each item, apart from the item's row: the mail-drop state changes (a lock, a
+-- listing, every DELE) rewrite item rows, and a body inside the row would be rewritten with
+-- them, overflow pages and all.
+CREATE TABLE GatewayBodies (
+  GWQID INTEGER PRIMARY KEY REFERENCES GatewayItems (GWQID) ON DELETE CASCADE,
+  Body  TEXT
+);
+
 CREATE INDEX GatewayItems_Drop ON GatewayItems (ToAddress COLLATE NOCASE, Direction);
 CREATE INDEX GatewayItems_Session ON GatewayItems (SessionID) WHERE SessionID IS NOT NULL;
 
