@@ -30,7 +30,7 @@ constexpr int kExitUsage = 2;
 
 std::string EnvOr(const char* name, std::string fallback) {
   const char* value = std::getenv(name);
-  return value && *value ? std::string(value) : fallback;
+  return value && *value ? std::string(value) : std::move(fallback);
 }
 
 int Fail(const std::string& reason) {
@@ -246,7 +246,7 @@ int ItemList(const talvex::Environment& env, const std::string& to) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"Talvex administration: registry values, users and gateway items"};
   app.require_subcommand(1);
   std::string dataDir = EnvOr("TALVEX_DATA_DIR", "./talvex-data");
@@ -331,4 +331,13 @@ int main(int argc, char** argv) {
   if (regSet->parsed()) return RegSet(env, regArgs);
   if (regDelete->parsed()) return RegDelete(env, regArgs);
   return kExitUsage;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "talvex-admin: " << error.what() << "\n";
+    return 1;
+  }
 }

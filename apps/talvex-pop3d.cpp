@@ -48,12 +48,12 @@ void PrintLogLine(const std::string& DateTime, std::int32_t MessageType, const s
 
 std::string EnvOr(const char* name, std::string fallback) {
   const char* value = std::getenv(name);
-  return value && *value ? std::string(value) : fallback;
+  return value && *value ? std::string(value) : std::move(fallback);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"Talvex POP3 service: serves the suite's stored items to mail clients over POP3"};
   std::int32_t port = 110;
   std::int16_t maxConnections = 100;
@@ -104,4 +104,13 @@ int main(int argc, char** argv) {
   io.run();
   server.EventLog = nullptr;  // the object's own stop on the way out is not news any more
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "talvex-pop3d: " << error.what() << "\n";
+    return 1;
+  }
 }

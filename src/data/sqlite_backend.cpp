@@ -223,6 +223,7 @@ class SqliteBackend final : public Backend {
     if (procedure.result) {
       const auto& statement = procedure.statements[*procedure.result].statement;
       std::vector<std::string> columns;
+      columns.reserve(static_cast<std::size_t>(statement.ColumnCount()));
       for (int i = 0; i < statement.ColumnCount(); ++i)
         columns.emplace_back(statement.ColumnName(i));
       procedure.columns = std::make_shared<const std::vector<std::string>>(std::move(columns));

@@ -151,7 +151,9 @@ std::string toUtf8(std::u16string_view units) {
     const char16_t u = units[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
         units[i + 1] <= 0xDFFF) {
-      appendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{units[i + 1]} - 0xDC00));
+      const char32_t high = char32_t{u} - 0xD800U;
+      const char32_t low = char32_t{units[i + 1]} - 0xDC00U;
+      appendUtf8(out, 0x10000U + (high << 10U) + low);
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       appendUtf8(out, kReplacement);

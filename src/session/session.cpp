@@ -60,14 +60,15 @@ std::string Greeting(const std::string& hostName) {
 
 }  // namespace
 
-Session::Session(asio::any_io_executor executor, const Environment& env, SessionTiming timing)
+Session::Session(const asio::any_io_executor& executor, const Environment& env,
+                 SessionTiming timing)
     : sckServer(executor),
       tmrConTimeout(executor),
       tmrDataTimeout(executor),
       env_(env),
       timing_(timing),
+      sPasswordSalt(resources::LoadResString(resources::StringId::PasswordSalt)),
       lingerTimer_(executor) {
-  sPasswordSalt = std::string(resources::LoadResString(resources::StringId::PasswordSalt));
   KeepAlive = true;
   // The data layer's lines reach the owner as the session's own.
   oDataHandler = std::make_unique<DataHandler>(env_);

@@ -44,7 +44,7 @@ inline constexpr const char* kSessionSource = "Server Socket";
 class Session : public std::enable_shared_from_this<Session> {
  public:
   // Loads a session: salt, timers, session identifier, empty item list.
-  Session(asio::any_io_executor executor, const Environment& env, SessionTiming timing);
+  Session(const asio::any_io_executor& executor, const Environment& env, SessionTiming timing);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

@@ -34,7 +34,7 @@ struct QuotedPrintableForm {
 };
 constexpr std::size_t kQuotedPrintableWidth = 4;
 
-constexpr std::array<QuotedPrintableForm, 256> kQuotedPrintableForms = [] {
+constexpr std::array<QuotedPrintableForm, 256> MakeQuotedPrintableForms() {
   std::array<QuotedPrintableForm, 256> forms{};
   for (std::size_t b = 0; b < forms.size(); ++b) {
     if (b > 127 || b == '=' || b == '\t') {
@@ -44,7 +44,8 @@ constexpr std::array<QuotedPrintableForm, 256> kQuotedPrintableForms = [] {
     }
   }
   return forms;
-}();
+}
+constexpr std::array<QuotedPrintableForm, 256> kQuotedPrintableForms = MakeQuotedPrintableForms();
 
 unsigned char ByteAt(std::string_view bytes, std::size_t i) {
   return static_cast<unsigned char>(bytes[i]);
