@@ -118,6 +118,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // session began to terminate meanwhile.
   asio::awaitable<std::optional<std::pair<std::int64_t, std::int64_t>>> StatPass();
   asio::awaitable<void> Yield();
+  enum class Listing { Sizes, Identifiers };
+  asio::awaitable<bool> ListMessages(const std::string& line, Listing kind);
 
   asio::ip::tcp::socket sckServer;
   asio::steady_timer tmrConTimeout;

@@ -103,24 +103,35 @@ asio::awaitable<bool> Session::CmdStat(const std::string& /*line*/) {
   co_return true;
 }
 
-asio::awaitable<bool> Session::CmdList(const std::string& line) {
+// LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
+// a single line with exactly one. They differ in the empty listing, the listing's first line and
+// the value given for each message.
+asio::awaitable<bool> Session::ListMessages(const std::string& line, Listing kind) {
   if (lState != Transaction) {
     ReplyNotValidInThisState();
     co_return true;
   }
+  const auto value = [&] {
+    return kind == Listing::Sizes ? std::to_string(MessageSize())
+                                  : ansi::encode(MessageIdentifier());
+  };
   const auto words = SplitWords(line);
   const std::size_t arguments = words.size() - 1;
   if (arguments == 0 && MessageCount() == 0) {
-    SendResponse("+OK 0 0\r\n.");
+    SendResponse(kind == Listing::Sizes ? "+OK 0 0\r\n." : "+OK\r\n.");
     co_return true;
   }
   if (arguments != 1) {
-    const auto stat = co_await StatPass();
-    if (!stat) co_return true;
-    SendResponse("+OK " + std::to_string(stat->first) + " " + std::to_string(stat->second));
+    if (kind == Listing::Sizes) {
+      const auto stat = co_await StatPass();
+      if (!stat) co_return true;
+      SendResponse("+OK " + std::to_string(stat->first) + " " + std::to_string(stat->second));
+    } else {
+      SendResponse("+OK");
+    }
     for (std::size_t n = 1; n <= MessageCount(); ++n) {
       if (!LoadItemStats(n)) continue;
-      SendResponse(std::to_string(n) + " " + std::to_string(MessageSize()));
+      SendResponse(std::to_string(n) + " " + value());
       if (bTerminating) co_return true;
       co_await Yield();
     }
@@ -132,45 +143,19 @@ asio::awaitable<bool> Session::CmdList(const std::string& line) {
   if (argument.kind == MessageArgument::OutOfRange) {
     ReplyOutOfRange();
   } else if (LoadItemStats(argument.number)) {
-    SendResponse("+OK " + words[1] + " " + std::to_string(MessageSize()));
+    SendResponse("+OK " + words[1] + " " + value());
   } else {
     ReplyNoLongerAvailable();
   }
   co_return true;
 }
 
+asio::awaitable<bool> Session::CmdList(const std::string& line) {
+  co_return co_await ListMessages(line, Listing::Sizes);
+}
+
 asio::awaitable<bool> Session::CmdUidl(const std::string& line) {
-  if (lState != Transaction) {
-    ReplyNotValidInThisState();
-    co_return true;
-  }
-  const auto words = SplitWords(line);
-  const std::size_t arguments = words.size() - 1;
-  if (arguments == 0 && MessageCount() == 0) {
-    SendResponse("+OK\r\n.");
-    co_return true;
-  }
-  if (arguments != 1) {
-    SendResponse("+OK");
-    for (std::size_t n = 1; n <= MessageCount(); ++n) {
-      if (!LoadItemStats(n)) continue;
-      SendResponse(std::to_string(n) + " " + ansi::encode(MessageIdentifier()));
-      if (bTerminating) co_return true;
-      co_await Yield();
-    }
-    SendResponse(".");
-    co_return true;
-  }
-  const auto argument = ParseMessageNumber(words[1], MessageCount());
-  if (argument.kind == MessageArgument::NotNumeric) co_return false;
-  if (argument.kind == MessageArgument::OutOfRange) {
-    ReplyOutOfRange();
-  } else if (LoadItemStats(argument.number)) {
-    SendResponse("+OK " + words[1] + " " + ansi::encode(MessageIdentifier()));
-  } else {
-    ReplyNoLongerAvailable();
-  }
-  co_return true;
+  co_return co_await ListMessages(line, Listing::Identifiers);
 }
 
 asio::awaitable<bool> Session::CmdDele(const std::string& line) {

@@ -11,22 +11,9 @@
 #include <asio/post.hpp>
 #include <atomic>
 #include <future>
-#include <random>
 #include <stdexcept>
 
 namespace talvex::testing {
-
-TempDir::TempDir() {
-  std::random_device rd;
-  path_ = std::filesystem::temp_directory_path() /
-          ("talvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 ServerThread::ServerThread(SessionTiming timing) {
   env_.dataDir = dir_.Path();

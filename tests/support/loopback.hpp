@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/pop3_server.hpp"
+#include "temp_dir.hpp"
 
 namespace talvex::testing {
 
@@ -22,19 +23,6 @@ struct LogLine {
   std::int32_t MessageType;
   std::string Source;
   std::string Message;
-};
-
-// A fresh directory under the system temp dir, removed on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 // Owns an io_context thread and one POP3Server on it. Configure through `Setup` (runs before

@@ -7,17 +7,6 @@
 
 namespace talvex::test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "talvex-data-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 namespace {
 
 class SqliteTestDatabase final : public TestDatabase {

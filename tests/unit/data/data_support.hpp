@@ -13,20 +13,11 @@
 #include "data/data_access.hpp"
 #include "data/data_handler.hpp"
 #include "platform/environment.hpp"
+#include "temp_dir.hpp"
 
 namespace talvex::test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = testing::TempDir;
 
 // A fresh database whose schema exists, as the process default of Env().
 class TestDatabase {
@@ -45,7 +36,9 @@ struct TestBackend {
   const char* name;
   std::unique_ptr<TestDatabase> (*make)();
 };
-inline void PrintTo(const TestBackend& backend, std::ostream* out) { *out << backend.name; }
+inline void PrintTo(const TestBackend& backend, std::ostream* out) {
+  *out << backend.name;
+}
 
 struct LogLine {
   std::string dateTime;
