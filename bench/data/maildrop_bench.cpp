@@ -44,14 +44,19 @@ struct Drop {
     sqlite::Statement insert(
         db,
         "INSERT INTO GatewayItems (DTReceived, MessageID, Content, FromAddress, FromName, "
-        "ToAddress, Subject, Body, BodyLength, Direction) VALUES ('Mon, 1 Jan 2024 10:00:00 "
+        "ToAddress, Subject, BodyLength, Direction) VALUES ('Mon, 1 Jan 2024 10:00:00 "
         "+0000', '', 'text/plain; charset=\"Windows-1252\"', 'sender@example.org', 'Sender', "
-        "'user@example.com', 'Item ' || ?1, ?2, ?3, 'O')");
+        "'user@example.com', 'Item ' || ?1, ?2, 'O')");
+    sqlite::Statement insertBody(
+        db, "INSERT INTO GatewayBodies (GWQID, Body) VALUES (last_insert_rowid(), ?1)");
     for (int i = 0; i < kItems; ++i) {
       insert.Reset();
-      insert.Bind(1, std::int64_t{i}).Bind(2, std::string_view(body));
-      insert.Bind(3, static_cast<std::int64_t>(ansi::encodedLength(body)));
+      insert.Bind(1, std::int64_t{i});
+      insert.Bind(2, static_cast<std::int64_t>(ansi::encodedLength(body)));
       insert.Step();
+      insertBody.Reset();
+      insertBody.Bind(1, std::string_view(body));
+      insertBody.Step();
     }
     transaction.Commit();
     if (!handler.LockP3MailDrop("user@example.com", kSession)) throw std::runtime_error("lock");
