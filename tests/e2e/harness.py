@@ -1,4 +1,6 @@
 """End-to-end harness: runs the real talvex-pop3d and talvex-admin from the build tree."""
+import hashlib
+import itertools
 import os
 import queue
 import re
@@ -14,6 +16,7 @@ BIN_DIR = os.environ.get("TALVEX_BIN_DIR", os.path.join(os.path.dirname(__file__
 SANITIZED = os.environ.get("TALVEX_SANITIZED") == "1"
 # Sanitized binaries are several times slower; time-outs scale with them.
 SLOW = 4 if SANITIZED else 1
+_probes = itertools.count(1)
 
 
 def free_port_below_32768():
@@ -114,6 +117,20 @@ class Server:
             time.sleep(0.05)
         raise AssertionError(f"{what!r} seen {self.count_where(predicate)} times, expected {n}")
 
+    def wait_sessions_ended(self, timeout=30):
+        """Waits until every session accepted so far has been destroyed (logging mode 2).
+
+        A probe session's logged command first makes sure that every "created" line printed
+        before it has been read."""
+        probe = Pop3Client(self.port)
+        probe.read_until()
+        marker = f"PROBE{next(_probes)}"
+        probe.command(marker)
+        self.wait_message(marker)
+        probe.close()
+        created = self.count_where(lambda m: m.endswith(" created"))
+        self.wait_count_where(lambda m: m.endswith(" destroyed"), created, timeout)
+
     def rss_kib(self):
         with open(f"/proc/{self.proc.pid}/status") as f:
             for row in f:
@@ -163,6 +180,42 @@ class Pop3Client:
         out, self.buffer = self.buffer[:at], self.buffer[at:]
         return out
 
+    def read_exact(self, n):
+        while len(self.buffer) < n:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError(f"closed after {len(self.buffer)} of {n} octets")
+            self.buffer += chunk
+        out, self.buffer = self.buffer[:n], self.buffer[n:]
+        return out
+
+    def command(self, line):
+        """Sends one command line and returns its one-line reply."""
+        self.send((line.encode("cp1252") if isinstance(line, str) else line) + b"\r\n")
+        return self.read_until()
+
+    def listing(self, line):
+        """Sends one command line and returns its reply up to the line "."."""
+        self.send((line.encode("cp1252") if isinstance(line, str) else line) + b"\r\n")
+        return self.read_until(b"\r\n.\r\n")
+
+    def retrieve(self, line):
+        """RETR or TOP: the "+OK" line, then the message up to the final line "."."""
+        self.send(line.encode("cp1252") + b"\r\n")
+        status = self.read_until()
+        if status != b"+OK\r\n":
+            return status
+        return status + self.read_until(b"\r\n.\r\n")
+
+    def closed_after(self):
+        """What arrives until the server closes the connection; fails if it stays open."""
+        out, self.buffer = self.buffer, b""
+        while True:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                return out
+            out += chunk
+
     def abort(self):
         """Drops the connection with a reset, as a crashed client does."""
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
@@ -170,6 +223,25 @@ class Pop3Client:
 
     def close(self):
         self.sock.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.sock.close()
+
+
+def logged_in(port, user, password):
+    """A session past the greeting and a successful USER/PASS."""
+    client = Pop3Client(port)
+    if not GREETING_RE.match(client.read_until()):
+        raise AssertionError("no greeting")
+    for line, reply in ((f"USER {user}", b"+OK Prove your worthiness.\r\n"),
+                        (f"PASS {password}", b"+OK Well howdy pilgrim.\r\n")):
+        got = client.command(line)
+        if got != reply:
+            raise AssertionError(f"{line.split()[0]} of {user!r}: {got!r}")
+    return client
 
 
 def connect_when_ready(port, timeout=10):
@@ -191,3 +263,82 @@ def admin(data_dir, *args, input=None):
 
 HOST_NAME = socket.gethostname()
 GREETING_RE = re.compile(rb"^\+OK Talvex POP3 service version 2\.3\.1 \((.*)\) ready\.\r\n$")
+
+SIGN_OFF = b"+OK Talvex POP3 service version 2.3.1 signing off.\r\n"
+GATEWAY_KEY = r"Software\Corvath\Talvex\Services\Gateway Connector"
+# A fixed date keeps header blocks, sizes and identifiers predictable.
+DATE = "Sat, 5 Dec 2026 01:27:37 +0000"
+WINDOWS_1252 = 'text/plain; charset="Windows-1252"'
+
+
+def checked_admin(data_dir, *args):
+    run = admin(data_dir, *args)
+    if run.returncode != 0:
+        raise AssertionError(f"talvex-admin {' '.join(args[:2])} failed: {run.stderr.strip()}")
+    return run.stdout
+
+
+def add_user(data_dir, logon, password, email=None, disabled=False):
+    email = email or f"{logon}@example.org"
+    checked_admin(data_dir, "user", "add", logon, "--email", email, "--password", password,
+                  *(["--disabled"] if disabled else []))
+    return email
+
+
+class Item:
+    """A gateway item as stored with talvex-admin, and the message the server should make of it."""
+
+    def __init__(self, data_dir, to, body="", subject="", sender="", sender_name="", date=DATE,
+                 message_id=None, content=None):
+        args = ["item", "add", "--to", to, "--from", sender, "--from-name", sender_name,
+                "--subject", subject, "--date", date]
+        if message_id is not None:
+            args += ["--message-id", message_id]
+        if content is not None:
+            args += ["--content", content]
+        if len(body) < 4096:
+            self.gwqid = checked_admin(data_dir, *args, "--body", body).strip()
+        else:  # too long for a command line
+            with tempfile.NamedTemporaryFile("wb") as f:
+                f.write(body.encode())
+                f.flush()
+                self.gwqid = checked_admin(data_dir, *args, "--body-file", f.name).strip()
+        self.to, self.body, self.subject = to, body, subject
+        self.sender, self.sender_name, self.date = sender, sender_name, date
+        self.message_id = message_id
+
+    def uid(self, **header):
+        """UIDL's identifier: the stored message identifier, else the digest of the header block."""
+        return self.message_id or hashlib.md5(self.header(**header)).hexdigest().upper()
+
+    def header(self, content=WINDOWS_1252, host=HOST_NAME, subject=None):
+        """The header block, as octets on the wire."""
+        digest = md5_hex(self.date + self.sender_name + self.sender + self.to)
+        text = (f"Date: {self.date}\r\nSubject: {self.subject if subject is None else subject}\r\n"
+                f"MIME-Version: 1.0\r\nContent-Type: {content}\r\n"
+                f"Message-ID: <{digest}@{host}>\r\nFrom: \"{self.sender_name}\" <{self.sender}>\r\n"
+                f"To: <{self.to}>\r\n\r\n")
+        return wire(text)
+
+    def message(self, body_octets=None, **header):
+        """Header block and body as RETR sends them between "+OK" and the final CR LF "."."""
+        return self.header(**header) + (wire(self.body) if body_octets is None else body_octets)
+
+
+def wire(text):
+    """Text as the server sends it: Windows-1252, "?" for what the code page lacks."""
+    return text.encode("cp1252", errors="replace")
+
+
+def md5_hex(text):
+    return hashlib.md5(wire(text)).hexdigest().upper()
+
+
+def retr_reply(message):
+    return b"+OK\r\n" + message + b"\r\n.\r\n"
+
+
+def list_items(data_dir, to=None):
+    """talvex-admin item list as rows of (GWQID, status, session, to, subject, body length)."""
+    out = checked_admin(data_dir, "item", "list", *(["--to", to] if to else []))
+    return [tuple(row.split("\t")) for row in out.splitlines()]
