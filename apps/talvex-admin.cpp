@@ -16,6 +16,7 @@
 
 #include "crypto/hash_text.hpp"
 #include "data/data_handler.hpp"
+#include "data_options.hpp"
 #include "host/reglib.hpp"
 #include "host/resources.hpp"
 #include "platform/ansi.hpp"
@@ -27,11 +28,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
-
-std::string EnvOr(const char* name, std::string fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::string(value) : std::move(fallback);
-}
 
 int Fail(const std::string& reason) {
   std::cerr << "talvex-admin: " << reason << "\n";
@@ -249,11 +245,7 @@ int ItemList(const talvex::Environment& env, const std::string& to) {
 int Run(int argc, char** argv) {
   CLI::App app{"Talvex administration: registry values, users and gateway items"};
   app.require_subcommand(1);
-  std::string dataDir = EnvOr("TALVEX_DATA_DIR", "./talvex-data");
-  std::string database = EnvOr("TALVEX_DB", "");
-  app.add_option("--data-dir", dataDir, "directory of the embedded database and the registry")
-      ->capture_default_str();
-  app.add_option("--db", database, "database connection, e.g. sqlite:/path/file.db");
+  const talvex::apps::DataOptions dataOptions(app);
 
   UserArgs userArgs;
   auto* user = app.add_subcommand("user", "POP3 users");
@@ -314,9 +306,11 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  talvex::Environment env;
-  env.dataDir = dataDir;
-  env.database = database;
+  if (const auto problem = dataOptions.Problem()) {
+    std::cerr << "talvex-admin: " << *problem << "\n";
+    return 2;
+  }
+  const talvex::Environment env = dataOptions.Env();
   itemArgs.bodyGiven = bodyText->count() > 0;
   try {
     if (userAdd->parsed()) return UserAdd(env, userArgs);

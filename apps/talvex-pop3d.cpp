@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "data_options.hpp"
 #include "host/pop3_server.hpp"
 
 namespace {
@@ -46,11 +47,6 @@ void PrintLogLine(const std::string& DateTime, std::int32_t MessageType, const s
   std::fflush(stdout);
 }
 
-std::string EnvOr(const char* name, std::string fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::string(value) : std::move(fallback);
-}
-
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -60,8 +56,6 @@ int Run(int argc, char** argv) {
   std::string domain;
   bool forceDelete = false;
   std::int16_t loggingMode = 1;
-  std::string dataDir = EnvOr("TALVEX_DATA_DIR", "./talvex-data");
-  std::string database = EnvOr("TALVEX_DB", "");
   app.add_option("--port", port, "TCP port to listen on (0 picks a free one)")
       ->capture_default_str();
   app.add_option("--max-connections", maxConnections, "number of simultaneous sessions")
@@ -71,9 +65,7 @@ int Run(int argc, char** argv) {
   app.add_option("--logging-mode", loggingMode,
                  "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
       ->capture_default_str();
-  app.add_option("--data-dir", dataDir, "directory of the embedded database and the registry")
-      ->capture_default_str();
-  app.add_option("--db", database, "database connection, e.g. sqlite:/path/file.db");
+  const talvex::apps::DataOptions dataOptions(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -84,9 +76,11 @@ int Run(int argc, char** argv) {
   }
 
   asio::io_context io;
-  talvex::Environment env;
-  env.dataDir = dataDir;
-  env.database = database;
+  if (const auto problem = dataOptions.Problem()) {
+    std::cerr << "talvex-pop3d: " << *problem << "\n";
+    return 2;
+  }
+  const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
   server.EventLog = PrintLogLine;
   server.MaxConnections(maxConnections);

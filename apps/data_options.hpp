@@ -1,0 +1,50 @@
+// The options both programs take to find their data: --data-dir and --db (with their
+// environment variables), and the check that they lead somewhere usable before any work starts.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "data/backend.hpp"
+#include "platform/environment.hpp"
+#include "platform/failure.hpp"
+
+namespace talvex::apps {
+
+class DataOptions {
+ public:
+  explicit DataOptions(CLI::App& app) {
+    app.add_option("--data-dir", dataDir_, "directory of the embedded database and the registry")
+        ->envname("TALVEX_DATA_DIR")
+        ->capture_default_str();
+    app.add_option("--db", database_,
+                   "database connection, e.g. sqlite:/path/file.db (default: the embedded "
+                   "database in the data dir)")
+        ->envname("TALVEX_DB");
+  }
+
+  Environment Env() const {
+    Environment env;
+    env.dataDir = dataDir_;
+    env.database = database_;
+    return env;
+  }
+
+  // Why the database cannot be used, or nothing when it can (the data dir is created here).
+  std::optional<std::string> Problem() const {
+    try {
+      data::CreateBackend(data::ResolveConnection("", Env()));
+      return std::nullopt;
+    } catch (const Failure& failure) {
+      return "--data-dir/--db: " + failure.Description();
+    }
+  }
+
+ private:
+  std::string dataDir_ = "./talvex-data";
+  std::string database_;
+};
+
+}  // namespace talvex::apps
