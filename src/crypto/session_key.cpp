@@ -34,14 +34,14 @@ constexpr std::array<CipherSpec, 5> kCiphers = {{
 }};
 
 const CipherSpec& SpecOf(CipherAlgorithm cipher) {
-  for (const CipherSpec& spec : kCiphers) {
-    if (spec.cipher == cipher) return spec;
+  for (const CipherSpec& entry : kCiphers) {
+    if (entry.cipher == cipher) return entry;
   }
   return kCiphers.front();  // unreachable: every enumerator has a row
 }
 
-std::size_t KeyLength(const CipherSpec& spec, ProviderKind provider) {
-  return provider == ProviderKind::kBase ? spec.baseLength : spec.enhancedLength;
+std::size_t KeyLength(const CipherSpec& entry, ProviderKind provider) {
+  return provider == ProviderKind::kBase ? entry.baseLength : entry.enhancedLength;
 }
 
 // When the digest is shorter than the key (only triple DES against a 16- or 20-byte digest),
@@ -65,10 +65,10 @@ std::optional<Bytes> ExpandDigest(const Providers& providers, HashAlgorithm hash
 }  // namespace
 
 std::optional<CipherAlgorithm> CipherFromCode(std::int32_t code, ProviderKind table) {
-  for (const CipherSpec& spec : kCiphers) {
-    if (spec.code != code) continue;
-    if (KeyLength(spec, table) == 0) return std::nullopt;
-    return spec.cipher;
+  for (const CipherSpec& entry : kCiphers) {
+    if (entry.code != code) continue;
+    if (KeyLength(entry, table) == 0) return std::nullopt;
+    return entry.cipher;
   }
   return std::nullopt;
 }
@@ -76,8 +76,8 @@ std::optional<CipherAlgorithm> CipherFromCode(std::int32_t code, ProviderKind ta
 std::optional<SessionKey> SessionKey::Derive(const Providers& providers, ProviderKind provider,
                                              CipherAlgorithm cipher, HashAlgorithm hash,
                                              std::span<const std::uint8_t> hashValue) {
-  const CipherSpec& spec = SpecOf(cipher);
-  const std::size_t length = KeyLength(spec, provider);
+  const CipherSpec& entry = SpecOf(cipher);
+  const std::size_t length = KeyLength(entry, provider);
   if (length == 0 || hashValue.empty()) return std::nullopt;
 
   WipedBytes material;
@@ -91,7 +91,7 @@ std::optional<SessionKey> SessionKey::Derive(const Providers& providers, Provide
   Bytes key(material.get().begin(), material.get().begin() + static_cast<std::ptrdiff_t>(length));
   // 40-bit RC2 and RC4 keys carry an 11-byte salt, zero because no salt was asked for; the
   // cipher is keyed with key and salt together, 16 bytes.
-  if (spec.variableKey && length == kExportKeyLength) key.resize(length + kSaltLength, 0);
+  if (entry.variableKey && length == kExportKeyLength) key.resize(length + kSaltLength, 0);
   const int effectiveBits = static_cast<int>(length * 8);
   return SessionKey(cipher, std::move(key), effectiveBits);
 }
@@ -115,9 +115,9 @@ std::optional<Bytes> SessionKey::Decrypt(const Providers& providers,
 
 std::optional<Bytes> SessionKey::Run(const Providers& providers, std::span<const std::uint8_t> data,
                                      bool encrypt) const {
-  const CipherSpec& spec = SpecOf(cipher_);
+  const CipherSpec& entry = SpecOf(cipher_);
   if (data.size() > static_cast<std::size_t>(INT_MAX) - 2 * kBlockSize) return std::nullopt;
-  const UniqueCipher cipher = providers.FetchCipher(spec.opensslName);
+  const UniqueCipher cipher = providers.FetchCipher(entry.opensslName);
   const UniqueCipherCtx ctx(EVP_CIPHER_CTX_new());
   if (!cipher || !ctx) return std::nullopt;
 
@@ -129,7 +129,7 @@ std::optional<Bytes> SessionKey::Run(const Providers& providers, std::span<const
   if (EVP_CipherInit_ex2(ctx.get(), cipher.get(), nullptr, nullptr, direction, nullptr) != 1) {
     return std::nullopt;
   }
-  if (spec.variableKey &&
+  if (entry.variableKey &&
       EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(KeyBytes().size())) != 1) {
     return std::nullopt;
   }
@@ -138,7 +138,7 @@ std::optional<Bytes> SessionKey::Run(const Providers& providers, std::span<const
     return std::nullopt;
   }
   if (EVP_CipherInit_ex2(ctx.get(), nullptr, KeyBytes().data(),
-                         spec.block ? zeroIv.data() : nullptr, direction, nullptr) != 1) {
+                         entry.block ? zeroIv.data() : nullptr, direction, nullptr) != 1) {
     return std::nullopt;
   }
 
