@@ -23,9 +23,9 @@ constexpr std::array<HashSpec, 4> kHashes = {{
     {4, HashAlgorithm::kSha1, "SHA1", 20},
 }};
 
-const HashSpec& SpecOf(HashAlgorithm algorithm) {
-  for (const HashSpec& spec : kHashes) {
-    if (spec.algorithm == algorithm) return spec;
+const HashSpec& EntryOf(HashAlgorithm algorithm) {
+  for (const HashSpec& entry : kHashes) {
+    if (entry.algorithm == algorithm) return entry;
   }
   return kHashes.front();  // unreachable: every enumerator has a row
 }
@@ -33,31 +33,31 @@ const HashSpec& SpecOf(HashAlgorithm algorithm) {
 }  // namespace
 
 std::optional<HashAlgorithm> HashFromCode(std::int32_t code) {
-  for (const HashSpec& spec : kHashes) {
-    if (spec.code == code) return spec.algorithm;
+  for (const HashSpec& entry : kHashes) {
+    if (entry.code == code) return entry.algorithm;
   }
   return std::nullopt;
 }
 
 std::size_t DigestLength(HashAlgorithm algorithm) {
-  return SpecOf(algorithm).length;
+  return EntryOf(algorithm).length;
 }
 
 std::optional<Bytes> Digest(const Providers& providers, HashAlgorithm algorithm,
                             std::span<const std::uint8_t> message) {
-  const HashSpec& spec = SpecOf(algorithm);
-  if (spec.opensslName == nullptr) {
+  const HashSpec& entry = EntryOf(algorithm);
+  if (entry.opensslName == nullptr) {
     const Md2Digest md2 = Md2(message);
     return Bytes(md2.begin(), md2.end());
   }
-  const UniqueMd md = providers.FetchDigest(spec.opensslName);
+  const UniqueMd md = providers.FetchDigest(entry.opensslName);
   const UniqueMdCtx ctx(EVP_MD_CTX_new());
   if (!md || !ctx) return std::nullopt;
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
   if (EVP_DigestInit_ex2(ctx.get(), md.get(), nullptr) != 1 ||
       EVP_DigestUpdate(ctx.get(), message.data(), message.size()) != 1 ||
-      EVP_DigestFinal_ex(ctx.get(), out.data(), &length) != 1 || length != spec.length) {
+      EVP_DigestFinal_ex(ctx.get(), out.data(), &length) != 1 || length != entry.length) {
     return std::nullopt;
   }
   out.resize(length);
