@@ -1,6 +1,5 @@
 #include "data_support.hpp"
 
-#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/sqlite.hpp"
@@ -39,37 +38,35 @@ std::unique_ptr<TestDatabase> MakeSqliteTestDatabase() {
 }
 
 Session::Session(const Environment& env) : data(env) {
-  data.SetEventLog([this](const std::string& dateTime, std::int32_t type, const std::string& source,
+  data.SetEventLog([this](const std::string&, std::int32_t type, const std::string& source,
                           const std::string& message) {
-    log.push_back({dateTime, type, source, message});
+    log.push_back({type, source, message});
   });
 }
 
-std::int64_t WriteItem(DataAccess& access, const std::string& to, const std::string& body,
-                       const std::string& direction) {
-  const std::vector<ParameterDescriptor> item = {
-      {"DTReceived", adtype::kVarChar, 255, "Mon, 1 Jan 2024 10:00:00 +0000"},
-      {"Source", adtype::kVarChar, 255, "test"},
-      {"MessageID", adtype::kVarChar, 255, "stored-id"},
-      {"Content", adtype::kVarChar, 255, "text/plain; charset=\"Windows-1252\""},
-      {"FromAddress", adtype::kVarChar, 255, "sender@example.org"},
-      {"FromName", adtype::kVarChar, 255, "Sender"},
-      {"ToAddress", adtype::kVarChar, 4096, to},
-      {"Subject", adtype::kVarChar, 255, "Subject"},
-      {"Body", adtype::kLongVarWChar, static_cast<std::int32_t>(body.size() + 1), body},
-      {"Direction", adtype::kChar, 1, direction},
-      {"RawData", adtype::kVarChar, 255, ""},
-      {"Transport", adtype::kSmallInt, 2, ""},
-  };
-  return access.RunProcedureQuery("SMS_WriteGWItem", "", kCmdStoredProc, item)
-      .Fields("GWQID")
-      .ToInt64();
+std::string WriteItem(DataHandler& data, const std::string& to, std::string body,
+                      const std::string& direction) {
+  std::string messageId = "stored-id", subject = "Subject", id;
+  Variant content = "Windows-1252";
+  data.WriteGWItem("Mon, 1 Jan 2024 10:00:00 +0000", "test", messageId, content,
+                   "sender@example.org", "Sender", to, subject, body, direction, "", "", &id);
+  if (id.empty()) throw std::runtime_error("the item was not stored");
+  return id;
 }
 
 std::vector<std::string> Ids(Recordset rows) {
   std::vector<std::string> ids;
   for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) ids.push_back(rows.Fields("GWQID").ToText());
   return ids;
+}
+
+Failure Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  return Failure("", 0, "no failure");
 }
 
 }  // namespace talvex::test

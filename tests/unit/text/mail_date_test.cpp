@@ -8,8 +8,8 @@
 #include <regex>
 #include <string>
 
-#include "platform/failure.hpp"
 #include "platform/date_text.hpp"
+#include "platform/failure.hpp"
 #include "text/mail_date.hpp"
 
 namespace talvex {
@@ -62,49 +62,35 @@ TEST(ZoneOffset, FollowsZoneAndDaylightTimeOfTheMoment) {
   EXPECT_EQ(ZoneOffsetText(-45), "-0045");
 }
 
-TEST(MailDate, FormatsDateTextWithTheOffsetOfNow) {
+TEST(MailDate, FormatsDateTextWithTheOffsetOfTheMomentOfComposing) {
   const ScopedZone zone("America/New_York");
   EXPECT_EQ(FormatMailDate("2007-12-04 09:05:07", kJanuary), "Tue, 4 Dec 2007 09:05:07 -0500");
-  EXPECT_EQ(FormatMailDate("2007-12-15 23:59:59", kJanuary), "Sat, 15 Dec 2007 23:59:59 -0500");
-  EXPECT_EQ(FormatMailDate("2007-12-03", kJanuary), "Mon, 3 Dec 2007 00:00:00 -0500");
-  EXPECT_EQ(FormatMailDate("2024-02-29 00:00:00", kJanuary), "Thu, 29 Feb 2024 00:00:00 -0500");
-  // A winter date composed in summer carries the summer offset of the moment of composing.
+  EXPECT_EQ(FormatMailDate("2024-02-29", kJanuary), "Thu, 29 Feb 2024 00:00:00 -0500");
   EXPECT_EQ(FormatMailDate("2026-12-05 01:27:37", kJuly), "Sat, 5 Dec 2026 01:27:37 -0400");
   EXPECT_EQ(GetDayName(7), "Saturday");
-  EXPECT_EQ(GetDayName(8), "");
   EXPECT_EQ(GetMonthName(12), "December");
-  EXPECT_EQ(GetMonthName(0), "");
+  EXPECT_TRUE(GetDayName(8).empty() && GetMonthName(0).empty());
+  for (const char* text : {"garbage", "2007-13-01 00:00:00", "2023-02-29 00:00:00",
+                           "2007-12-04 24:00:00", "2007-12-04 09:60:00", "2007-12-04T09:05:07",
+                           "2007-12-4 09:05:07", "+007-12-04 09:05:07", "2007-12-04 09:05"}) {
+    try {
+      FormatMailDate(text, kJanuary);
+      ADD_FAILURE() << text;
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.Number(), errnum::kTypeMismatch) << text;
+    }
+  }
 }
 
 TEST(MailDate, EmptyTextMeansNowInLocalTime) {
   {
     const ScopedZone zone("Europe/Berlin");
     EXPECT_EQ(FormatMailDate("", kJuly), "Wed, 15 Jul 2026 14:00:00 +0200");
-    EXPECT_EQ(FormatMailDate("", kJanuary), "Thu, 15 Jan 2026 13:00:00 +0100");
   }
   const ScopedZone zone("Asia/Kathmandu");
   const std::string now = FormatMailDate("");
-  EXPECT_TRUE(std::regex_match(now, std::regex(R"([A-Z][a-z]{2}, [1-9]\d? [A-Z][a-z]{2} )"
-                                               R"(\d{4} \d\d:\d\d:\d\d \+0545)")))
+  EXPECT_TRUE(std::regex_match(now, std::regex(R"(\w{3}, [1-9]\d? \w{3} \d{4} [\d:]{8} \+0545)")))
       << now;
-}
-
-// The number of the Failure that formatting the text raises, 0 when none is raised.
-int FailureNumber(const char* text) {
-  try {
-    FormatMailDate(text, kJanuary);
-  } catch (const Failure& failure) {
-    return failure.Number();
-  }
-  return 0;
-}
-
-TEST(MailDate, UnreadableTextIsATypeMismatch) {
-  for (const char* text : {"garbage", "2007-13-01 00:00:00", "2023-02-29 00:00:00",
-                           "2007-12-04 24:00:00", "2007-12-04 09:60:00", "2007-12-04T09:05:07",
-                           "2007-12-4 09:05:07", "+007-12-04 09:05:07", "2007-12-04 09:05"}) {
-    EXPECT_EQ(FailureNumber(text), errnum::kTypeMismatch) << text;
-  }
 }
 
 TEST(DateTimeText, RoundTripsTheLocalTimeOfAMoment) {
