@@ -2,7 +2,6 @@
 import hashlib
 import itertools
 import os
-import queue
 import re
 import signal
 import socket
@@ -14,149 +13,138 @@ import unittest
 
 BIN_DIR = os.environ.get("TALVEX_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 SANITIZED = os.environ.get("TALVEX_SANITIZED") == "1"
-# Sanitized binaries are several times slower; time-outs scale with them.
-SLOW = 4 if SANITIZED else 1
-_probes = itertools.count(1)
+SLOW = 4 if SANITIZED else 1  # sanitized binaries are several times slower
+HOST_NAME = socket.gethostname()
+GREETING_RE = re.compile(rb"^\+OK Talvex POP3 service version 2\.3\.1 \((.*)\) ready\.\r\n$")
+PROVE = b"+OK Prove your worthiness.\r\n"
+HOWDY = b"+OK Well howdy pilgrim.\r\n"
+SIGN_OFF = b"+OK Talvex POP3 service version 2.3.1 signing off.\r\n"
+CAPABILITIES = b"+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\n.\r\n"
+HANDLER = "POP3 Server: (ServerHandler Class)"
+GATEWAY_KEY = r"Software\Corvath\Talvex\Services\Gateway Connector"
+DATE = "Sat, 5 Dec 2026 01:27:37 +0000"  # a fixed date keeps headers, sizes and digests fixed
+WINDOWS_1252 = 'text/plain; charset="Windows-1252"'
+_markers = itertools.count(1)
 
 
-def free_port_below_32768():
-    """A port the 16-bit port number can hold that nothing listens on right now."""
+def free_port():
+    """A port below 32768 (the server's port number is 16-bit signed) that nothing holds."""
     for port in range(21000 + os.getpid() % 5000, 32000, 7):
         with socket.socket() as s:
             try:
                 s.bind(("", port))
                 return port
             except OSError:
-                continue
+                pass
     raise RuntimeError("no free port")
+
+
+def unknown(line):
+    return b"-ERR Unknown command '" + line.encode() + b"'.\r\n"
 
 
 class LogLine:
     def __init__(self, raw):
         self.raw = raw
-        fields = raw.split("\t")
-        if len(fields) != 4:
-            raise AssertionError(f"log line has {len(fields)} fields: {raw!r}")
-        self.date_time, self.message_type, self.source, self.message = fields
-        self.message_type = int(self.message_type)
+        self.date_time, kind, self.source, self.message = raw.split("\t")  # exactly four fields
+        self.message_type = int(kind)
 
 
 class Server:
     """talvex-pop3d in the background; its stdout lines are collected as they are printed."""
 
-    def __init__(self, *args, port=0, data_dir=None, preexec_fn=None, quiet=False):
-        self._tmp = None
-        if data_dir is None:
-            self._tmp = tempfile.TemporaryDirectory(prefix="talvex-e2e-")
-            data_dir = self._tmp.name
-        self.data_dir = data_dir
-        cmd = [os.path.join(BIN_DIR, "talvex-pop3d"), "--port", str(port), "--data-dir", data_dir, *args]
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+    def __init__(self, *args, port=0, preexec_fn=None, quiet=False):
+        self._tmp = tempfile.TemporaryDirectory(prefix="talvex-e2e-")
+        self.data_dir = self._tmp.name
+        command = [os.path.join(BIN_DIR, "talvex-pop3d"), "--port", str(port), "--data-dir", self.data_dir, *args]
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                      preexec_fn=preexec_fn)
-        self.lines = []
-        self._queue = queue.Queue()
-        self._lock = threading.Lock()
+        self.lines, self._lock = [], threading.Lock()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
-        self.port = port or None
-        if quiet:  # the listening line is filtered out: wait until the port answers instead
-            connect_when_ready(port)
-            return
-        line = self.wait_for(lambda l: l.message.startswith("POP3 server listening on port "), timeout=10 * SLOW,
-                             missing_ok=True)
-        if line is not None:
+        self.port = port
+        if not quiet:
+            line = self.wait_for(lambda l: l.message.startswith("POP3 server listening on port "))
             self.port = int(line.message.rsplit(" ", 1)[1])
+            return
+        deadline = time.time() + 10 * SLOW  # no listening line: wait until the port answers
+        while True:
+            try:
+                return socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            except OSError:
+                if time.time() > deadline:
+                    raise
+                time.sleep(0.02)
 
     def _read(self):
         for raw in self.proc.stdout:
             line = LogLine(raw.rstrip("\n"))
             with self._lock:
                 self.lines.append(line)
-            self._queue.put(line)
 
-    def messages(self):
-        with self._lock:
-            return [l.message for l in self.lines]
-
-    def count(self, message):
-        return self.messages().count(message)
-
-    def wait_for(self, predicate, timeout=10, missing_ok=False):
+    def wait_for(self, predicate, timeout=10):
         deadline = time.time() + timeout * SLOW
-        with self._lock:
-            for line in self.lines:
-                if predicate(line):
-                    return line
-        while time.time() < deadline:
-            try:
-                line = self._queue.get(timeout=0.05)
-            except queue.Empty:
-                if self.proc.poll() is not None and self._queue.empty():
-                    break
-                continue
-            if predicate(line):
+        while True:
+            reading = self._reader.is_alive()  # before the look, so that no last line is missed
+            with self._lock:
+                line = next((l for l in self.lines if predicate(l)), None)
+            if line is not None:
                 return line
-        if missing_ok:
-            return None
-        raise AssertionError(f"no such log line; last lines: {[l.raw for l in self.lines[-5:]]}")
+            if time.time() > deadline or not reading:
+                raise AssertionError(f"no such log line; last lines: {[l.raw for l in self.lines[-5:]]}")
+            time.sleep(0.02)
 
-    def wait_message(self, message, timeout=10):
-        return self.wait_for(lambda l: l.message == message, timeout)
+    def wait_message(self, message):
+        return self.wait_for(lambda l: l.message == message)
 
-    def count_where(self, predicate):
-        return sum(1 for m in self.messages() if predicate(m))
+    def count(self, match):
+        """How many messages equal match, or satisfy it when it is a function."""
+        test = match if callable(match) else match.__eq__
+        with self._lock:
+            return sum(1 for l in self.lines if test(l.message))
 
-    def wait_count(self, message, n, timeout=30):
-        self.wait_count_where(lambda m: m == message, n, timeout, message)
-
-    def wait_count_where(self, predicate, n, timeout=30, what="matching line"):
+    def wait_count(self, match, n, timeout=30):
         deadline = time.time() + timeout * SLOW
-        while time.time() < deadline:
-            if self.count_where(predicate) >= n:
-                return
+        while self.count(match) < n:
+            if time.time() > deadline:
+                raise AssertionError(f"{match!r} seen {self.count(match)} times, expected {n}")
             time.sleep(0.05)
-        raise AssertionError(f"{what!r} seen {self.count_where(predicate)} times, expected {n}")
+
+    def sync(self, client):
+        """Sends a unique unknown command and waits until its log line (and all before it) is read."""
+        marker = f"MARK{next(_markers)}"
+        reply = client.command(marker)
+        if reply != unknown(marker):
+            raise AssertionError(f"{marker}: {reply!r}")
+        self.wait_message(marker)
 
     def wait_sessions_ended(self, timeout=30):
-        """Waits until every session accepted so far has been destroyed (logging mode 2).
-
-        A probe session's logged command first makes sure that every "created" line printed
-        before it has been read."""
-        probe = Pop3Client(self.port)
-        probe.read_until()
-        marker = f"PROBE{next(_probes)}"
-        probe.command(marker)
-        self.wait_message(marker)
-        probe.close()
-        created = self.count_where(lambda m: m.endswith(" created"))
-        self.wait_count_where(lambda m: m.endswith(" destroyed"), created, timeout)
+        """Waits until every session accepted so far is destroyed (logging mode 2)."""
+        with greeted(self.port) as probe:  # its log line follows every earlier "created" line
+            self.sync(probe)
+        self.wait_count(lambda m: m.endswith(" destroyed"), self.count(lambda m: m.endswith(" created")),
+                        timeout)
 
     def rss_kib(self):
         with open(f"/proc/{self.proc.pid}/status") as f:
-            for row in f:
-                if row.startswith("VmRSS:"):
-                    return int(row.split()[1])
-        return 0
+            return next(int(row.split()[1]) for row in f if row.startswith("VmRSS:"))
 
     def stop(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
             self.proc.send_signal(sig)
         try:
-            rc = self.proc.wait(timeout=15 * SLOW)
+            return self.proc.wait(timeout=15 * SLOW)
         finally:
             self._reader.join(timeout=5)
             self.proc.stdout.close()
             self.proc.stderr.close()
-            if self._tmp:
-                self._tmp.cleanup()
-        return rc
+            self._tmp.cleanup()
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.stop()
+        self.stop()
 
 
 class Pop3Client:
@@ -170,51 +158,38 @@ class Pop3Client:
     def send(self, data):
         self.sock.sendall(data)
 
+    def _receive(self):
+        chunk = self.sock.recv(65536)
+        if not chunk:
+            raise ConnectionError(f"closed after {len(self.buffer)} octets: {self.buffer[:200]!r}")
+        self.buffer += chunk
+
     def read_until(self, terminator=b"\r\n"):
         while terminator not in self.buffer:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise ConnectionError(f"closed; received {self.buffer!r}")
-            self.buffer += chunk
-        at = self.buffer.index(terminator) + len(terminator)
-        out, self.buffer = self.buffer[:at], self.buffer[at:]
-        return out
+            self._receive()
+        return self.read_exact(self.buffer.index(terminator) + len(terminator))
 
     def read_exact(self, n):
         while len(self.buffer) < n:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise ConnectionError(f"closed after {len(self.buffer)} of {n} octets")
-            self.buffer += chunk
+            self._receive()
         out, self.buffer = self.buffer[:n], self.buffer[n:]
         return out
 
-    def command(self, line):
-        """Sends one command line and returns its one-line reply."""
-        self.send((line.encode("cp1252") if isinstance(line, str) else line) + b"\r\n")
-        return self.read_until()
+    def command(self, line, terminator=b"\r\n"):
+        """Sends one command line and returns its reply up to the terminator."""
+        self.send(line.encode("cp1252") + b"\r\n")
+        return self.read_until(terminator)
 
     def listing(self, line):
-        """Sends one command line and returns its reply up to the line "."."""
-        self.send((line.encode("cp1252") if isinstance(line, str) else line) + b"\r\n")
-        return self.read_until(b"\r\n.\r\n")
-
-    def retrieve(self, line):
-        """RETR or TOP: the "+OK" line, then the message up to the final line "."."""
-        self.send(line.encode("cp1252") + b"\r\n")
-        status = self.read_until()
-        if status != b"+OK\r\n":
-            return status
-        return status + self.read_until(b"\r\n.\r\n")
+        """A multi-line reply (LIST, UIDL, CAPA, RETR, TOP) up to its final line "."."""
+        return self.command(line, b"\r\n.\r\n")
 
     def closed_after(self):
         """What arrives until the server closes the connection; fails if it stays open."""
         out, self.buffer = self.buffer, b""
-        while True:
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                return out
+        while chunk := self.sock.recv(65536):
             out += chunk
+        return out
 
     def abort(self):
         """Drops the connection with a reset, as a crashed client does."""
@@ -228,47 +203,48 @@ class Pop3Client:
         return self
 
     def __exit__(self, *exc):
-        self.sock.close()
+        self.close()
+
+
+class ServerCase(unittest.TestCase):
+    """One server per test class, with full logging unless server_args say otherwise."""
+    server_args = ("--logging-mode", "2")
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(*cls.server_args)
+        cls.data = cls.server.data_dir
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def rows(self, address, fields=slice(1, 3)):
+        """Fields of the stored items addressed to address (default: status and session)."""
+        return [row[fields] for row in list_items(self.data, address)]
+
+
+def greeted(port):
+    """A new session past its greeting."""
+    client = Pop3Client(port)
+    greeting = client.read_until()
+    if not GREETING_RE.match(greeting):
+        raise AssertionError(f"greeting: {greeting!r}")
+    return client
 
 
 def logged_in(port, user, password):
     """A session past the greeting and a successful USER/PASS."""
-    client = Pop3Client(port)
-    if not GREETING_RE.match(client.read_until()):
-        raise AssertionError("no greeting")
-    for line, reply in ((f"USER {user}", b"+OK Prove your worthiness.\r\n"),
-                        (f"PASS {password}", b"+OK Well howdy pilgrim.\r\n")):
-        got = client.command(line)
-        if got != reply:
-            raise AssertionError(f"{line.split()[0]} of {user!r}: {got!r}")
+    client = greeted(port)
+    replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
+    if replies != [PROVE, HOWDY]:
+        raise AssertionError(f"log-in of {user!r}: {replies!r}")
     return client
 
 
-def connect_when_ready(port, timeout=10):
-    deadline = time.time() + timeout * SLOW
-    while True:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return
-        except OSError:
-            if time.time() > deadline:
-                raise
-            time.sleep(0.02)
-
-
-def admin(data_dir, *args, input=None):
+def admin(data_dir, *args):
     return subprocess.run([os.path.join(BIN_DIR, "talvex-admin"), "--data-dir", data_dir, *args],
-                          capture_output=True, text=True, input=input, timeout=60 * SLOW)
-
-
-HOST_NAME = socket.gethostname()
-GREETING_RE = re.compile(rb"^\+OK Talvex POP3 service version 2\.3\.1 \((.*)\) ready\.\r\n$")
-
-SIGN_OFF = b"+OK Talvex POP3 service version 2.3.1 signing off.\r\n"
-GATEWAY_KEY = r"Software\Corvath\Talvex\Services\Gateway Connector"
-# A fixed date keeps header blocks, sizes and identifiers predictable.
-DATE = "Sat, 5 Dec 2026 01:27:37 +0000"
-WINDOWS_1252 = 'text/plain; charset="Windows-1252"'
+                          capture_output=True, text=True, timeout=60 * SLOW)
 
 
 def checked_admin(data_dir, *args):
@@ -278,51 +254,11 @@ def checked_admin(data_dir, *args):
     return run.stdout
 
 
-def add_user(data_dir, logon, password, email=None, disabled=False):
-    email = email or f"{logon}@example.org"
+def add_user(data_dir, logon, password, disabled=False):
+    email = f"{logon}@example.org"
     checked_admin(data_dir, "user", "add", logon, "--email", email, "--password", password,
                   *(["--disabled"] if disabled else []))
     return email
-
-
-class Item:
-    """A gateway item as stored with talvex-admin, and the message the server should make of it."""
-
-    def __init__(self, data_dir, to, body="", subject="", sender="", sender_name="", date=DATE,
-                 message_id=None, content=None):
-        args = ["item", "add", "--to", to, "--from", sender, "--from-name", sender_name,
-                "--subject", subject, "--date", date]
-        if message_id is not None:
-            args += ["--message-id", message_id]
-        if content is not None:
-            args += ["--content", content]
-        if len(body) < 4096:
-            self.gwqid = checked_admin(data_dir, *args, "--body", body).strip()
-        else:  # too long for a command line
-            with tempfile.NamedTemporaryFile("wb") as f:
-                f.write(body.encode())
-                f.flush()
-                self.gwqid = checked_admin(data_dir, *args, "--body-file", f.name).strip()
-        self.to, self.body, self.subject = to, body, subject
-        self.sender, self.sender_name, self.date = sender, sender_name, date
-        self.message_id = message_id
-
-    def uid(self, **header):
-        """UIDL's identifier: the stored message identifier, else the digest of the header block."""
-        return self.message_id or hashlib.md5(self.header(**header)).hexdigest().upper()
-
-    def header(self, content=WINDOWS_1252, host=HOST_NAME, subject=None):
-        """The header block, as octets on the wire."""
-        digest = md5_hex(self.date + self.sender_name + self.sender + self.to)
-        text = (f"Date: {self.date}\r\nSubject: {self.subject if subject is None else subject}\r\n"
-                f"MIME-Version: 1.0\r\nContent-Type: {content}\r\n"
-                f"Message-ID: <{digest}@{host}>\r\nFrom: \"{self.sender_name}\" <{self.sender}>\r\n"
-                f"To: <{self.to}>\r\n\r\n")
-        return wire(text)
-
-    def message(self, body_octets=None, **header):
-        """Header block and body as RETR sends them between "+OK" and the final CR LF "."."""
-        return self.header(**header) + (wire(self.body) if body_octets is None else body_octets)
 
 
 def wire(text):
@@ -330,8 +266,36 @@ def wire(text):
     return text.encode("cp1252", errors="replace")
 
 
-def md5_hex(text):
-    return hashlib.md5(wire(text)).hexdigest().upper()
+class Item:
+    """A gateway item as stored with talvex-admin, and the message the server should make of it."""
+
+    def __init__(self, data_dir, to, body="", subject="", sender="", sender_name="", message_id=None,
+                 content=None):
+        args = ["item", "add", "--to", to, "--from", sender, "--from-name", sender_name,
+                "--subject", subject, "--date", DATE]
+        args += ["--message-id", message_id] if message_id is not None else []
+        args += ["--content", content] if content is not None else []
+        with tempfile.NamedTemporaryFile("wb") as f:  # a body file: bodies may be megabytes
+            f.write(body.encode())
+            f.flush()
+            self.gwqid = checked_admin(data_dir, *args, "--body-file", f.name).strip()
+        self.to, self.body, self.subject = to, body, subject
+        self.sender, self.sender_name, self.message_id = sender, sender_name, message_id
+
+    def uid(self):
+        """UIDL's identifier: the stored message identifier, else the digest of the header block."""
+        return self.message_id or hashlib.md5(self.header()).hexdigest().upper()
+
+    def header(self, content=WINDOWS_1252, host=HOST_NAME):
+        """The header block, as octets on the wire."""
+        digest = hashlib.md5(wire(DATE + self.sender_name + self.sender + self.to)).hexdigest().upper()
+        return wire(f"Date: {DATE}\r\nSubject: {self.subject}\r\nMIME-Version: 1.0\r\n"
+                    f"Content-Type: {content}\r\nMessage-ID: <{digest}@{host}>\r\n"
+                    f"From: \"{self.sender_name}\" <{self.sender}>\r\nTo: <{self.to}>\r\n\r\n")
+
+    def message(self, **header):
+        """Header block and body as RETR sends them between "+OK" and the final CR LF "."."""
+        return self.header(**header) + wire(self.body)
 
 
 def retr_reply(message):
