@@ -12,9 +12,8 @@ namespace {
 
 class Registry : public ::testing::Test {
  protected:
-  Registry() { env_.dataDir = dir_.Path(); }
   testing::TempDir dir_;
-  Environment env_;
+  Environment env_{dir_.Path(), ""};
   RegLib reg_{env_};
   RegistryStore store_{env_.RegistryPath()};
 };
