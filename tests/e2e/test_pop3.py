@@ -1,4 +1,5 @@
 """The POP3 dialogue of talvex-pop3d over a real socket: every reply, the log lines, the states."""
+import os
 import unittest
 
 from harness import (CAPABILITIES, HANDLER, HOST_NAME, HOWDY, PROVE, SIGN_OFF, Item, ServerCase,
@@ -244,6 +245,26 @@ class ForceDelete(ServerTest):
         self.assertEqual(self.rows(email), [("0", "")] * 2)
         with logged_in(self.server.port, "fran", "pw") as client:
             self.assertEqual(client.command("STAT"), reply("+OK 2", size[1] + size[2]))
+
+
+class InternalError(ServerTest):
+    def test_a_failing_database_ends_the_session_with_the_internal_error_reply(self):
+        add_user(self.data, "gil", "pw")
+        database = os.path.join(self.data, "talvex.db")
+        for suffix in ("-wal", "-shm"):
+            if os.path.exists(database + suffix):
+                os.remove(database + suffix)
+        with open(database, "wb") as damaged:
+            damaged.write(b"not a database " * 1000)
+        with greeted(self.server.port) as client:
+            self.assertEqual(client.command("USER gil"), PROVE)
+            self.assertEqual(client.command("PASS pw"),
+                             b"-ERR Internal server error occured. Closing transmission channel\r\n")
+            self.assertEqual(client.closed_after(), b"")
+        error = self.server.wait_for(lambda l: l.message.startswith("SMS_Quillon: -2147467259. "))
+        self.assertEqual(error.message_type, 7)
+        self.assertIn("not a database", error.message)
+        self.server.wait_message("POP3 server socket 0 destroyed")
 
 
 if __name__ == "__main__":
