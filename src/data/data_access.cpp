@@ -7,21 +7,26 @@
 
 namespace talvex {
 
-DataAccess::DataAccess(Environment env) : env_(std::move(env)) {
+DataAccess::DataAccess(Environment env, std::shared_ptr<data::BackendPool> pool)
+    : env_(std::move(env)), pool_(std::move(pool)) {
   try {
     target_ = data::ResolveConnection(connection_, env_);
-    backend_ = data::CreateBackend(target_);
+    backend_ = MakeBackend(target_);
   } catch (const Failure& failure) {
     throw Failure(std::string(data::kDataAccessSource), errnum::kCannotCreateObject,
                   "Cannot create the data-access object: " + failure.Description());
   }
 }
 
+std::shared_ptr<data::Backend> DataAccess::MakeBackend(const data::ConnectionTarget& target) const {
+  return pool_ ? pool_->Get(target) : std::shared_ptr<data::Backend>(data::CreateBackend(target));
+}
+
 data::Backend& DataAccess::BackendFor(const std::string& connection) {
   if (connection == connection_) return *backend_;
   auto target = data::ResolveConnection(connection, env_);
   if (target != target_) {
-    backend_ = data::CreateBackend(target);
+    backend_ = MakeBackend(target);
     target_ = std::move(target);
   }
   connection_ = connection;

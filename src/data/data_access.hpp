@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "data/backend.hpp"
+#include "data/backend_pool.hpp"
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
 #include "platform/environment.hpp"
@@ -20,9 +21,10 @@ namespace talvex {
 
 class DataAccess {
  public:
-  // Makes the backend of the process default connection. Raises Failure 429 when it cannot be
-  // made (the data directory cannot be created, the engine is not built).
-  explicit DataAccess(Environment env);
+  // Makes the backend of the process default connection, or takes it from `pool` when one is
+  // given. Raises Failure 429 when it cannot be made (the data directory cannot be created, the
+  // engine is not built).
+  explicit DataAccess(Environment env, std::shared_ptr<data::BackendPool> pool = {});
 
   // Runs the procedure; returns the rows of its last SELECT.
   Recordset RunProcedureQuery(std::string_view procedure, const std::string& connection,
@@ -36,11 +38,13 @@ class DataAccess {
   Recordset Run(std::string_view procedure, const std::string& connection, std::int32_t commandType,
                 std::span<const ParameterDescriptor> parameters, bool rows);
   data::Backend& BackendFor(const std::string& connection);
+  std::shared_ptr<data::Backend> MakeBackend(const data::ConnectionTarget& target) const;
 
   Environment env_;
+  std::shared_ptr<data::BackendPool> pool_;
   std::string connection_;  // the connection string last used; backend_ serves it
   data::ConnectionTarget target_;
-  std::unique_ptr<data::Backend> backend_;
+  std::shared_ptr<data::Backend> backend_;
 };
 
 }  // namespace talvex

@@ -9,9 +9,9 @@ namespace talvex {
 
 namespace {
 
-DataAccess CreateDataAccess(const Environment& env) {
+DataAccess CreateDataAccess(const Environment& env, std::shared_ptr<data::BackendPool> pool) {
   try {
-    return DataAccess(env);
+    return DataAccess(env, std::move(pool));
   } catch (const Failure& failure) {
     if (failure.Number() != errnum::kCannotCreateObject &&
         failure.Number() != errnum::kModuleNotFound) {
@@ -35,8 +35,8 @@ std::int32_t ErrorMessageType(std::int32_t number) {
   return number == errnum::kUnspecified ? 7 : 4;
 }
 
-DataHandler::DataHandler(const Environment& env)
-    : dataAccess_(CreateDataAccess(env)), regLib_(env) {}
+DataHandler::DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool)
+    : dataAccess_(CreateDataAccess(env, std::move(pool))), regLib_(env) {}
 
 Recordset DataHandler::Query(std::string_view procedure,
                              const std::vector<ParameterDescriptor>& parameters) {

@@ -57,7 +57,8 @@ class DataHandler {
 
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
   // created; other failures pass unchanged.
-  explicit DataHandler(const Environment& env);
+  // `pool`, when given, shares the database connections of one server among its sessions.
+  explicit DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool = {});
 
   void SetEventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
 

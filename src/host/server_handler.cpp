@@ -42,6 +42,7 @@ ServerHandler::ServerHandler(asio::io_context& io, Environment env, SessionTimin
       env_(std::move(env)),
       timing_(timing),
       oEProxy(std::make_shared<EventProxy>()),
+      backends_(std::make_shared<data::BackendPool>()),
       alive_(std::make_shared<ServerHandler*>(this)) {
   auto* proxy = oEProxy.get();
   proxy->EventLog = [this](std::int32_t MessageType, const std::string&,
@@ -180,7 +181,7 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
     auto& slot = (*oServers)[i];
     if (slot) continue;
     try {
-      slot = std::make_shared<Session>(io_.get_executor(), env_, timing_);
+      slot = std::make_shared<Session>(io_.get_executor(), env_, timing_, backends_);
       const auto session = slot;  // the session may remove itself while it accepts
       session->iMyIndex = static_cast<std::int16_t>(i);
       session->oEProxy = oEProxy;

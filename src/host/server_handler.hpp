@@ -68,6 +68,8 @@ class ServerHandler {
 
   std::unique_ptr<asio::ip::tcp::acceptor> oListener;
   std::shared_ptr<EventProxy> oEProxy;
+  // The database connections of this server's sessions, kept from one session to the next.
+  std::shared_ptr<data::BackendPool> backends_;
   std::optional<std::vector<std::shared_ptr<Session>>> oServers;
   bool bForceDelete = false;
   std::int16_t iPortNumber = 0;

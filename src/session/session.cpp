@@ -61,7 +61,7 @@ std::string Greeting(const std::string& hostName) {
 }  // namespace
 
 Session::Session(const asio::any_io_executor& executor, const Environment& env,
-                 SessionTiming timing)
+                 SessionTiming timing, std::shared_ptr<data::BackendPool> backends)
     : sckServer(executor),
       tmrConTimeout(executor),
       tmrDataTimeout(executor),
@@ -71,7 +71,7 @@ Session::Session(const asio::any_io_executor& executor, const Environment& env,
       lingerTimer_(executor) {
   KeepAlive = true;
   // The data layer's lines reach the owner as the session's own.
-  oDataHandler = std::make_unique<DataHandler>(env_);
+  oDataHandler = std::make_unique<DataHandler>(env_, std::move(backends));
   oDataHandler->SetEventLog([this](const std::string&, std::int32_t MessageType, const std::string&,
                                    const std::string& Message) { Log(MessageType, Message); });
   sSessionID = NewSessionID();

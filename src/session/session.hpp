@@ -44,7 +44,9 @@ inline constexpr const char* kSessionSource = "Server Socket";
 class Session : public std::enable_shared_from_this<Session> {
  public:
   // Loads a session: salt, timers, session identifier, empty item list.
-  Session(const asio::any_io_executor& executor, const Environment& env, SessionTiming timing);
+  // `backends` are the database connections the owner's sessions share.
+  Session(const asio::any_io_executor& executor, const Environment& env, SessionTiming timing,
+          std::shared_ptr<data::BackendPool> backends);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

@@ -1,0 +1,32 @@
+// BackendPool: the backends that the DataAccess objects of one server share, one per database,
+// so that a session's connection outlives the session: opening the embedded database, setting
+// it up and preparing its procedures happen once per server instead of once per client
+// connection. The objects that share a pool run on one thread and every call is a transaction
+// of its own, so sharing needs no lock.
+#pragma once
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "data/backend.hpp"
+
+namespace talvex::data {
+
+class BackendPool {
+ public:
+  // The pool's backend of the target, made at the first request.
+  std::shared_ptr<Backend> Get(const ConnectionTarget& target) {
+    for (const auto& [known, backend] : backends_) {
+      if (known == target) return backend;
+    }
+    std::shared_ptr<Backend> backend = CreateBackend(target);
+    backends_.emplace_back(target, backend);
+    return backend;
+  }
+
+ private:
+  std::vector<std::pair<ConnectionTarget, std::shared_ptr<Backend>>> backends_;
+};
+
+}  // namespace talvex::data
