@@ -112,6 +112,14 @@ class Session : public std::enable_shared_from_this<Session> {
   void ReplyNoLongerAvailable();
   void ReplyNotValidInThisState();
   std::size_t MessageCount() const { return sItems.size() - 1; }
+  // Loads the message a one-argument command names into rsItem. Replies itself when the number
+  // is out of range or the item is gone; NotNumeric leaves the line to the unknown-command
+  // reply.
+  struct Loaded {
+    enum Kind { Item, Replied, NotNumeric } kind;
+    std::size_t number = 0;  // the message loaded
+  };
+  Loaded LoadMessage(const std::string& argument);
   // Loads message n's statistics into rsItem; true when the item still has a row.
   bool LoadItemStats(std::size_t n);
   std::int64_t MessageSize();

@@ -54,6 +54,21 @@ asio::awaitable<void> Session::Yield() {
   co_await asio::post(sckServer.get_executor(), asio::use_awaitable);
 }
 
+Session::Loaded Session::LoadMessage(const std::string& argument) {
+  const auto parsed = ParseMessageNumber(argument, MessageCount());
+  if (parsed.kind == MessageArgument::NotNumeric) return {Loaded::NotNumeric};
+  if (parsed.kind == MessageArgument::OutOfRange) {
+    ReplyOutOfRange();
+    return {Loaded::Replied};
+  }
+  rsItem = oDataHandler->GetP3MailItem(sItems[parsed.number]);
+  if (rsItem.RecordCount() == 0) {
+    ReplyNoLongerAvailable();
+    return {Loaded::Replied};
+  }
+  return {Loaded::Item, parsed.number};
+}
+
 bool Session::LoadItemStats(std::size_t n) {
   rsItem = oDataHandler->GetP3ItemStats(sItems[n]);
   return rsItem.RecordCount() > 0;
@@ -164,18 +179,9 @@ asio::awaitable<bool> Session::CmdDele(const std::string& line) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto argument = ParseMessageNumber(words[1], MessageCount());
-  if (argument.kind == MessageArgument::NotNumeric) co_return false;
-  if (argument.kind == MessageArgument::OutOfRange) {
-    ReplyOutOfRange();
-    co_return true;
-  }
-  rsItem = oDataHandler->GetP3MailItem(sItems[argument.number]);
-  if (rsItem.RecordCount() == 0) {
-    ReplyNoLongerAvailable();
-    co_return true;
-  }
-  const bool marked = oDataHandler->UpdateP3ItemStatus(sItems[argument.number], kStatusDeleted);
+  const Loaded loaded = LoadMessage(words[1]);
+  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
+  const bool marked = oDataHandler->UpdateP3ItemStatus(sItems[loaded.number], kStatusDeleted);
   SendResponse(marked ? "+OK" : "-ERR");
   co_return true;
 }
@@ -218,17 +224,8 @@ asio::awaitable<bool> Session::CmdRetr(const std::string& line) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto argument = ParseMessageNumber(words[1], MessageCount());
-  if (argument.kind == MessageArgument::NotNumeric) co_return false;
-  if (argument.kind == MessageArgument::OutOfRange) {
-    ReplyOutOfRange();
-    co_return true;
-  }
-  rsItem = oDataHandler->GetP3MailItem(sItems[argument.number]);
-  if (rsItem.RecordCount() == 0) {
-    ReplyNoLongerAvailable();
-    co_return true;
-  }
+  const Loaded loaded = LoadMessage(words[1]);
+  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
   SendResponse("+OK");
   const std::string header = ComposeMessageHeader(rsItem, sHostName);
   SendResponse(ansi::encode(header + rsItem.Fields("Body").TextOrEmpty() + "\r\n."));
@@ -245,18 +242,10 @@ asio::awaitable<bool> Session::CmdTop(const std::string& line) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto argument = ParseMessageNumber(words[1], MessageCount());
   const auto lines = NumericValue(words[2]);
-  if (argument.kind == MessageArgument::NotNumeric || !lines) co_return false;
-  if (argument.kind == MessageArgument::OutOfRange) {
-    ReplyOutOfRange();
-    co_return true;
-  }
-  rsItem = oDataHandler->GetP3MailItem(sItems[argument.number]);
-  if (rsItem.RecordCount() == 0) {
-    ReplyNoLongerAvailable();
-    co_return true;
-  }
+  if (!lines) co_return false;
+  const Loaded loaded = LoadMessage(words[1]);
+  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
   SendResponse("+OK");
   const std::string header = ComposeMessageHeader(rsItem, sHostName);
   if (*lines != 0) {
