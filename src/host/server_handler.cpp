@@ -1,8 +1,6 @@
 // The listener and the session pool.
 #include "host/server_handler.hpp"
 
-#include <unistd.h>
-
 #include <array>
 #include <asio/ip/v6_only.hpp>
 
@@ -21,12 +19,6 @@ constexpr const char* kListenerSource = "sckListener";
 
 Failure SocketFailure(const std::error_code& ec) {
   return Failure(kListenerSource, SocketErrorNumber(ec), SocketErrorDescription(ec));
-}
-
-std::string ListenerHostName() {
-  std::array<char, 256> name{};
-  if (gethostname(name.data(), name.size() - 1) != 0) return "localhost";
-  return name.data();
 }
 
 // Errors of a single accept that say nothing about the listener itself.
@@ -81,7 +73,7 @@ bool ServerHandler::StartServer(std::int16_t PortNumber) {
   iPortNumber = PortNumber;
   try {
     Listen(PortNumber);
-    RecordLocalHostName(env_, ListenerHostName());
+    RecordLocalHostName(env_, LocalHostName());
     bStopping = false;
     Raise(6, "POP3 server listening on port " +
                  std::to_string(PortNumber == 0 ? boundPort_ : PortNumber));

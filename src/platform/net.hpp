@@ -1,7 +1,11 @@
-// Addresses as the component shows them: IPv4 peers of the dual-stack listener appear as
-// plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1").
+// Addresses and names as the component shows them: IPv4 peers of the dual-stack listener
+// appear as plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1"); the local host name is the
+// system's.
 #pragma once
 
+#include <unistd.h>
+
+#include <array>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
 #include <string>
@@ -20,6 +24,13 @@ inline std::string PeerAddress(const asio::ip::tcp::socket& socket) {
   std::error_code ec;
   const auto endpoint = socket.remote_endpoint(ec);
   return ec ? std::string() : AddressText(endpoint.address());
+}
+
+// The local host name, "localhost" when the system has none to give.
+inline std::string LocalHostName() {
+  std::array<char, 256> name{};
+  if (gethostname(name.data(), name.size() - 1) != 0) return "localhost";
+  return name.data();
 }
 
 }  // namespace talvex

@@ -2,8 +2,6 @@
 // the connection time limit and the orderly end of a session.
 #include "session/session.hpp"
 
-#include <unistd.h>
-
 #include <asio/write.hpp>
 
 #include "host/resources.hpp"
@@ -43,12 +41,6 @@ std::string StripGuidPunctuation(std::string_view text) {
 std::string NewSessionID() {
   const auto guid = guid::NewGuid();
   return guid ? StripGuidPunctuation(guid::ToRegistryForm(*guid)) : std::string();
-}
-
-std::string LocalHostName() {
-  std::array<char, 256> name{};
-  if (gethostname(name.data(), name.size() - 1) != 0) return "localhost";
-  return name.data();
 }
 
 std::string Greeting(const std::string& hostName) {
