@@ -4,8 +4,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "data/backend.hpp"
 #include "platform/environment.hpp"
@@ -46,5 +48,25 @@ class DataOptions {
   std::string dataDir_ = "./talvex-data";
   std::string database_;
 };
+
+// Parses the command line and checks the data options: the exit code to end with (0 after
+// --help, 2 for a bad option or value, the reason as one line on stderr), or nothing to go on.
+inline std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv,
+                                           const DataOptions& data, std::string_view program) {
+  constexpr int kExitUsage = 2;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << program << ": " << e.what() << " (see --help)\n";
+    return kExitUsage;
+  }
+  if (const auto problem = data.Problem()) {
+    std::cerr << program << ": " << *problem << "\n";
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
 
 }  // namespace talvex::apps

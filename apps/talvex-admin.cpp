@@ -297,19 +297,11 @@ int Run(int argc, char** argv) {
   }
   regSet->add_option("VALUE", regArgs.value, "text to store")->required();
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "talvex-admin: " << e.what() << " (see --help)\n";
-    return kExitUsage;
+  if (const auto exitCode =
+          talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
+    return *exitCode;
   }
 
-  if (const auto problem = dataOptions.Problem()) {
-    std::cerr << "talvex-admin: " << *problem << "\n";
-    return 2;
-  }
   const talvex::Environment env = dataOptions.Env();
   itemArgs.bodyGiven = bodyText->count() > 0;
   try {

@@ -66,20 +66,12 @@ int Run(int argc, char** argv) {
                  "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
       ->capture_default_str();
   const talvex::apps::DataOptions dataOptions(app);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "talvex-pop3d: " << e.what() << " (see --help)\n";
-    return 2;
+  if (const auto exitCode =
+          talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-pop3d")) {
+    return *exitCode;
   }
 
   asio::io_context io;
-  if (const auto problem = dataOptions.Problem()) {
-    std::cerr << "talvex-pop3d: " << *problem << "\n";
-    return 2;
-  }
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
   server.EventLog = PrintLogLine;
