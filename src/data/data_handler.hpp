@@ -71,12 +71,14 @@ class DataHandler {
   Recordset GetP3UserDetails(const std::string& LogonName);
   bool LockP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
   Recordset GetP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
-  Recordset GetP3MailItem(const std::string& ItemID);
-  bool SetP3ItemsStatus(const std::string& SessionID, const std::string& Status,
-                        const std::string& ClearItems);
+  // Item identifiers, statuses and the ClearItems flag are passed as numbers or as their
+  // decimal text; a number goes to the database as it is.
+  Recordset GetP3MailItem(const Variant& ItemID);
+  bool SetP3ItemsStatus(const std::string& SessionID, const Variant& Status,
+                        const Variant& ClearItems);
   bool RemoveP3Items(const std::string& SessionID);
-  bool UpdateP3ItemStatus(const std::string& ItemID, const std::string& Status);
-  Recordset GetP3ItemStats(const std::string& ItemID);
+  bool UpdateP3ItemStatus(const Variant& ItemID, const Variant& Status);
+  Recordset GetP3ItemStats(const Variant& ItemID);
 
   // Users and gateway items.
   bool WriteUser(const UserRecord& user);

@@ -31,12 +31,12 @@ Recordset DataHandler::GetP3MailDrop(const std::string& EmailAddress,
                                      SessionDescriptor(SessionID)});
 }
 
-Recordset DataHandler::GetP3MailItem(const std::string& ItemID) {
+Recordset DataHandler::GetP3MailItem(const Variant& ItemID) {
   return Query("SMS_GetP3MailItem", {{"GWQID", adtype::kInteger, 4, ItemID}});
 }
 
-bool DataHandler::SetP3ItemsStatus(const std::string& SessionID, const std::string& Status,
-                                   const std::string& ClearItems) {
+bool DataHandler::SetP3ItemsStatus(const std::string& SessionID, const Variant& Status,
+                                   const Variant& ClearItems) {
   return ExecuteHandled(kStatusMessage, "SMS_SetP3ItemsStatus",
                         {SessionDescriptor(SessionID),
                          {"Status", adtype::kSmallInt, 2, Status},
@@ -48,13 +48,13 @@ bool DataHandler::RemoveP3Items(const std::string& SessionID) {
                         "SMS_RemoveP3Items", {SessionDescriptor(SessionID)});
 }
 
-bool DataHandler::UpdateP3ItemStatus(const std::string& ItemID, const std::string& Status) {
+bool DataHandler::UpdateP3ItemStatus(const Variant& ItemID, const Variant& Status) {
   return ExecuteHandled(
       kStatusMessage, "SMS_UpdateP3ItemStatus",
       {{"ItemID", adtype::kInteger, 4, ItemID}, {"Status", adtype::kSmallInt, 2, Status}});
 }
 
-Recordset DataHandler::GetP3ItemStats(const std::string& ItemID) {
+Recordset DataHandler::GetP3ItemStats(const Variant& ItemID) {
   return Query("SMS_GetP3ItemStats", {{"GWQID", adtype::kInteger, 4, ItemID}});
 }
 

@@ -65,17 +65,22 @@ double NumberOf(const ParameterDescriptor& d, const TypeRule& rule) {
 }
 
 std::int64_t WholeNumber(const ParameterDescriptor& d, const TypeRule& rule) {
-  // Exact: the ranges of the integer types lie well within a double's whole numbers.
-  const double number = NumberOf(d, rule);
-  if (number != std::trunc(number)) {
+  // An integer goes through as it is, never through a double. Any other value is read as a
+  // number first; exactly, as the integer types' ranges lie well within a double's.
+  const bool integer = d.value.IsInteger();
+  const double number = integer ? 0.0 : NumberOf(d, rule);
+  if (!integer && number != std::trunc(number)) {
     Raise(dberr::kConversion,
           Subject(d, rule.name) + ": " + Shown(d.value) + " is not a whole number");
   }
-  if (number < static_cast<double>(rule.min) || number > static_cast<double>(rule.max)) {
+  const bool fits =
+      integer ? d.value.ToInt64() >= rule.min && d.value.ToInt64() <= rule.max
+              : number >= static_cast<double>(rule.min) && number <= static_cast<double>(rule.max);
+  if (!fits) {
     Raise(dberr::kOverflow, Subject(d, rule.name) + ": " + Shown(d.value) + " is outside " +
                                 std::to_string(rule.min) + " to " + std::to_string(rule.max));
   }
-  return static_cast<std::int64_t>(number);
+  return integer ? d.value.ToInt64() : static_cast<std::int64_t>(number);
 }
 
 Currency Money(const ParameterDescriptor& d, const TypeRule& rule) {
