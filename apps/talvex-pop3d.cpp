@@ -39,10 +39,10 @@ std::string Escape(const std::string& field) {
   return out;
 }
 
-void PrintLogLine(const std::string& DateTime, std::int32_t MessageType, const std::string& Source,
-                  const std::string& Message) {
-  const std::string line = Escape(DateTime) + "\t" + std::to_string(MessageType) + "\t" +
-                           Escape(Source) + "\t" + Escape(Message) + "\n";
+void PrintLogLine(const std::string& dateTime, std::int32_t messageType, const std::string& source,
+                  const std::string& message) {
+  const std::string line = Escape(dateTime) + "\t" + std::to_string(messageType) + "\t" +
+                           Escape(source) + "\t" + Escape(message) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
@@ -74,7 +74,7 @@ int Run(int argc, char** argv) {
   asio::io_context io;
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
-  server.EventLog = PrintLogLine;
+  server.EventLog(PrintLogLine);
   server.MaxConnections(maxConnections);
   server.MyDomain(domain);
   server.ForceDelete(forceDelete);
@@ -88,7 +88,7 @@ int Run(int argc, char** argv) {
     io.stop();
   });
   io.run();
-  server.EventLog = nullptr;  // the object's own stop on the way out is not news any more
+  server.EventLog(nullptr);  // the object's own stop on the way out is not news any more
   return 0;
 }
 

@@ -8,21 +8,17 @@ namespace talvex {
 
 namespace {
 
-constexpr const char* kSourcePrefix = "POP3 Server";
-constexpr const char* kOwnSource = "POP3Server Class";
-
-std::string WrapSource(const std::string& source) {
-  return std::string(kSourcePrefix) + ": (" + source + ")";
-}
+constexpr std::string_view kOwnSource = "POP3Server Class";
 
 }  // namespace
 
-bool LoggingModePasses(std::int32_t LoggingMode, std::int32_t MessageType) {
-  switch (LoggingMode) {
+bool LoggingModePasses(std::int32_t loggingMode, Severity severity) {
+  const auto type = static_cast<std::int32_t>(severity);
+  switch (loggingMode) {
     case 0:
-      return MessageType < 5;
+      return type < static_cast<std::int32_t>(Severity::kConnectionLost);
     case 1:
-      return MessageType < 7;
+      return type < static_cast<std::int32_t>(Severity::kDetail);
     case 2:
       return true;
     default:
@@ -31,25 +27,24 @@ bool LoggingModePasses(std::int32_t LoggingMode, std::int32_t MessageType) {
 }
 
 POP3Server::POP3Server(asio::io_context& io, Environment env, SessionTiming timing)
-    : oServerHandler(std::make_unique<ServerHandler>(io, std::move(env), timing)) {
-  oServerHandler->EventLog = [this](std::int32_t MessageType, const std::string& Source,
-                                    const std::string& Message) {
-    oServerHandler_EventLog(MessageType, Source, Message);
-  };
-}
+    : handler_(std::make_unique<ServerHandler>(
+          io, std::move(env),
+          [this](Severity severity, std::string_view source, std::string_view message) {
+            OnHandlerLog(severity, source, message);
+          },
+          timing)) {}
 
 POP3Server::~POP3Server() {
   StopListening();
-  oServerHandler->EventLog = nullptr;
 }
 
-bool POP3Server::StartListening(std::int32_t PortNumber) {
+bool POP3Server::StartListening(std::int32_t portNumber) {
   try {
-    oServerHandler->MyDomain(sMyDomain);
-    oServerHandler->ForceDelete(bForceDelete);
-    oServerHandler->MaxConnections(iMaxConnections);
-    if (PortNumber < INT16_MIN || PortNumber > INT16_MAX) RaiseRuntime(errnum::kOverflow);
-    return oServerHandler->StartServer(static_cast<std::int16_t>(PortNumber));
+    handler_->MyDomain(myDomain_);
+    handler_->ForceDelete(forceDelete_);
+    handler_->MaxConnections(maxConnections_);
+    if (portNumber < INT16_MIN || portNumber > INT16_MAX) RaiseRuntime(errnum::kOverflow);
+    return handler_->StartServer(static_cast<std::int16_t>(portNumber));
   } catch (const Failure& failure) {
     LogLastError(failure);
     return false;
@@ -58,7 +53,7 @@ bool POP3Server::StartListening(std::int32_t PortNumber) {
 
 bool POP3Server::StopListening() {
   try {
-    if (oServerHandler) oServerHandler->StopServer();
+    handler_->StopServer();
     return true;
   } catch (const Failure& failure) {
     LogLastError(failure);
@@ -66,15 +61,21 @@ bool POP3Server::StopListening() {
   }
 }
 
-// The class's own error lines bypass the LoggingMode filter.
-void POP3Server::LogLastError(const Failure& failure) const {
-  if (EventLog) EventLog(NowText(), 3, WrapSource(kOwnSource), ErrorLine(failure));
+// The line's one time stamp is taken here, as it leaves for the host.
+void POP3Server::Raise(Severity severity, std::string_view source, std::string_view message) const {
+  if (!eventLog_) return;
+  eventLog_(NowText(), static_cast<std::int32_t>(severity),
+            "POP3 Server: (" + std::string(source) + ")", std::string(message));
 }
 
-void POP3Server::oServerHandler_EventLog(std::int32_t MessageType, const std::string& Source,
-                                         const std::string& Message) const {
-  if (!LoggingModePasses(iLoggingMode, MessageType)) return;
-  if (EventLog) EventLog(NowText(), MessageType, WrapSource(Source), Message);
+// The class's own error lines bypass the LoggingMode filter.
+void POP3Server::LogLastError(const Failure& failure) const {
+  Raise(Severity::kError, kOwnSource, ErrorLine(failure));
+}
+
+void POP3Server::OnHandlerLog(Severity severity, std::string_view source,
+                              std::string_view message) const {
+  if (LoggingModePasses(loggingMode_, severity)) Raise(severity, source, message);
 }
 
 }  // namespace talvex

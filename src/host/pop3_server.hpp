@@ -1,6 +1,7 @@
 // POP3Server: the component's public class. The host creates one, sets its properties, starts
-// it on a port and receives every log line through EventLog; the class forwards its settings
-// to its one ServerHandler at each start and filters the handler's lines by LoggingMode.
+// it on a port and receives every log line through its EventLog handler; the class forwards
+// its settings to its one ServerHandler at each start, filters the handler's lines by
+// LoggingMode and stamps each line with the local date and time as it raises it.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -8,16 +9,20 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/server_handler.hpp"
 #include "platform/environment.hpp"
+#include "platform/log.hpp"
 
 namespace talvex {
 
 class POP3Server {
  public:
-  using EventLogEvent = std::function<void(const std::string& DateTime, std::int32_t MessageType,
-                                           const std::string& Source, const std::string& Message)>;
+  // The host's handler of log lines: date and time, MessageType, source, message.
+  using EventLogHandler =
+      std::function<void(const std::string& dateTime, std::int32_t messageType,
+                         const std::string& source, const std::string& message)>;
 
   // `timing` shortens the session timers in tests; hosts leave it alone.
   POP3Server(asio::io_context& io, Environment env, SessionTiming timing = {});
@@ -26,37 +31,39 @@ class POP3Server {
   POP3Server(const POP3Server&) = delete;
   POP3Server& operator=(const POP3Server&) = delete;
 
-  bool IsAlive() const { return oServerHandler->IsAlive(); }
-  void MaxConnections(std::int16_t value) { iMaxConnections = value; }
-  std::int16_t MaxConnections() const { return iMaxConnections; }
-  void MyDomain(std::string value) { sMyDomain = std::move(value); }
-  const std::string& MyDomain() const { return sMyDomain; }
-  void LoggingMode(std::int16_t value) { iLoggingMode = value; }
-  std::int16_t LoggingMode() const { return iLoggingMode; }
-  void ForceDelete(bool value) { bForceDelete = value; }
-  bool ForceDelete() const { return bForceDelete; }
+  bool IsAlive() const { return handler_->IsAlive(); }
+  void MaxConnections(std::int16_t value) { maxConnections_ = value; }
+  std::int16_t MaxConnections() const { return maxConnections_; }
+  void MyDomain(std::string value) { myDomain_ = std::move(value); }
+  const std::string& MyDomain() const { return myDomain_; }
+  void LoggingMode(std::int16_t value) { loggingMode_ = value; }
+  std::int16_t LoggingMode() const { return loggingMode_; }
+  void ForceDelete(bool value) { forceDelete_ = value; }
+  bool ForceDelete() const { return forceDelete_; }
+  // Subscribes the host to the log lines; an empty handler unsubscribes.
+  void EventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
 
-  bool StartListening(std::int32_t PortNumber);
+  bool StartListening(std::int32_t portNumber);
   bool StopListening();
 
   // The port the listener is bound to (useful when started on port 0).
-  std::uint16_t BoundPort() const { return oServerHandler->BoundPort(); }
-
-  EventLogEvent EventLog;
+  std::uint16_t BoundPort() const { return handler_->BoundPort(); }
 
  private:
+  void Raise(Severity severity, std::string_view source, std::string_view message) const;
   void LogLastError(const Failure& failure) const;
-  void oServerHandler_EventLog(std::int32_t MessageType, const std::string& Source,
-                               const std::string& Message) const;
+  void OnHandlerLog(Severity severity, std::string_view source, std::string_view message) const;
 
-  std::unique_ptr<ServerHandler> oServerHandler;
-  std::int16_t iMaxConnections = 0;
-  std::string sMyDomain;
-  bool bForceDelete = false;
-  std::int16_t iLoggingMode = 0;
+  EventLogHandler eventLog_;
+  std::int16_t maxConnections_ = 0;
+  std::string myDomain_;
+  bool forceDelete_ = false;
+  std::int16_t loggingMode_ = 0;
+  // Last, so that it goes first: its sessions may still log on their way out.
+  std::unique_ptr<ServerHandler> handler_;
 };
 
-// Whether LoggingMode passes a line of MessageType to the host.
-bool LoggingModePasses(std::int32_t LoggingMode, std::int32_t MessageType);
+// Whether LoggingMode passes a line of the severity to the host.
+bool LoggingModePasses(std::int32_t loggingMode, Severity severity);
 
 }  // namespace talvex

@@ -1,7 +1,7 @@
 // The listener and the session pool.
 #include "host/server_handler.hpp"
 
-#include <array>
+#include <algorithm>
 #include <asio/ip/v6_only.hpp>
 
 #include "host/reglib.hpp"
@@ -29,60 +29,54 @@ bool IsTransientAcceptError(const std::error_code& ec) {
 
 }  // namespace
 
-ServerHandler::ServerHandler(asio::io_context& io, Environment env, SessionTiming timing)
+ServerHandler::ServerHandler(asio::io_context& io, Environment env, LogSink log,
+                             SessionTiming timing)
     : io_(io),
       env_(std::move(env)),
+      log_(std::move(log)),
       timing_(timing),
-      oEProxy(std::make_shared<EventProxy>()),
       backends_(std::make_shared<data::BackendPool>()),
-      alive_(std::make_shared<ServerHandler*>(this)) {
-  auto* proxy = oEProxy.get();
-  proxy->EventLog = [this](std::int32_t MessageType, const std::string&,
-                           const std::string& Message) { oEProxy_EventLog(MessageType, Message); };
-  proxy->KillServer = [this](std::int16_t Index) { oEProxy_KillServer(Index); };
-}
+      alive_(std::make_shared<ServerHandler*>(this)) {}
 
 ServerHandler::~ServerHandler() {
-  // Sessions that outlive the handler in pending socket handlers must not call back into it.
-  oEProxy->EventLog = nullptr;
-  oEProxy->KillServer = nullptr;
+  UnloadSessions();
 }
 
 void ServerHandler::MaxConnections(std::int16_t value) {
   if (value == INT16_MIN) RaiseRuntime(errnum::kOverflow);
-  iMaxIndex = static_cast<std::int16_t>(value - 1);
+  maxIndex_ = static_cast<std::int16_t>(value - 1);
 }
 
-void ServerHandler::Raise(std::int32_t MessageType, const std::string& Message) const {
-  if (EventLog) EventLog(MessageType, kSource, Message);
+void ServerHandler::Raise(Severity severity, std::string_view message) const {
+  if (log_) log_(severity, kSource, message);
 }
 
 void ServerHandler::LogLastError(const Failure& failure) const {
-  Raise(3, ErrorLine(failure));
+  Raise(Severity::kError, ErrorLine(failure));
 }
 
-bool ServerHandler::StartServer(std::int16_t PortNumber) {
+bool ServerHandler::StartServer(std::int16_t portNumber) {
   // A running listener is refused rather than replaced, so that its sessions stay in the table.
-  if (oListener && oListener->is_open()) {
+  if (listener_ && listener_->is_open()) {
     LogLastError(
         Failure(kListenerSource, errnum::kInvalidOperation, "Invalid operation at current state"));
     return false;
   }
-  if (iMaxIndex < 0) RaiseRuntime(errnum::kSubscriptOutOfRange);
-  oServers.emplace(static_cast<std::size_t>(iMaxIndex) + 1);
-  iPortNumber = PortNumber;
+  if (maxIndex_ < 0) RaiseRuntime(errnum::kSubscriptOutOfRange);
+  sessions_.emplace(static_cast<std::size_t>(maxIndex_) + 1);
+  portNumber_ = portNumber;
   try {
-    Listen(PortNumber);
+    Listen(portNumber);
     RecordLocalHostName(env_, LocalHostName());
-    bStopping = false;
-    Raise(6, "POP3 server listening on port " +
-                 std::to_string(PortNumber == 0 ? boundPort_ : PortNumber));
+    stopping_ = false;
+    Raise(Severity::kNotice, "POP3 server listening on port " +
+                                 std::to_string(portNumber == 0 ? boundPort_ : portNumber));
     AcceptNext();
     return true;
   } catch (const Failure& failure) {
     if (failure.Number() == errnum::kAddressInUse) {
-      Raise(3, "Cannot start POP3 server. Port number " + std::to_string(PortNumber) +
-                   " is currently in use");
+      Raise(Severity::kError, "Cannot start POP3 server. Port number " +
+                                  std::to_string(portNumber) + " is currently in use");
     } else {
       LogLastError(failure);
     }
@@ -91,41 +85,41 @@ bool ServerHandler::StartServer(std::int16_t PortNumber) {
 }
 
 // Listens on every address: IPv6 with IPv4 mapped where the host has IPv6, IPv4 otherwise.
-void ServerHandler::Listen(std::int16_t PortNumber) {
-  if (PortNumber < 0) {
+void ServerHandler::Listen(std::int16_t portNumber) {
+  if (portNumber < 0) {
     throw Failure(kListenerSource, errnum::kInvalidProperty, "Invalid property value");
   }
   ++listenerGeneration_;
-  oListener = std::make_unique<asio::ip::tcp::acceptor>(io_);
-  const auto port = static_cast<std::uint16_t>(PortNumber);
+  listener_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
+  const auto port = static_cast<std::uint16_t>(portNumber);
   std::error_code ec;
-  oListener->open(asio::ip::tcp::v6(), ec);
-  if (!ec) oListener->set_option(asio::ip::v6_only(false), ec);
+  listener_->open(asio::ip::tcp::v6(), ec);
+  if (!ec) listener_->set_option(asio::ip::v6_only(false), ec);
   asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v6(), port);
   if (ec) {
     ec.clear();
-    oListener->close(ec);
-    oListener->open(asio::ip::tcp::v4(), ec);
+    listener_->close(ec);
+    listener_->open(asio::ip::tcp::v4(), ec);
     endpoint = asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port);
   }
-  if (!ec) oListener->set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec) oListener->bind(endpoint, ec);
-  if (!ec) oListener->listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) listener_->set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) listener_->bind(endpoint, ec);
+  if (!ec) listener_->listen(asio::socket_base::max_listen_connections, ec);
   if (ec) throw SocketFailure(ec);
-  boundPort_ = oListener->local_endpoint().port();
+  boundPort_ = listener_->local_endpoint().port();
 }
 
 bool ServerHandler::HasFreeSlot() const {
-  return oServers && std::any_of(oServers->begin(), oServers->end(),
-                                 [](const auto& slot) { return slot == nullptr; });
+  return sessions_ && std::any_of(sessions_->begin(), sessions_->end(),
+                                  [](const auto& slot) { return slot == nullptr; });
 }
 
 // Connections are taken from the listener only while a slot is free; with every slot taken
 // they wait unanswered in the listen queue until a session ends.
 void ServerHandler::AcceptNext() {
-  if (accepting_ || !oListener || !oListener->is_open() || !HasFreeSlot()) return;
+  if (accepting_ || !listener_ || !listener_->is_open() || !HasFreeSlot()) return;
   accepting_ = true;
-  oListener->async_accept(
+  listener_->async_accept(
       [alive = std::weak_ptr<ServerHandler*>(alive_), generation = listenerGeneration_](
           const std::error_code& ec, asio::ip::tcp::socket socket) {
         const auto owner = alive.lock();
@@ -139,7 +133,7 @@ void ServerHandler::AcceptNext() {
 
 void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket) {
   if (ec == asio::error::operation_aborted) {
-    if (!bStopping) Raise(3, "Unexpected POP3 server shutdown has occurred");
+    if (!stopping_) Raise(Severity::kError, "Unexpected POP3 server shutdown has occurred");
     return;
   }
   if (ec && IsTransientAcceptError(ec)) {
@@ -150,83 +144,74 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
     OnListenerError(ec);
     return;
   }
-  CreateServerInstance(std::move(socket), AddressText(requestPeer_.address()));
+  const std::string peer = PeerAddress(socket);
+  CreateServerInstance(std::move(socket), peer);
   AcceptNext();
 }
 
 void ServerHandler::OnListenerError(const std::error_code& ec) {
   std::error_code ignored;
-  oListener->close(ignored);
-  Raise(3, "Listener Error: " + std::to_string(SocketErrorNumber(ec)) + ". " +
-               SocketErrorDescription(ec));
-  try {
-    StopServer();
-  } catch (const Failure&) {  // NOLINT(bugprone-empty-catch): the restart follows regardless
-  }
-  StartServer(iPortNumber);
+  listener_->close(ignored);
+  Raise(Severity::kError, "Listener Error: " + std::to_string(SocketErrorNumber(ec)) + ". " +
+                              SocketErrorDescription(ec));
+  StopServer();  // cannot raise: the listener is there, closed just now
+  StartServer(portNumber_);
 }
 
 bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
-                                         const std::string& RemoteHostIP) {
-  if (!oServers) return false;
-  for (std::size_t i = 0; i < oServers->size(); ++i) {
-    auto& slot = (*oServers)[i];
-    if (slot) continue;
-    try {
-      slot = std::make_shared<Session>(io_.get_executor(), env_, timing_, backends_);
-      const auto session = slot;  // the session may remove itself while it accepts
-      session->iMyIndex = static_cast<std::int16_t>(i);
-      session->oEProxy = oEProxy;
-      session->sMyDomain = sMyDomain;
-      session->bForceDelete = bForceDelete;
-      session->AcceptConnection(std::move(socket), RemoteHostIP);
-    } catch (...) {  // NOLINT(bugprone-empty-catch): the slot counts as taken regardless
-    }
-    return true;
+                                         const std::string& remoteHostIp) {
+  if (!sessions_) return false;
+  const auto free = std::find(sessions_->begin(), sessions_->end(), nullptr);
+  if (free == sessions_->end()) return false;
+  const auto index = static_cast<std::int16_t>(free - sessions_->begin());
+  try {
+    auto session = std::make_shared<Session>(
+        io_.get_executor(), SessionSettings{index, myDomain_, forceDelete_, timing_}, *this, env_,
+        backends_);
+    *free = session;  // the session may remove itself while it accepts: `session` keeps it
+    session->AcceptConnection(std::move(socket), remoteHostIp);
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
+    // Ignored by design: the connection is dropped with its socket; the slot stays free.
   }
-  return false;
+  return true;
 }
 
-void ServerHandler::KillServerInstance(std::int16_t Index) {
-  if (!oServers || Index < 0 || static_cast<std::size_t>(Index) >= oServers->size()) return;
-  auto& slot = (*oServers)[static_cast<std::size_t>(Index)];
+void ServerHandler::KillServerInstance(std::int16_t index) {
+  if (!sessions_ || index < 0 || static_cast<std::size_t>(index) >= sessions_->size()) return;
+  auto& slot = (*sessions_)[static_cast<std::size_t>(index)];
   if (const auto session = slot) {
-    try {
-      session->Disconnect();
-      session->Unload();
-    } catch (...) {  // NOLINT(bugprone-empty-catch): removal goes on whatever fails
-    }
+    session->Disconnect();
+    session->Unload();
   }
   slot.reset();
   AcceptNext();
 }
 
-void ServerHandler::oEProxy_EventLog(std::int32_t MessageType, const std::string& Message) const {
-  Raise(MessageType, Message);
+void ServerHandler::ProxEventLog(Severity severity, std::string_view message) {
+  Raise(severity, message);
 }
 
-void ServerHandler::oEProxy_KillServer(std::int16_t Index) {
-  KillServerInstance(Index);
+void ServerHandler::ProxKillServer(std::int16_t index) {
+  KillServerInstance(index);
 }
 
 void ServerHandler::StopServer() {
-  bStopping = true;
-  if (!oListener) RaiseRuntime(errnum::kObjectNotSet);
-  std::error_code ignored;
-  oListener->close(ignored);
-  oListener.reset();
+  stopping_ = true;
+  if (!listener_) RaiseRuntime(errnum::kObjectNotSet);
+  std::error_code ignored;  // the listener goes either way
+  listener_->close(ignored);
+  listener_.reset();
   ++listenerGeneration_;
   accepting_ = false;
-  if (!oServers) return;
-  // Sessions are unloaded without termination: no release reaches the database.
-  for (auto& slot : *oServers) {
-    if (const auto session = slot) {
-      try {
-        session->Unload();
-      } catch (...) {  // NOLINT(bugprone-empty-catch): every slot is emptied regardless
-      }
-      slot.reset();
-    }
+  UnloadSessions();
+}
+
+// Sessions are unloaded without termination: no release reaches the database.
+void ServerHandler::UnloadSessions() {
+  if (!sessions_) return;
+  for (auto& slot : *sessions_) {
+    if (const auto session = slot) session->Unload();
+    slot.reset();
   }
 }
 

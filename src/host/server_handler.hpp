@@ -1,30 +1,31 @@
-// ServerHandler: the server core. It owns the listening socket, the table of session slots
-// and the EventProxy shared by all sessions; turns each connection into a session in the
-// lowest free slot, removes sessions that ask to be removed, restarts the listener after a
-// listener error, and raises one EventLog for its own lines and every session's line.
+// ServerHandler: the server core. It owns the listening socket and the table of session
+// slots; turns each connection into a session in the lowest free slot, removes sessions that
+// ask to be removed, restarts the listener after a listener error, and reports its own lines
+// and every session's line to its log, all with the source "ServerHandler Class". It is the
+// EventProxy of its sessions.
 #pragma once
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "host/event_proxy.hpp"
+#include "data/backend_pool.hpp"
 #include "platform/environment.hpp"
+#include "platform/failure.hpp"
+#include "platform/log.hpp"
+#include "session/event_proxy.hpp"
 #include "session/session.hpp"
 
 namespace talvex {
 
-class ServerHandler {
+class ServerHandler final : public EventProxy {
  public:
-  using EventLogEvent = std::function<void(std::int32_t MessageType, const std::string& Source,
-                                           const std::string& Message)>;
-
-  ServerHandler(asio::io_context& io, Environment env, SessionTiming timing = {});
+  ServerHandler(asio::io_context& io, Environment env, LogSink log, SessionTiming timing = {});
+  // Unloads every session still held, so that none reports to a handler that is gone.
   ~ServerHandler();
   ServerHandler(const ServerHandler&) = delete;
   ServerHandler& operator=(const ServerHandler&) = delete;
@@ -32,54 +33,55 @@ class ServerHandler {
   bool IsAlive() const { return true; }
   // Writes MaxConnections - 1 as the highest slot index; reads give that index back.
   void MaxConnections(std::int16_t value);
-  std::int16_t MaxConnections() const { return iMaxIndex; }
-  void MyDomain(std::string value) { sMyDomain = std::move(value); }
-  const std::string& MyDomain() const { return sMyDomain; }
-  void ForceDelete(bool value) { bForceDelete = value; }
-  bool ForceDelete() const { return bForceDelete; }
+  std::int16_t MaxConnections() const { return maxIndex_; }
+  void MyDomain(std::string value) { myDomain_ = std::move(value); }
+  const std::string& MyDomain() const { return myDomain_; }
+  void ForceDelete(bool value) { forceDelete_ = value; }
+  bool ForceDelete() const { return forceDelete_; }
 
   // Raises to the caller only when the session table cannot be made; every other failure is
-  // logged here and gives False.
-  bool StartServer(std::int16_t PortNumber);
+  // logged here and gives false.
+  bool StartServer(std::int16_t portNumber);
   // Raises when there is no listener (never started, or stopped already).
   void StopServer();
-  bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& RemoteHostIP);
-  void KillServerInstance(std::int16_t Index);
+  bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& remoteHostIp);
+  void KillServerInstance(std::int16_t index);
 
   // The port the listener is bound to (differs from the requested one for port 0).
   std::uint16_t BoundPort() const { return boundPort_; }
 
-  EventLogEvent EventLog;
+  // EventProxy: a session's line goes on as the handler's own; a session that ended is removed.
+  void ProxEventLog(Severity severity, std::string_view message) override;
+  void ProxKillServer(std::int16_t index) override;
 
  private:
-  void Raise(std::int32_t MessageType, const std::string& Message) const;
+  void Raise(Severity severity, std::string_view message) const;
   void LogLastError(const Failure& failure) const;
-  void Listen(std::int16_t PortNumber);
+  void Listen(std::int16_t portNumber);
   void AcceptNext();
   void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket);
   void OnListenerError(const std::error_code& ec);
   bool HasFreeSlot() const;
-  void oEProxy_EventLog(std::int32_t MessageType, const std::string& Message) const;
-  void oEProxy_KillServer(std::int16_t Index);
+  void UnloadSessions();
 
   asio::io_context& io_;
   const Environment env_;
+  const LogSink log_;
   const SessionTiming timing_;
 
-  std::unique_ptr<asio::ip::tcp::acceptor> oListener;
-  std::shared_ptr<EventProxy> oEProxy;
+  std::unique_ptr<asio::ip::tcp::acceptor> listener_;
   // The database connections of this server's sessions, kept from one session to the next.
   std::shared_ptr<data::BackendPool> backends_;
-  std::optional<std::vector<std::shared_ptr<Session>>> oServers;
-  bool bForceDelete = false;
-  std::int16_t iPortNumber = 0;
-  std::string sMyDomain;
-  std::int16_t iMaxIndex = 7;
-  bool bStopping = false;
+  // The session table: MaxConnections slots while started, none before.
+  std::optional<std::vector<std::shared_ptr<Session>>> sessions_;
+  bool forceDelete_ = false;
+  std::int16_t portNumber_ = 0;
+  std::string myDomain_;
+  std::int16_t maxIndex_ = 7;
+  bool stopping_ = false;  // a close of the listener is the stop's own and not logged
 
   std::uint16_t boundPort_ = 0;
-  asio::ip::tcp::endpoint requestPeer_;  // peer of the connection being accepted
-  bool accepting_ = false;               // an accept is outstanding on the listener
+  bool accepting_ = false;  // an accept is outstanding on the listener
   // Bumped whenever the listener is replaced, so that a late accept completion of an old
   // listener is recognised and ignored.
   std::uint64_t listenerGeneration_ = 0;

@@ -22,6 +22,14 @@ std::vector<std::string> SplitWords(std::string_view line) {
   return words;
 }
 
+std::string CleanCommandLine(std::string text) {
+  if (text.empty()) return text;
+  if (text.back() == '.') text.pop_back();
+  while (text.starts_with("\r\n")) text.erase(0, 2);
+  while (text.ends_with("\r\n")) text.erase(text.size() - 2);
+  return text;
+}
+
 std::optional<double> NumericValue(std::string_view text) {
   std::size_t i = 0;
   const auto skipSpaces = [&] {

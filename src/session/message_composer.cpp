@@ -1,7 +1,8 @@
-// Header blocks of served items and the TOP body excerpt.
+// Header blocks, sizes and identifiers of served items, and the TOP body excerpt.
 #include "session/message_composer.hpp"
 
 #include "crypto/hash_text.hpp"
+#include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "text/mail_date.hpp"
 
@@ -9,58 +10,50 @@ namespace talvex {
 
 namespace {
 
-constexpr const char* kCrLf = "\r\n";
+constexpr std::string_view kCrLf = "\r\n";
 
-// Runs one composition step; a step that fails is skipped and composition goes on.
-template <typename Step>
-void Tolerant(Step&& step) {
-  try {
-    step();
-  } catch (const Failure&) {  // NOLINT(bugprone-empty-catch): a field that cannot be read
-  }
+// How a field joins a text: a null one adds nothing.
+std::string_view Text(const std::optional<std::string>& field) {
+  return field ? std::string_view(*field) : std::string_view();
 }
 
 }  // namespace
 
-std::string ComposeMessageHeader(Recordset& item, const std::string& hostName) {
-  std::string header;
-  Tolerant([&] {
-    // A stored date is written as stored (writers store it in mail form); an empty or null one,
-    // or one that cannot be read, gives the current date.
-    std::string date;
-    try {
-      date = item.Fields("DTReceived").TextOrEmpty();
-    } catch (const Failure&) {
-      date.clear();
-    }
-    header += "Date: " + (date.empty() ? FormatMailDate("") : date) + kCrLf;
-  });
-  Tolerant([&] { header += "Subject: " + item.Fields("Subject").TextOrEmpty() + kCrLf; });
-  header += "MIME-Version: 1.0";
-  header += kCrLf;
-  Tolerant([&] { header += "Content-Type: " + item.Fields("Content").TextOrEmpty() + kCrLf; });
-  // The identifier is the digest of the item's date, sender and recipient, so it is the same
-  // in every session; when all four are null there is nothing to digest and it stays empty.
-  Tolerant([&] {
-    item.Fields("MessageID") = std::string();
-    if (!item.Fields("MessageID").TextOrEmpty().empty()) return;
-    const Variant* parts[] = {&item.Fields("DTReceived"), &item.Fields("FromName"),
-                              &item.Fields("FromAddress"), &item.Fields("ToAddress")};
-    std::string input;
-    bool allNull = true;
-    for (const Variant* part : parts) {
-      allNull = allNull && part->IsNull();
-      input += part->TextOrEmpty();
-    }
-    if (allNull) return;
-    item.Fields("MessageID") = HashText(input);
-  });
-  header += "Message-ID: <" + item.Fields("MessageID").TextOrEmpty() + "@" + hostName + ">" + kCrLf;
-  header += "From: \"" + item.Fields("FromName").TextOrEmpty() + "\" <" +
-            item.Fields("FromAddress").TextOrEmpty() + ">" + kCrLf;
-  header += "To: <" + item.Fields("ToAddress").TextOrEmpty() + ">" + kCrLf;
-  header += kCrLf;
+std::string GeneratedMessageId(const data::ItemHeader& item) {
+  if (!item.dtReceived && !item.fromName && !item.fromAddress && !item.toAddress) return {};
+  std::string input(Text(item.dtReceived));
+  input.append(Text(item.fromName)).append(Text(item.fromAddress)).append(Text(item.toAddress));
+  return HashText(input);
+}
+
+std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName) {
+  // Writers store the date in mail form already; an empty or null one is dated now.
+  const std::string_view date = Text(item.dtReceived);
+  std::string header = "Date: ";
+  header.append(date.empty() ? FormatMailDate("") : std::string(date)).append(kCrLf);
+  header.append("Subject: ").append(Text(item.subject)).append(kCrLf);
+  header.append("MIME-Version: 1.0").append(kCrLf);
+  // The stored content description may carry its transfer-encoding line after a CR LF; it
+  // becomes a header line of its own.
+  header.append("Content-Type: ").append(Text(item.content)).append(kCrLf);
+  header.append("Message-ID: <").append(GeneratedMessageId(item)).append("@");
+  header.append(hostName).append(">").append(kCrLf);
+  header.append("From: \"").append(Text(item.fromName)).append("\" <");
+  header.append(Text(item.fromAddress)).append(">").append(kCrLf);
+  header.append("To: <").append(Text(item.toAddress)).append(">").append(kCrLf);
+  header.append(kCrLf);
   return header;
+}
+
+std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName) {
+  if (!item.bodyLength) RaiseRuntime(errnum::kInvalidUseOfNull);
+  const std::string header = ComposeMessageHeader(item.header, hostName);
+  return static_cast<std::int64_t>(ansi::encodedLength(header)) + *item.bodyLength;
+}
+
+std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {
+  if (!Text(item.messageId).empty()) return *item.messageId;
+  return HashText(ComposeMessageHeader(item, hostName));
 }
 
 std::string GetTopLines(const std::string& body, std::int32_t count) {

@@ -1,20 +1,35 @@
-// Message composition: the header block of an RFC 822 message made from one stored item, and
-// the first lines of a body for TOP. Items are served as header block + stored body; the body
-// was encoded when the item was stored and is never changed here.
+// Message composition: how a stored item is served as an RFC 822 message. The message is the
+// header block composed here from the item's fields, followed by the stored body, which was
+// encoded when the item was stored and is never changed here. Its size and its unique
+// identifier follow from the same header block, so that what STAT, LIST and UIDL report
+// matches what RETR sends.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "data/recordset.hpp"
+#include "data/maildrop_store.hpp"
 
 namespace talvex {
 
-// The header block of the item in the current row of `item`, ending with an empty line. Writes
-// the generated identifier into the row's "MessageID" (the caller reads it from there). The
-// date, subject, content type and identifier steps tolerate fields that cannot be read; a row
-// without "MessageID", "FromName", "FromAddress" or "ToAddress" raises.
-std::string ComposeMessageHeader(Recordset& item, const std::string& hostName);
+// The identifier in the Message-ID line: the digest of the item's date, sender name, sender
+// address and recipient, so that it is the same in every session. Empty when all four are
+// null, as there is nothing to digest.
+std::string GeneratedMessageId(const data::ItemHeader& item);
+
+// The header block (text, CR LF line ends), ending with an empty line. `hostName` follows the
+// "@" of the Message-ID. A stored date is written as stored; a missing one is the current
+// local date.
+std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName);
+
+// The octets RETR sends for the item: its header block on the wire plus its stored body's
+// length. A null body length raises the invalid-use-of-null failure.
+std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName);
+
+// The item's unique identifier: its stored identifier, or for an item without one the digest
+// of its header block.
+std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName);
 
 // The first `count` lines of `body` joined by CR LF; the whole body when it has fewer line
 // ends than `count`.

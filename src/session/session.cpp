@@ -1,11 +1,14 @@
-// The session's connection frame: accepting and greeting, line assembly, the reply queue,
-// the connection time limit and the orderly end of a session.
+// The session's connection: accepting and greeting, reading into the line assembler, the reply
+// queue, the connection time limit and the orderly end.
 #include "session/session.hpp"
 
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/post.hpp>
+#include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
 #include "host/resources.hpp"
-#include "platform/ansi.hpp"
 #include "platform/guid.hpp"
 #include "platform/net.hpp"
 #include "platform/socket_errors.hpp"
@@ -14,81 +17,63 @@ namespace talvex {
 
 namespace {
 
-// A command line holds at most this many characters; the rest of a longer line is dropped.
-constexpr std::size_t kMaxLineLength = 4096;
-// While a long line is dropped, only this many of its last characters are kept to find its end.
-constexpr std::size_t kTailWindow = 5;
 // The connection ends at this tick of the connection timer, whatever the client does.
 constexpr std::int16_t kConnectionTicks = 10;
-
 // How long a closing connection may take to hand over the replies queued before the close.
 constexpr std::chrono::seconds kLingerTime{10};
-
 constexpr std::string_view kCrLf = "\r\n";
-
-bool EndsWithCrLf(std::string_view text) {
-  return text.ends_with(kCrLf);
-}
-
-std::string StripGuidPunctuation(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c != '{' && c != '}' && c != '-') out += c;
-  }
-  return out;
-}
 
 std::string NewSessionID() {
   const auto guid = guid::NewGuid();
-  return guid ? StripGuidPunctuation(guid::ToRegistryForm(*guid)) : std::string();
+  if (!guid) return {};
+  std::string id;
+  for (const char c : guid::ToRegistryForm(*guid)) {
+    if (c != '{' && c != '}' && c != '-') id += c;
+  }
+  return id;
 }
 
-std::string Greeting(const std::string& hostName) {
-  return "+OK " + std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
-         std::string(resources::kProductName) + " version " +
-         std::to_string(resources::kVersionMajor) + "." + std::to_string(resources::kVersionMinor) +
-         "." + std::to_string(resources::kVersionRevision) + " (" + hostName + ") ready.";
+std::string ProductBanner() {
+  return std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
+         std::string(resources::kProductName) + " version " + std::string(resources::kVersionText);
 }
 
 }  // namespace
 
-Session::Session(const asio::any_io_executor& executor, const Environment& env,
-                 SessionTiming timing, std::shared_ptr<data::BackendPool> backends)
-    : sckServer(executor),
-      tmrConTimeout(executor),
-      tmrDataTimeout(executor),
-      env_(env),
-      timing_(timing),
-      sPasswordSalt(resources::LoadResString(resources::StringId::PasswordSalt)),
-      lingerTimer_(executor) {
-  KeepAlive = true;
-  // The data layer's lines reach the owner as the session's own.
-  oDataHandler = std::make_unique<DataHandler>(env_, std::move(backends));
-  oDataHandler->SetEventLog([this](const std::string&, std::int32_t MessageType, const std::string&,
-                                   const std::string& Message) { Log(MessageType, Message); });
-  sSessionID = NewSessionID();
+Session::Session(const asio::any_io_executor& executor, SessionSettings settings, EventProxy& owner,
+                 const Environment& env, std::shared_ptr<data::BackendPool> backends)
+    : socket_(executor),
+      connectionTimer_(executor),
+      lingerTimer_(executor),
+      settings_(std::move(settings)),
+      owner_(owner),
+      sessionId_(NewSessionID()),
+      // The data layer's lines reach the owner as the session's own.
+      commands_(
+          *this,
+          MailDropView(data::MailDropStore(env, std::move(backends),
+                                           [this](Severity severity, std::string_view,
+                                                  std::string_view line) { Log(severity, line); }),
+                       sessionId_),
+          settings_.forceDelete) {}
+
+void Session::Log(Severity severity, std::string_view message) const {
+  if (phase_ != Phase::kUnloaded) owner_.ProxEventLog(severity, message);
 }
 
-Session::~Session() = default;
-
-void Session::Log(std::int32_t MessageType, const std::string& Message) const {
-  if (oEProxy && !unloaded_) oEProxy->ProxEventLog(MessageType, kSessionSource, Message);
-}
-
-void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& RemoteHostIP) {
+void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& remoteHostIp) {
   try {
     const std::string hostName = LocalHostName();
-    sHostName = sMyDomain.empty() ? hostName : hostName + "." + sMyDomain;
-    Log(7, "POP3 server socket " + std::to_string(iMyIndex) + " created");
-    sckServer = std::move(socket);
-    std::error_code ec;
-    sckServer.set_option(asio::ip::tcp::no_delay(true), ec);
-    lState = AwaitingUser;
-    // The address is read from the socket; a peer that has already reset the connection has
-    // none left, and the address of its request stands in.
-    std::string peer = PeerAddress(sckServer);
-    Log(7, (peer.empty() ? RemoteHostIP : peer) + " Connected");
-    SendResponse(Greeting(sHostName));
+    hostName_ = settings_.myDomain.empty() ? hostName : hostName + "." + settings_.myDomain;
+    const std::string slot = std::to_string(settings_.index);
+    Log(Severity::kDetail, "POP3 server socket " + slot + " created");
+    socket_ = std::move(socket);
+    std::error_code ignored;  // without it replies only wait a little longer
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    // A peer that has already reset the connection has no address left; its request's stands in.
+    const std::string peer = PeerAddress(socket_);
+    Log(Severity::kDetail, (peer.empty() ? remoteHostIp : peer) + " Connected");
+    SendResponse("+OK " + ProductBanner() + " (" + hostName_ + ") ready.");
     StartConnectionTimer();
     ReadNext();
   } catch (const std::exception& error) {
@@ -96,11 +81,113 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
   }
 }
 
+void Session::ReadNext() {
+  if (phase_ != Phase::kOpen || !socket_.is_open()) return;
+  socket_.async_read_some(
+      asio::buffer(readBuffer_), [self = shared_from_this()](std::error_code ec, std::size_t n) {
+        if (self->phase_ != Phase::kOpen || ec == asio::error::operation_aborted) return;
+        if (ec == asio::error::eof) {
+          self->TerminateSession();
+        } else if (ec) {
+          self->Log(Severity::kDetail, "Socket " + std::to_string(self->settings_.index) +
+                                           " Error: " + std::to_string(SocketErrorNumber(ec)) +
+                                           ". " + SocketErrorDescription(ec));
+          self->TerminateSession();
+        } else {
+          self->OnData(std::string_view(self->readBuffer_.data(), n));
+        }
+      });
+}
+
+// A completed line is dealt with in a coroutine, because commands wait for the database and
+// listings yield; the socket is read again only when the line has been dealt with, so one
+// client's commands never overlap.
+void Session::OnData(std::string_view chunk) {
+  try {
+    auto line = lines_.Feed(chunk);
+    if (!line) {
+      ReadNext();
+      return;
+    }
+    asio::co_spawn(
+        socket_.get_executor(),
+        [self = shared_from_this(), line = *std::move(line)]() mutable {
+          return self->Dispatch(std::move(line));
+        },
+        asio::detached);
+  } catch (const std::exception& error) {
+    ReportInternalError(ToFailure(error));
+  }
+}
+
+asio::awaitable<void> Session::Dispatch(std::string line) {
+  try {
+    co_await commands_.ProcessCommand(std::move(line));
+  } catch (const std::exception& error) {
+    ReportInternalError(ToFailure(error));
+  }
+  ReadNext();
+}
+
+asio::awaitable<void> Session::Yield() {
+  co_await asio::post(socket_.get_executor(), asio::use_awaitable);
+}
+
+// Every reply goes out as one write; replies queue behind the one being written. When the
+// queue has drained, a session whose dialogue is closing ends.
+bool Session::SendResponse(std::string_view message) {
+  if (phase_ == Phase::kUnloaded || lingering_ || !socket_.is_open()) {
+    ConnectionLost();
+    return false;
+  }
+  std::string reply;
+  reply.reserve(message.size() + kCrLf.size());
+  reply.append(message).append(kCrLf);
+  sendQueue_.push_back(std::move(reply));
+  if (sendQueue_.size() == 1) WriteNext();
+  return true;
+}
+
+void Session::WriteNext() {
+  asio::async_write(
+      socket_, asio::buffer(sendQueue_.front()),
+      [self = shared_from_this()](std::error_code ec, std::size_t) { self->OnWritten(ec); });
+}
+
+void Session::OnWritten(const std::error_code& ec) {
+  if (ec) {
+    sendQueue_.clear();
+    if (ec == asio::error::operation_aborted) return;
+    if (phase_ == Phase::kUnloaded || lingering_) {
+      CloseNow();
+    } else {
+      ConnectionLost();
+    }
+    return;
+  }
+  sendQueue_.pop_front();
+  if (!sendQueue_.empty()) {
+    WriteNext();
+  } else if (lingering_) {
+    CloseNow();
+  } else if (phase_ == Phase::kOpen && commands_.Closing()) {
+    Disconnect();
+    TerminateSession();
+  }
+}
+
+void Session::ConnectionLost() {
+  Log(Severity::kConnectionLost,
+      "Connection lost, terminating socket " + std::to_string(settings_.index));
+  Disconnect();
+  TerminateSession();
+}
+
 // A reply queued before the close (the sign-off, an error reply) is still delivered: the
 // socket closes when the queue has drained, or after a grace period.
 void Session::Disconnect() {
-  if (!sckServer.is_open() || lingering_) return;
-  if (!writing_) {
+  if (!socket_.is_open() || lingering_) return;
+  if (sendQueue_.empty()) {
     CloseNow();
     return;
   }
@@ -112,198 +199,63 @@ void Session::Disconnect() {
 }
 
 void Session::CloseNow() {
-  std::error_code ec;
+  std::error_code ignored;  // closing a socket the peer has reset still releases it
   lingerTimer_.cancel();
-  sckServer.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-  sckServer.close(ec);
-}
-
-void Session::Unload() {
-  if (unloaded_) return;
-  sItems.assign(1, std::string());
-  rsItem = Recordset();
-  oDataHandler.reset();
-  tmrConTimeout.cancel();
-  tmrDataTimeout.cancel();
-  Disconnect();
-  Log(7, "POP3 server socket " + std::to_string(iMyIndex) + " destroyed");
-  unloaded_ = true;
-}
-
-void Session::ReadNext() {
-  if (unloaded_ || !sckServer.is_open()) return;
-  sckServer.async_read_some(asio::buffer(readBuffer_),
-                            [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
-                              if (self->unloaded_) return;
-                              if (ec == asio::error::eof) {
-                                self->OnPeerClose();
-                              } else if (ec == asio::error::operation_aborted) {
-                                return;
-                              } else if (ec) {
-                                self->OnSocketError(ec);
-                              } else {
-                                self->OnData(std::string_view(self->readBuffer_.data(), n));
-                                if (!self->dispatching_) self->ReadNext();
-                              }
-                            });
-}
-
-// A line ends only where a received chunk ends with CR LF. A line that grows past the limit
-// keeps its first part; only a small window of its end is kept, to see where it ends, so a
-// client cannot grow the buffer without bound.
-void Session::OnData(std::string_view chunk) {
-  try {
-    if (!bDiscarding) sLineBuffer.append(chunk);
-    if (bDiscarding || sLineBuffer.size() > kMaxLineLength) {
-      if (!bDiscarding) {
-        bDiscarding = true;
-        sLineTail = sLineBuffer;
-        sLineBuffer.resize(kMaxLineLength);
-      } else {
-        sLineTail = sLineTail.substr(sLineTail.size() - std::min(sLineTail.size(), kTailWindow));
-        sLineTail.append(chunk);
-      }
-      const bool ended = EndsWithCrLf(sLineTail);
-      // Only the window is needed from here on.
-      if (sLineTail.size() > kTailWindow) sLineTail.erase(0, sLineTail.size() - kTailWindow);
-      if (ended) {
-        std::string line = sLineBuffer + std::string(kCrLf);
-        sLineBuffer.clear();
-        sLineTail.clear();
-        bDiscarding = false;
-        ProcessCommand(std::move(line));
-      }
-    } else if (EndsWithCrLf(sLineBuffer)) {
-      std::string line = std::move(sLineBuffer);
-      sLineBuffer.clear();
-      ProcessCommand(std::move(line));
-    }
-  } catch (const std::exception& error) {
-    ReportInternalError(ToFailure(error));
-  }
-}
-
-void Session::OnPeerClose() {
-  try {
-    TerminateSession();
-  } catch (...) {  // NOLINT(bugprone-empty-catch): a peer close ends the session regardless
-  }
-}
-
-void Session::OnSocketError(const std::error_code& ec) {
-  Log(7, "Socket " + std::to_string(iMyIndex) + " Error: " + std::to_string(SocketErrorNumber(ec)) +
-             ". " + SocketErrorDescription(ec));
-  TerminateSession();
-}
-
-// Every reply goes out as one write; replies queue behind the one being written. "Send
-// complete" is the moment the queue has drained.
-bool Session::SendResponse(std::string_view Message) {
-  if (unloaded_ || lingering_ || !sckServer.is_open()) {
-    Log(5, "Connection lost, terminating socket " + std::to_string(iMyIndex));
-    lState = Closing;
-    Disconnect();
-    TerminateSession();
-    return false;
-  }
-  std::string reply;
-  reply.reserve(Message.size() + kCrLf.size());
-  reply.append(Message).append(kCrLf);
-  sendQueue_.push_back(std::move(reply));
-  if (!writing_) WriteNext();
-  return true;
-}
-
-void Session::WriteNext() {
-  writing_ = true;
-  asio::async_write(
-      sckServer, asio::buffer(sendQueue_.front()),
-      [self = shared_from_this()](const std::error_code& ec, std::size_t) { self->OnWritten(ec); });
-}
-
-void Session::OnWritten(const std::error_code& ec) {
-  writing_ = false;
-  if (ec == asio::error::operation_aborted) return;
-  if (ec) {
-    sendQueue_.clear();
-    if (unloaded_ || lingering_) {
-      CloseNow();
-      return;
-    }
-    Log(5, "Connection lost, terminating socket " + std::to_string(iMyIndex));
-    lState = Closing;
-    Disconnect();
-    TerminateSession();
-    return;
-  }
-  sendQueue_.pop_front();
-  if (!sendQueue_.empty()) {
-    WriteNext();
-  } else if (lingering_) {
-    CloseNow();
-  } else if (!unloaded_) {
-    OnSendComplete();
-  }
-}
-
-void Session::OnSendComplete() {
-  if (lState == Closing) {
-    Disconnect();
-    TerminateSession();
-  }
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  socket_.close(ignored);
 }
 
 void Session::StartConnectionTimer() {
-  tmrConTimeout.expires_after(timing_.tick);
-  tmrConTimeout.async_wait([self = shared_from_this()](const std::error_code& ec) {
-    if (ec || self->unloaded_) return;
-    self->tmrConTimeout_Timer();
+  connectionTimer_.expires_after(settings_.timing.tick);
+  connectionTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
+    if (!ec && self->phase_ == Phase::kOpen) self->OnConnectionTick();
   });
 }
 
 // Every session ends ten ticks after it was accepted, whatever it is doing; client activity
 // does not reset the count.
-void Session::tmrConTimeout_Timer() {
-  if (++iTickCount >= kConnectionTicks) {
-    iTickCount = 0;
-    lState = Closing;
-    Disconnect();
-    TerminateSession();
+void Session::OnConnectionTick() {
+  if (++ticks_ < kConnectionTicks) {
+    StartConnectionTimer();
     return;
   }
-  StartConnectionTimer();
-}
-
-// The inactivity timer is never started; a tick would only stop it and say so.
-void Session::tmrDataTimeout_Timer() {
-  tmrDataTimeout.cancel();
-  Log(7, "Closing connection due to inactivity timeout on socket " + std::to_string(iMyIndex));
+  Disconnect();
+  TerminateSession();
 }
 
 void Session::TerminateSession() {
-  // Once unloaded the slot may already hold another session, which must not be removed.
-  if (unloaded_) return;
-  const auto keepAlive = shared_from_this();
-  bTerminating = true;
-  // Whatever the session had locked is released, also when nobody logged in.
-  if (!bQuitReceived) SetSessionItemsStatus(true, 0);
-  if (oEProxy) oEProxy->ProxKillServer(iMyIndex);
+  // Once termination has begun the slot may soon hold another session: nothing runs twice.
+  if (phase_ != Phase::kOpen) return;
+  phase_ = Phase::kTerminating;
+  asio::co_spawn(
+      socket_.get_executor(), [self = shared_from_this()] { return self->Terminate(); },
+      asio::detached);
+}
+
+asio::awaitable<void> Session::Terminate() {
+  try {
+    co_await commands_.ReleaseMailDrop();
+  } catch (const std::exception& error) {
+    Log(Severity::kDetail, ErrorLine(ToFailure(error)));  // the session ends regardless
+  }
+  owner_.ProxKillServer(settings_.index);
   Unload();
 }
 
+void Session::Unload() {
+  if (phase_ == Phase::kUnloaded) return;
+  connectionTimer_.cancel();
+  Disconnect();
+  Log(Severity::kDetail, "POP3 server socket " + std::to_string(settings_.index) + " destroyed");
+  phase_ = Phase::kUnloaded;
+}
+
 void Session::ReportInternalError(const Failure& failure) {
-  const std::string text = ErrorLine(failure);
-  try {
-    if (!bTerminating) {
-      lState = Closing;
-      SendResponse("-ERR Internal server error occured. Closing transmission channel");
-      Log(7, text);
-      TerminateSession();
-    } else {
-      bTerminating = false;
-    }
-  } catch (...) {  // NOLINT(bugprone-empty-catch): nothing may escape the error path
-  }
+  // A session already on its way out reports nothing more.
+  if (phase_ != Phase::kOpen) return;
+  SendResponse("-ERR Internal server error occured. Closing transmission channel");
+  Log(Severity::kDetail, ErrorLine(failure));
+  TerminateSession();
 }
 
 }  // namespace talvex

@@ -1,7 +1,8 @@
 // Session: one POP3 client connection, from the accepted socket to its removal from the
-// owner's slot table. It owns its socket, its timers, its reply queue and its line buffer,
-// and is kept alive by shared_ptr: by the owner's slot while loaded, and by every pending
-// socket or timer handler, so that the owner may unload it while one of its own handlers is
+// owner's slot table. It owns its socket, its connection timer, its reply queue and its line
+// assembler, hands each assembled line to its commands, and ends itself in order. It is kept
+// alive by shared_ptr: by the owner's slot while loaded, and by every pending socket handler,
+// timer handler and command, so that the owner may unload it while one of its own handlers is
 // still running.
 #pragma once
 
@@ -13,15 +14,16 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "data/data_handler.hpp"
-#include "data/recordset.hpp"
-#include "host/event_proxy.hpp"
+#include "data/backend_pool.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
+#include "platform/log.hpp"
+#include "session/commands.hpp"
+#include "session/event_proxy.hpp"
+#include "session/line_assembler.hpp"
 
 namespace talvex {
 
@@ -30,140 +32,75 @@ struct SessionTiming {
   std::chrono::milliseconds tick{60000};
 };
 
-// Session states.
-enum SessionState : std::int32_t {
-  Closing = 1,
-  AwaitingUser = 2,
-  AwaitingPass = 4,
-  Transaction = 8,
+// What the owner decides for each session it loads.
+struct SessionSettings {
+  std::int16_t index = 0;  // the slot: the session's name in log lines and removal requests
+  std::string myDomain;    // appended to the host name in the greeting and Message-IDs
+  bool forceDelete = false;
+  SessionTiming timing;
 };
-
-// Session log lines carry this source.
-inline constexpr const char* kSessionSource = "Server Socket";
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  // Loads a session: salt, timers, session identifier, empty item list.
-  // `backends` are the database connections the owner's sessions share.
-  Session(const asio::any_io_executor& executor, const Environment& env, SessionTiming timing,
-          std::shared_ptr<data::BackendPool> backends);
-  ~Session();
+  // Loads a session: its identifier, its data access (which raises its creation error when the
+  // database cannot be reached) and its timers. `backends` are the database connections the
+  // owner's sessions share.
+  Session(const asio::any_io_executor& executor, SessionSettings settings, EventProxy& owner,
+          const Environment& env, std::shared_ptr<data::BackendPool> backends);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Fields the owner sets before AcceptConnection.
-  bool KeepAlive = false;
-  std::shared_ptr<const EventProxy> oEProxy;
-  std::int16_t iMyIndex = 0;
-  std::string sMyDomain;
-  bool bForceDelete = false;
-
-  // Takes over the accepted connection and greets the client.
-  void AcceptConnection(asio::ip::tcp::socket socket, const std::string& RemoteHostIP);
-  // Closes the socket unless it is closed already.
+  // Takes over the accepted connection and greets the client. `remoteHostIp` stands in for a
+  // peer that has already gone.
+  void AcceptConnection(asio::ip::tcp::socket socket, const std::string& remoteHostIp);
+  // Closes the socket once the replies queued so far have left (or a grace period passed).
   void Disconnect();
   // Ends the session without a reply and without releasing anything (the owner's unload).
   void Unload();
 
-  const std::string& SessionID() const { return sSessionID; }
-  std::int32_t State() const { return lState; }
+  // For the commands.
+  // Sends the reply and CR LF as one write; false, and the session ends, when the connection
+  // is gone. A reply of several lines is one text with CR LF between its lines.
+  bool SendResponse(std::string_view message);
+  void Log(Severity severity, std::string_view message) const;
+  // Termination has begun: listings stop.
+  bool Terminating() const { return phase_ != Phase::kOpen; }
+  // Lets every other event of the loop run once.
+  asio::awaitable<void> Yield();
+  const std::string& SessionID() const { return sessionId_; }
+  const std::string& HostName() const { return hostName_; }
 
  private:
-  // Connection frame.
+  enum class Phase { kOpen, kTerminating, kUnloaded };
+
   void ReadNext();
   void OnData(std::string_view chunk);
-  void OnPeerClose();
-  void OnSocketError(const std::error_code& ec);
-  bool SendResponse(std::string_view Message);
+  asio::awaitable<void> Dispatch(std::string line);
   void WriteNext();
   void OnWritten(const std::error_code& ec);
+  void ConnectionLost();
   void CloseNow();
-  void OnSendComplete();
   void StartConnectionTimer();
-  void tmrConTimeout_Timer();
-  void tmrDataTimeout_Timer();
+  void OnConnectionTick();
   void TerminateSession();
+  asio::awaitable<void> Terminate();
   void ReportInternalError(const Failure& failure);
-  void Log(std::int32_t MessageType, const std::string& Message) const;
 
-  // Command dispatch and log-in (commands.cpp). A line is dispatched in a coroutine, because
-  // listings yield to the event loop after each item; the socket is read again only when the
-  // line has been dealt with, so one client's commands never overlap.
-  void ProcessCommand(std::string Line);
-  asio::awaitable<void> DispatchCommand(std::string Line);
-  bool CmdPass(const std::string& line);
-  asio::awaitable<bool> CmdCapa(const std::string& line);
-  asio::awaitable<bool> CmdUser(const std::string& line);
-  void CmdUnknown(const std::string& line);
-  bool SetSessionItemsStatus(bool ClearItems, std::int32_t Status);
-  void LoadMailDrop();
-
-  // Transaction and update commands (transaction_commands.cpp).
-  asio::awaitable<bool> CmdStat(const std::string& line);
-  asio::awaitable<bool> CmdList(const std::string& line);
-  asio::awaitable<bool> CmdUidl(const std::string& line);
-  asio::awaitable<bool> CmdDele(const std::string& line);
-  asio::awaitable<bool> CmdRset(const std::string& line);
-  asio::awaitable<bool> CmdNoop(const std::string& line);
-  asio::awaitable<bool> CmdQuit(const std::string& line);
-  asio::awaitable<bool> CmdRetr(const std::string& line);
-  asio::awaitable<bool> CmdTop(const std::string& line);
-  void ReplyOutOfRange();
-  void ReplyNoLongerAvailable();
-  void ReplyNotValidInThisState();
-  std::size_t MessageCount() const { return sItems.size() - 1; }
-  // Loads the message a one-argument command names into rsItem. Replies itself when the number
-  // is out of range or the item is gone; NotNumeric leaves the line to the unknown-command
-  // reply.
-  struct Loaded {
-    enum Kind { Item, Replied, NotNumeric } kind;
-    std::size_t number = 0;  // the message loaded
-  };
-  Loaded LoadMessage(const std::string& argument);
-  // Loads message n's statistics into rsItem; true when the item still has a row.
-  bool LoadItemStats(std::size_t n);
-  std::int64_t MessageSize();
-  std::string MessageIdentifier();
-  // The STAT pass: count and total size of the messages still available; nullopt when the
-  // session began to terminate meanwhile.
-  asio::awaitable<std::optional<std::pair<std::int64_t, std::int64_t>>> StatPass();
-  asio::awaitable<void> Yield();
-  enum class Listing { Sizes, Identifiers };
-  asio::awaitable<bool> ListMessages(const std::string& line, Listing kind);
-
-  asio::ip::tcp::socket sckServer;
-  asio::steady_timer tmrConTimeout;
-  asio::steady_timer tmrDataTimeout;
-  const Environment env_;
-  const SessionTiming timing_;
-
-  std::int32_t lState = AwaitingUser;
-  std::vector<std::string> sItems{std::string()};  // item list; entry 0 is never used
-  std::string sSessionID;
-  std::string sPasswordSalt;
-  std::string sUserName;
-  std::string sPasswordHash;
-  std::string sEmailAddress;
-  std::string sHostName;
-  bool bQuitReceived = false;
-  Recordset rsItem;
-  std::unique_ptr<DataHandler> oDataHandler;
-  bool bTerminating = false;
-
-  // Line assembly.
-  std::string sLineBuffer;
-  bool bDiscarding = false;
-  std::string sLineTail;
-  std::int16_t iTickCount = 0;
-
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer connectionTimer_;
+  asio::steady_timer lingerTimer_;
+  const SessionSettings settings_;
+  EventProxy& owner_;
+  const std::string sessionId_;
+  std::string hostName_;
+  Commands commands_;
+  LineAssembler lines_;
+  Phase phase_ = Phase::kOpen;
+  std::int16_t ticks_ = 0;
   // Replies waiting for the socket; the front one is being written.
   std::deque<std::string> sendQueue_;
-  bool writing_ = false;
-  bool unloaded_ = false;
-  bool dispatching_ = false;  // a command line is being dealt with
-  // Closing waits for replies still being written, for at most a short grace period.
+  // Disconnect came while replies were still queued; the socket closes when they have left.
   bool lingering_ = false;
-  asio::steady_timer lingerTimer_;
   std::array<char, 8192> readBuffer_{};
 };
 

@@ -1,261 +1,193 @@
-// The TRANSACTION and UPDATE phases: STAT, LIST, UIDL, DELE, RSET, NOOP, QUIT, and retrieval
-// with RETR and TOP. Sizes and identifiers are worked out from the data layer each time they
-// are asked for; deletion marks live in the database as item statuses.
-#include <asio/post.hpp>
-#include <asio/use_awaitable.hpp>
-
-#include "crypto/hash_text.hpp"
-#include "host/resources.hpp"
+// The commands on an open mail drop: STAT, LIST and UIDL, which work out sizes and identifiers
+// from the database each time they are asked; DELE, RSET and NOOP; RETR and TOP, which send a
+// message as one reply. Listings yield to the event loop after each item and stop as soon as
+// the session begins to end.
 #include "platform/ansi.hpp"
+#include "platform/failure.hpp"
 #include "session/command_line.hpp"
+#include "session/commands.hpp"
 #include "session/message_composer.hpp"
 #include "session/session.hpp"
 
 namespace talvex {
 
-namespace {
-
-// Item statuses this session writes.
-constexpr const char* kStatusDeleted = "5";
-constexpr const char* kStatusRetrievedDeleted = "6";
-constexpr std::int32_t kStatusListed = 4;
-constexpr std::int32_t kStatusWaiting = 0;
-
-struct MessageArgument {
-  enum Kind { NotNumeric, OutOfRange, Valid } kind;
-  std::size_t number = 0;
-};
-
-MessageArgument ParseMessageNumber(const std::string& text, std::size_t count) {
-  const auto value = NumericValue(text);
-  if (!value) return {MessageArgument::NotNumeric};
-  const auto n = RoundToInt32(*value);
-  if (!n || *n < 1 || static_cast<std::size_t>(*n) > count) return {MessageArgument::OutOfRange};
-  return {MessageArgument::Valid, static_cast<std::size_t>(*n)};
-}
-
-std::string SignOff() {
-  return "+OK " + std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
-         std::string(resources::kProductName) + " version " + std::string(resources::kVersionText) +
-         " signing off.";
-}
-
-}  // namespace
-
-void Session::ReplyOutOfRange() {
-  SendResponse("-ERR The specified message is out of range.");
-}
-
-void Session::ReplyNoLongerAvailable() {
-  SendResponse("-ERR The specified message is no longer available; it may have been deleted.");
-}
-
-asio::awaitable<void> Session::Yield() {
-  co_await asio::post(sckServer.get_executor(), asio::use_awaitable);
-}
-
-Session::Loaded Session::LoadMessage(const std::string& argument) {
-  const auto parsed = ParseMessageNumber(argument, MessageCount());
-  if (parsed.kind == MessageArgument::NotNumeric) return {Loaded::NotNumeric};
-  if (parsed.kind == MessageArgument::OutOfRange) {
+asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argument) {
+  const MessageNumber parsed = drop_.Parse(argument);
+  if (parsed.kind == MessageNumber::Kind::kNotNumeric) {
+    co_return Loaded{Loaded::Outcome::kNotNumeric, 0, {}};
+  }
+  if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
     ReplyOutOfRange();
-    return {Loaded::Replied};
+    co_return Loaded{};
   }
-  rsItem = oDataHandler->GetP3MailItem(sItems[parsed.number]);
-  if (rsItem.RecordCount() == 0) {
+  auto item = co_await drop_.Item(parsed.number);
+  if (!item) {
     ReplyNoLongerAvailable();
-    return {Loaded::Replied};
+    co_return Loaded{};
   }
-  return {Loaded::Item, parsed.number};
+  co_return Loaded{Loaded::Outcome::kItem, parsed.number, *std::move(item)};
 }
 
-bool Session::LoadItemStats(std::size_t n) {
-  rsItem = oDataHandler->GetP3ItemStats(sItems[n]);
-  return rsItem.RecordCount() > 0;
-}
-
-// The octets RETR sends for the message: its header block plus the stored body.
-std::int64_t Session::MessageSize() {
-  const std::string header = ComposeMessageHeader(rsItem, sHostName);
-  return static_cast<std::int64_t>(ansi::encodedLength(header)) +
-         rsItem.Fields("BodyLength").ToInt32();
-}
-
-// The stored identifier, or for an item without one the digest of its header block.
-std::string Session::MessageIdentifier() {
-  try {
-    if (rsItem.Fields("MessageID").TextOrEmpty().empty()) {
-      const std::string header = ComposeMessageHeader(rsItem, sHostName);
-      rsItem.Fields("MessageID") = HashText(header);
+asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass() {
+  Totals totals;
+  for (std::size_t n = 1; n <= drop_.Count(); ++n) {
+    if (const auto item = co_await drop_.Stats(n)) {
+      totals.octets += MessageSize(*item, session_.HostName());
+      ++totals.count;
     }
-  } catch (const Failure&) {  // NOLINT(bugprone-empty-catch): the field is read below
+    if (session_.Terminating()) co_return std::nullopt;
+    co_await session_.Yield();
   }
-  return rsItem.Fields("MessageID").ToText();
+  co_return totals;
 }
 
-asio::awaitable<std::optional<std::pair<std::int64_t, std::int64_t>>> Session::StatPass() {
-  std::int64_t count = 0;
-  std::int64_t total = 0;
-  for (std::size_t n = 1; n <= MessageCount(); ++n) {
-    if (LoadItemStats(n)) {
-      total += MessageSize();
-      ++count;
-    }
-    if (bTerminating) co_return std::nullopt;
-    co_await Yield();
-  }
-  co_return std::make_pair(count, total);
-}
-
-asio::awaitable<bool> Session::CmdStat(const std::string& /*line*/) {
-  if (lState != Transaction) {
+asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
+  if (!InTransaction()) {
     ReplyNotValidInThisState();
-  } else if (MessageCount() == 0) {
-    SendResponse("+OK 0 0");
-  } else if (const auto stat = co_await StatPass()) {
-    SendResponse("+OK " + std::to_string(stat->first) + " " + std::to_string(stat->second));
+  } else if (drop_.Count() == 0) {
+    Reply("+OK 0 0");
+  } else if (const auto totals = co_await StatPass()) {
+    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
   }
   co_return true;
+}
+
+std::string Commands::ListingValue(const data::ItemStats& item, Listing kind) const {
+  if (kind == Listing::kSizes) return std::to_string(MessageSize(item, session_.HostName()));
+  return ansi::encode(UniqueIdentifier(item.header, session_.HostName()));
 }
 
 // LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
-// a single line with exactly one. They differ in the empty listing, the listing's first line and
-// the value given for each message.
-asio::awaitable<bool> Session::ListMessages(const std::string& line, Listing kind) {
-  if (lState != Transaction) {
+// a single line with exactly one. They differ in the empty listing, the listing's first line
+// and the value given for each message.
+asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing kind) {
+  if (!InTransaction()) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto value = [&] {
-    return kind == Listing::Sizes ? std::to_string(MessageSize())
-                                  : ansi::encode(MessageIdentifier());
-  };
   const auto words = SplitWords(line);
   const std::size_t arguments = words.size() - 1;
-  if (arguments == 0 && MessageCount() == 0) {
-    SendResponse(kind == Listing::Sizes ? "+OK 0 0\r\n." : "+OK\r\n.");
+  if (arguments == 0 && drop_.Count() == 0) {
+    Reply(kind == Listing::kSizes ? "+OK 0 0\r\n." : "+OK\r\n.");
     co_return true;
   }
-  if (arguments != 1) {
-    if (kind == Listing::Sizes) {
-      const auto stat = co_await StatPass();
-      if (!stat) co_return true;
-      SendResponse("+OK " + std::to_string(stat->first) + " " + std::to_string(stat->second));
+  if (arguments == 1) {
+    const MessageNumber parsed = drop_.Parse(words[1]);
+    if (parsed.kind == MessageNumber::Kind::kNotNumeric) co_return false;
+    if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
+      ReplyOutOfRange();
+    } else if (const auto item = co_await drop_.Stats(parsed.number)) {
+      Reply("+OK " + words[1] + " " + ListingValue(*item, kind));
     } else {
-      SendResponse("+OK");
+      ReplyNoLongerAvailable();
     }
-    for (std::size_t n = 1; n <= MessageCount(); ++n) {
-      if (!LoadItemStats(n)) continue;
-      SendResponse(std::to_string(n) + " " + value());
-      if (bTerminating) co_return true;
-      co_await Yield();
-    }
-    SendResponse(".");
     co_return true;
   }
-  const auto argument = ParseMessageNumber(words[1], MessageCount());
-  if (argument.kind == MessageArgument::NotNumeric) co_return false;
-  if (argument.kind == MessageArgument::OutOfRange) {
-    ReplyOutOfRange();
-  } else if (LoadItemStats(argument.number)) {
-    SendResponse("+OK " + words[1] + " " + value());
+  if (kind == Listing::kIdentifiers) {
+    Reply("+OK");
+  } else if (const auto totals = co_await StatPass()) {
+    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
   } else {
-    ReplyNoLongerAvailable();
-  }
-  co_return true;
-}
-
-asio::awaitable<bool> Session::CmdList(const std::string& line) {
-  co_return co_await ListMessages(line, Listing::Sizes);
-}
-
-asio::awaitable<bool> Session::CmdUidl(const std::string& line) {
-  co_return co_await ListMessages(line, Listing::Identifiers);
-}
-
-asio::awaitable<bool> Session::CmdDele(const std::string& line) {
-  const auto words = SplitWords(line);
-  if (words.size() != 2 || lState != Transaction) {
-    ReplyNotValidInThisState();
     co_return true;
   }
-  const Loaded loaded = LoadMessage(words[1]);
-  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
-  const bool marked = oDataHandler->UpdateP3ItemStatus(sItems[loaded.number], kStatusDeleted);
-  SendResponse(marked ? "+OK" : "-ERR");
-  co_return true;
-}
-
-asio::awaitable<bool> Session::CmdRset(const std::string& /*line*/) {
-  if (lState != Transaction) {
-    ReplyNotValidInThisState();
-  } else if (MessageCount() == 0 || bForceDelete) {
-    SendResponse("+OK");
-  } else {
-    SendResponse(SetSessionItemsStatus(false, kStatusListed) ? "+OK" : "-ERR");
+  for (std::size_t n = 1; n <= drop_.Count(); ++n) {
+    const auto item = co_await drop_.Stats(n);
+    if (!item) continue;  // gone: left out, the others keep their numbers
+    Reply(std::to_string(n) + " " + ListingValue(*item, kind));
+    if (session_.Terminating()) co_return true;
+    co_await session_.Yield();
   }
+  Reply(".");
   co_return true;
 }
 
-asio::awaitable<bool> Session::CmdNoop(const std::string& /*line*/) {
-  if (lState == Transaction) {
-    SendResponse("+OK");
-  } else {
-    ReplyNotValidInThisState();
-  }
-  co_return true;
+asio::awaitable<bool> Commands::CmdList(const std::string& line) {
+  co_return co_await ListMessages(line, Listing::kSizes);
 }
 
-asio::awaitable<bool> Session::CmdQuit(const std::string& /*line*/) {
-  if (MessageCount() >= 1) {
-    const bool removed = oDataHandler->RemoveP3Items(sSessionID);
-    const bool released = SetSessionItemsStatus(true, kStatusWaiting);
-    if (!removed && !released) SendResponse("-ERR Error deleting flagged messages");
-  }
-  lState = Closing;
-  SendResponse(SignOff());
-  bQuitReceived = true;
-  co_return true;
+asio::awaitable<bool> Commands::CmdUidl(const std::string& line) {
+  co_return co_await ListMessages(line, Listing::kIdentifiers);
 }
 
-asio::awaitable<bool> Session::CmdRetr(const std::string& line) {
+asio::awaitable<bool> Commands::CmdDele(const std::string& line) {
   const auto words = SplitWords(line);
-  if (words.size() != 2 || lState != Transaction) {
+  if (words.size() != 2 || !InTransaction()) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const Loaded loaded = LoadMessage(words[1]);
-  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
-  SendResponse("+OK");
-  const std::string header = ComposeMessageHeader(rsItem, sHostName);
-  SendResponse(ansi::encode(header + rsItem.Fields("Body").TextOrEmpty() + "\r\n."));
-  if (bForceDelete) {
-    oDataHandler->UpdateP3ItemStatus(rsItem.Fields("GWQID").ToText(), kStatusRetrievedDeleted);
+  const Loaded loaded = co_await LoadMessage(words[1]);
+  if (loaded.outcome != Loaded::Outcome::kItem) {
+    co_return loaded.outcome == Loaded::Outcome::kReplied;
+  }
+  const bool marked = co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kDeleted);
+  Reply(marked ? "+OK" : "-ERR");
+  co_return true;
+}
+
+asio::awaitable<bool> Commands::CmdRset(const std::string& /*line*/) {
+  if (!InTransaction()) {
+    ReplyNotValidInThisState();
+  } else if (drop_.Count() == 0 || forceDelete_) {
+    Reply("+OK");
+  } else {
+    const bool restored = co_await drop_.Restore();
+    Reply(restored ? "+OK" : "-ERR");
   }
   co_return true;
 }
 
-asio::awaitable<bool> Session::CmdTop(const std::string& line) {
+asio::awaitable<bool> Commands::CmdNoop(const std::string& /*line*/) {
+  if (InTransaction()) {
+    Reply("+OK");
+  } else {
+    ReplyNotValidInThisState();
+  }
+  co_return true;
+}
+
+asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   const auto words = SplitWords(line);
-  if (words.size() != 3 || lState != Transaction) {
+  if (words.size() != 2 || !InTransaction()) {
+    ReplyNotValidInThisState();
+    co_return true;
+  }
+  const Loaded loaded = co_await LoadMessage(words[1]);
+  if (loaded.outcome != Loaded::Outcome::kItem) {
+    co_return loaded.outcome == Loaded::Outcome::kReplied;
+  }
+  Reply("+OK");
+  const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
+  Reply(ansi::encode(header + loaded.item.body.value_or("") + "\r\n."));
+  // The message has been sent in full; a failed status change only leaves it in the drop.
+  if (forceDelete_) {
+    co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
+  }
+  co_return true;
+}
+
+asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
+  const auto words = SplitWords(line);
+  if (words.size() != 3 || !InTransaction()) {
     if (words.size() == 2) co_return false;
     ReplyNotValidInThisState();
     co_return true;
   }
   const auto lines = NumericValue(words[2]);
   if (!lines) co_return false;
-  const Loaded loaded = LoadMessage(words[1]);
-  if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
-  SendResponse("+OK");
-  const std::string header = ComposeMessageHeader(rsItem, sHostName);
-  if (*lines != 0) {
-    const auto count = RoundToInt32(*lines);
-    if (!count) RaiseRuntime(errnum::kOverflow);
-    const std::string body = rsItem.Fields("Body").ToText();
-    SendResponse(ansi::encode(header + GetTopLines(body, *count) + "\r\n."));
-  } else {
-    SendResponse(ansi::encode(header + "."));
+  const Loaded loaded = co_await LoadMessage(words[1]);
+  if (loaded.outcome != Loaded::Outcome::kItem) {
+    co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  Reply("+OK");
+  const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
+  if (*lines == 0) {
+    Reply(ansi::encode(header + "."));
+    co_return true;
+  }
+  const auto count = RoundToInt32(*lines);
+  if (!count) RaiseRuntime(errnum::kOverflow);
+  if (!loaded.item.body) RaiseRuntime(errnum::kInvalidUseOfNull);
+  Reply(ansi::encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
   co_return true;
 }
 

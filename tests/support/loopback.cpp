@@ -18,11 +18,11 @@ namespace talvex::testing {
 ServerThread::ServerThread(SessionTiming timing) {
   env_.dataDir = dir_.Path();
   server_ = std::make_unique<POP3Server>(io_, env_, timing);
-  server_->EventLog = [this](const std::string& DateTime, std::int32_t MessageType,
-                             const std::string& Source, const std::string& Message) {
+  server_->EventLog([this](const std::string& dateTime, std::int32_t messageType,
+                           const std::string& source, const std::string& message) {
     const std::lock_guard lock(mutex_);
-    lines_.push_back({DateTime, MessageType, Source, Message});
-  };
+    lines_.push_back({dateTime, messageType, source, message});
+  });
 }
 
 ServerThread::~ServerThread() {
@@ -32,7 +32,7 @@ ServerThread::~ServerThread() {
     io_.stop();
     thread_.join();
   }
-  server_->EventLog = nullptr;
+  server_->EventLog(nullptr);
   server_.reset();
 }
 

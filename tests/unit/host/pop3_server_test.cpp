@@ -28,11 +28,12 @@ std::string HostName() {
 
 TEST(LoggingMode, PassesByMessageType) {
   for (std::int32_t type = 3; type <= 7; ++type) {
-    EXPECT_EQ(LoggingModePasses(0, type), type < 5) << type;
-    EXPECT_EQ(LoggingModePasses(1, type), type < 7) << type;
-    EXPECT_TRUE(LoggingModePasses(2, type));
-    EXPECT_FALSE(LoggingModePasses(5, type));
-    EXPECT_FALSE(LoggingModePasses(-1, type));
+    const auto severity = static_cast<Severity>(type);
+    EXPECT_EQ(LoggingModePasses(0, severity), type < 5) << type;
+    EXPECT_EQ(LoggingModePasses(1, severity), type < 7) << type;
+    EXPECT_TRUE(LoggingModePasses(2, severity));
+    EXPECT_FALSE(LoggingModePasses(5, severity));
+    EXPECT_FALSE(LoggingModePasses(-1, severity));
   }
 }
 

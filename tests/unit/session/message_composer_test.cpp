@@ -1,10 +1,7 @@
-// Header blocks composed from item rows whose fields are odd, empty, null or missing, and the
-// identifier's digest input; the end-to-end tests check the blocks of ordinary rows.
+// Header blocks, sizes and identifiers composed from items whose fields are odd, empty or
+// null; the end-to-end tests check the blocks of ordinary items.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <map>
-#include <optional>
 
 #include "platform/failure.hpp"
 #include "session/message_composer.hpp"
@@ -19,78 +16,81 @@ using ::testing::StartsWith;
 const std::string kHost = "pop.example.org";
 const std::string kDate = "Mon, 1 Jan 2024 10:00:00 +0100";
 
-// A row of GetP3MailItem's shape with some fields changed, or left out where there is no value.
-Recordset Row(const std::map<std::string, std::optional<Variant>>& changes = {}) {
-  auto names = std::make_shared<std::vector<std::string>>();
-  std::vector<Variant> cells;
-  for (auto [name, value] :
-       std::vector<std::pair<std::string, Variant>>{{"GWQID", "7"},
-                                                    {"MessageID", "stored-id"},
-                                                    {"DTReceived", kDate},
-                                                    {"Subject", "Hi"},
-                                                    {"Content", "text/plain; charset=\"utf-8\""},
-                                                    {"FromName", "Zo\u00EB \"Z\""},
-                                                    {"FromAddress", "zoe@example.org"},
-                                                    {"ToAddress", "bob@example.org"},
-                                                    {"Body", "x"}}) {
-    if (const auto change = changes.find(name); change != changes.end()) {
-      if (!change->second) continue;
-      value = *change->second;
-    }
-    names->push_back(name);
-    cells.push_back(value);
-  }
-  return Recordset(std::move(names), std::move(cells));
-}
-
-std::string Header(Recordset&& row) {
-  return ComposeMessageHeader(row, kHost);
+data::ItemHeader Item() {
+  return {kDate,
+          "Hi",
+          "text/plain; charset=\"utf-8\"",
+          "stored-id",
+          "Zo\u00EB \"Z\"",
+          "zoe@example.org",
+          "bob@example.org"};
 }
 
 TEST(MessageComposer, IdentifierDigestsTheWindows1252BytesOfDateSenderAndRecipient) {
   // MD5 of kDate, "Zo\xEB \"Z\"", "zoe@example.org" and "bob@example.org" as octets.
   const std::string id = "47D0D90D3AD62FEA03B1CF83971200A7";
-  Recordset row = Row();
-  const std::string header = ComposeMessageHeader(row, kHost);
-  EXPECT_THAT(header, HasSubstr("\r\nMessage-ID: <" + id + "@pop.example.org>\r\n"));
-  EXPECT_EQ(row.Fields("MessageID").ToText(), id);
-  EXPECT_EQ(ComposeMessageHeader(row, kHost), header);
+  EXPECT_EQ(GeneratedMessageId(Item()), id);
+  EXPECT_EQ(ComposeMessageHeader(Item(), kHost),
+            "Date: " + kDate +
+                "\r\nSubject: Hi\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; "
+                "charset=\"utf-8\"\r\nMessage-ID: <" +
+                id +
+                "@pop.example.org>\r\nFrom: \"Zo\u00EB \"Z\"\" <zoe@example.org>\r\nTo: "
+                "<bob@example.org>\r\n\r\n");
 
   // A null input adds nothing; four empty ones give the digest of nothing, four null ones none.
-  Recordset oneNull = Row({{"FromName", Variant::Null()}});
-  ComposeMessageHeader(oneNull, kHost);
-  EXPECT_EQ(oneNull.Fields("MessageID").ToText(), "54380FD6FB902052B832789F12025022");
-  std::map<std::string, std::optional<Variant>> empty, null;
-  for (const char* name : {"DTReceived", "FromName", "FromAddress", "ToAddress"}) {
-    empty[name] = Variant("");
-    null[name] = Variant::Null();
+  data::ItemHeader oneNull = Item();
+  oneNull.fromName.reset();
+  EXPECT_EQ(GeneratedMessageId(oneNull), "54380FD6FB902052B832789F12025022");
+  data::ItemHeader empty = Item();
+  data::ItemHeader null = Item();
+  for (auto field : {&data::ItemHeader::dtReceived, &data::ItemHeader::fromName,
+                     &data::ItemHeader::fromAddress, &data::ItemHeader::toAddress}) {
+    empty.*field = "";
+    (null.*field).reset();
   }
-  EXPECT_THAT(Header(Row(empty)), HasSubstr("<D41D8CD98F00B204E9800998ECF8427E@"));
-  Recordset nullRow = Row(null);
-  EXPECT_THAT(ComposeMessageHeader(nullRow, kHost),
+  EXPECT_EQ(GeneratedMessageId(empty), "D41D8CD98F00B204E9800998ECF8427E");
+  EXPECT_THAT(ComposeMessageHeader(null, kHost),
               HasSubstr("\r\nMessage-ID: <@pop.example.org>\r\nFrom: \"\" <>\r\nTo: <>\r\n\r\n"));
-  EXPECT_EQ(nullRow.Fields("MessageID"), Variant(""));
 }
 
 TEST(MessageComposer, DateIsTheStoredTextOrNow) {
-  const std::string odd = "32 Smarch, yesterday  \u00E9\t";
-  EXPECT_THAT(Header(Row({{"DTReceived", odd}})), StartsWith("Date: " + odd + "\r\nSubject: "));
-  for (const Variant& date : {Variant(""), Variant::Null()}) {
+  data::ItemHeader item = Item();
+  item.dtReceived = "32 Smarch, yesterday  \u00E9\t";
+  EXPECT_THAT(ComposeMessageHeader(item, kHost), StartsWith("Date: " + *item.dtReceived + "\r\n"));
+  for (const std::optional<std::string>& date :
+       {std::optional<std::string>(""), std::optional<std::string>()}) {
+    item.dtReceived = date;
     const std::string before = "Date: " + FormatMailDate("") + "\r\n";
-    const std::string header = Header(Row({{"DTReceived", date}}));
+    const std::string header = ComposeMessageHeader(item, kHost);
     const std::string after = "Date: " + FormatMailDate("") + "\r\n";
     EXPECT_TRUE(header.starts_with(before) || header.starts_with(after)) << header;
   }
 }
 
-TEST(MessageComposer, MissingAndNullFields) {
-  for (const char* required : {"FromName", "FromAddress", "ToAddress"}) {
-    EXPECT_THROW(Header(Row({{required, std::nullopt}})), Failure) << required;
-  }
-  EXPECT_THAT(Header(Row({{"Subject", std::nullopt}})),
-              StartsWith("Date: " + kDate + "\r\nMIME-Version: 1.0\r\nContent-Type: "));
-  for (const Variant& content : {Variant(""), Variant::Null()}) {
-    EXPECT_THAT(Header(Row({{"Content", content}})),
+TEST(MessageComposer, SizeCountsOctetsOnTheWireAndUidlFallsBackToTheHeaderDigest) {
+  const data::ItemStats stats{Item(), 82};
+  const std::string header = ComposeMessageHeader(Item(), kHost);
+  // "ë" is two bytes of text but one octet on the wire.
+  EXPECT_EQ(MessageSize(stats, kHost), static_cast<std::int64_t>(header.size()) - 1 + 82);
+  EXPECT_THROW(MessageSize({Item(), std::nullopt}, kHost), Failure);
+
+  EXPECT_EQ(UniqueIdentifier(Item(), kHost), "stored-id");
+  data::ItemHeader unnamed = Item();
+  unnamed.messageId = "";
+  const std::string digest = UniqueIdentifier(unnamed, kHost);
+  EXPECT_EQ(digest.size(), 32U);
+  EXPECT_NE(digest, GeneratedMessageId(unnamed));
+  unnamed.messageId.reset();
+  EXPECT_EQ(UniqueIdentifier(unnamed, kHost), digest);
+}
+
+TEST(MessageComposer, EmptyOrNullContentStillGivesItsLine) {
+  for (const std::optional<std::string>& content :
+       {std::optional<std::string>(""), std::optional<std::string>()}) {
+    data::ItemHeader item = Item();
+    item.content = content;
+    EXPECT_THAT(ComposeMessageHeader(item, kHost),
                 HasSubstr("\r\nContent-Type: \r\nMessage-ID: <"));
   }
 }

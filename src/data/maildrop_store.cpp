@@ -1,0 +1,90 @@
+// Typed mail-drop calls: the DataHandler operation, then its row read into a struct.
+#include "data/maildrop_store.hpp"
+
+namespace talvex::data {
+
+namespace {
+
+std::optional<std::string> TextOf(const Variant& value) {
+  if (value.IsNull()) return std::nullopt;
+  return value.TextOrEmpty();
+}
+
+ItemHeader HeaderOf(const Recordset& row) {
+  return {TextOf(row.Fields("DTReceived")), TextOf(row.Fields("Subject")),
+          TextOf(row.Fields("Content")),    TextOf(row.Fields("MessageID")),
+          TextOf(row.Fields("FromName")),   TextOf(row.Fields("FromAddress")),
+          TextOf(row.Fields("ToAddress"))};
+}
+
+Variant StatusValue(ItemStatus status) {
+  return Variant(static_cast<int>(status));
+}
+
+}  // namespace
+
+MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log)
+    : handler_(env, std::move(pool)) {
+  handler_.SetEventLog([log = std::move(log)](const std::string&, std::int32_t messageType,
+                                              const std::string&, const std::string& message) {
+    if (log) log(static_cast<Severity>(messageType), kDataHandlerSource, message);
+  });
+}
+
+asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::string& logonName) {
+  const Recordset user = handler_.GetP3UserDetails(logonName);
+  if (user.RecordCount() == 0) co_return std::nullopt;
+  // A null digest or identifier is a damaged record: reading it raises, as a log-in must not
+  // go on with it. A disabled account is refused before anything else is read.
+  UserAccount account;
+  account.disabled = user.Fields("AcctDisabled").EqualsNumber(1);
+  if (!account.disabled) {
+    account.userId = user.Fields("UserID").ToText();
+    account.userPassword = user.Fields("UserPassword").ToText();
+    account.email = TextOf(user.Fields("Email"));
+  }
+  co_return account;
+}
+
+asio::awaitable<bool> MailDropStore::Lock(const std::string& email, const std::string& sessionId) {
+  co_return handler_.LockP3MailDrop(email, sessionId);
+}
+
+asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::string& email,
+                                                                    const std::string& sessionId) {
+  Recordset drop = handler_.GetP3MailDrop(email, sessionId);
+  std::vector<std::int64_t> ids;
+  ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
+  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext())
+    ids.push_back(drop.Fields("GWQID").ToInt64());
+  co_return ids;
+}
+
+asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {
+  const Recordset row = handler_.GetP3ItemStats(itemId);
+  if (row.RecordCount() == 0) co_return std::nullopt;
+  const Variant& length = row.Fields("BodyLength");
+  co_return ItemStats{HeaderOf(row),
+                      length.IsNull() ? std::nullopt : std::optional(length.ToInt32())};
+}
+
+asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {
+  const Recordset row = handler_.GetP3MailItem(itemId);
+  if (row.RecordCount() == 0) co_return std::nullopt;
+  co_return MailItem{HeaderOf(row), TextOf(row.Fields("Body"))};
+}
+
+asio::awaitable<bool> MailDropStore::SetStatus(std::int64_t itemId, ItemStatus status) {
+  co_return handler_.UpdateP3ItemStatus(itemId, StatusValue(status));
+}
+
+asio::awaitable<bool> MailDropStore::SetSessionStatus(const std::string& sessionId,
+                                                      ItemStatus status, bool release) {
+  co_return handler_.SetP3ItemsStatus(sessionId, StatusValue(status), release ? -1 : 0);
+}
+
+asio::awaitable<bool> MailDropStore::RemoveDeleted(const std::string& sessionId) {
+  co_return handler_.RemoveP3Items(sessionId);
+}
+
+}  // namespace talvex::data

@@ -1,0 +1,90 @@
+// MailDropStore: the POP3 session's access to the mail-drop operations of its DataHandler, in
+// the session's own terms: item identifiers as integers, statuses as an enum, rows as structs.
+// It owns the session's DataHandler. Every call is awaitable, so that a backend that waits on
+// the network suspends only the session that asked; the embedded backend completes each call
+// at once. Failures pass to the caller as the DataHandler operation raises them; the status
+// operations log theirs and give false.
+#pragma once
+
+#include <asio/awaitable.hpp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/backend_pool.hpp"
+#include "data/data_handler.hpp"
+#include "platform/environment.hpp"
+#include "platform/log.hpp"
+
+namespace talvex::data {
+
+// What an item's status says about it in the mail drop.
+enum class ItemStatus : std::int16_t {
+  kWaiting = 0,           // in the drop, held by no session
+  kListed = 4,            // locked and listed by a session
+  kDeleted = 5,           // marked by DELE
+  kRetrievedDeleted = 6,  // retrieved while deletion on retrieval is on
+};
+
+// The user record of a log-in.
+struct UserAccount {
+  std::string userId;
+  std::string userPassword;          // the stored digest
+  std::optional<std::string> email;  // names the mail drop; nullopt for a null field
+  bool disabled = false;
+};
+
+// The stored fields a message's header block is made of; nullopt stands for a null field.
+struct ItemHeader {
+  std::optional<std::string> dtReceived;
+  std::optional<std::string> subject;
+  std::optional<std::string> content;
+  std::optional<std::string> messageId;
+  std::optional<std::string> fromName;
+  std::optional<std::string> fromAddress;
+  std::optional<std::string> toAddress;
+};
+
+// An item as the listings see it: its header fields and the length of its stored body.
+struct ItemStats {
+  ItemHeader header;
+  std::optional<std::int32_t> bodyLength;  // nullopt when the database holds none
+};
+
+// An item as retrieval sees it: its header fields and its stored body.
+struct MailItem {
+  ItemHeader header;
+  std::optional<std::string> body;
+};
+
+class MailDropStore {
+ public:
+  // Creates the DataHandler (which raises its creation error when the database cannot be
+  // reached); its log lines go to `log`.
+  MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log);
+
+  // The account of a logon name, or nullopt when there is none.
+  asio::awaitable<std::optional<UserAccount>> FindUser(const std::string& logonName);
+  // Locks the drop of `email` for the session; false (logged) when refused or failed.
+  asio::awaitable<bool> Lock(const std::string& email, const std::string& sessionId);
+  // The items of the drop that the session holds, in the database's order.
+  asio::awaitable<std::vector<std::int64_t>> ListItems(const std::string& email,
+                                                       const std::string& sessionId);
+  // An item's fields, or nullopt when the drop no longer shows it.
+  asio::awaitable<std::optional<ItemStats>> Stats(std::int64_t itemId);
+  asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId);
+  // Status changes; false (logged) when the database refused them.
+  asio::awaitable<bool> SetStatus(std::int64_t itemId, ItemStatus status);
+  // Gives every item the session holds the status; with `release` they leave the session.
+  asio::awaitable<bool> SetSessionStatus(const std::string& sessionId, ItemStatus status,
+                                         bool release);
+  // Removes the session's items that are marked deleted.
+  asio::awaitable<bool> RemoveDeleted(const std::string& sessionId);
+
+ private:
+  DataHandler handler_;
+};
+
+}  // namespace talvex::data

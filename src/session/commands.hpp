@@ -1,0 +1,97 @@
+// Commands: the POP3 dialogue of one session. Each command line the session assembles comes
+// to ProcessCommand, which logs it (unless PASS takes it first), refuses it when too long and
+// hands it to the function of its command word from a table; a line that no function takes
+// draws the unknown-command reply. The dialogue's state, the user's name and the mail-drop
+// view live here; replies go out through the session.
+#pragma once
+
+#include <asio/awaitable.hpp>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "data/maildrop_store.hpp"
+#include "session/maildrop_view.hpp"
+
+namespace talvex {
+
+class Session;
+
+class Commands {
+ public:
+  enum class State {
+    kAwaitingUser,  // greeted; only USER logs in
+    kAwaitingPass,  // USER given; waiting for PASS
+    kTransaction,   // logged in; the mail drop is open
+    kClosing,       // the session closes once its replies have left
+    kSignedOff,     // QUIT handed the mail drop back; closing as well
+  };
+
+  Commands(Session& session, MailDropView drop, bool forceDelete)
+      : session_(session), drop_(std::move(drop)), forceDelete_(forceDelete) {}
+
+  // Deals with one command line (without its CR LF). Failures pass to the caller.
+  asio::awaitable<void> ProcessCommand(std::string line);
+  // The session is to close once its replies have left.
+  bool Closing() const { return state_ == State::kClosing || state_ == State::kSignedOff; }
+  // At the session's end: hands back whatever the session locked, also when nobody logged in,
+  // unless QUIT did so already.
+  asio::awaitable<void> ReleaseMailDrop();
+
+ private:
+  // A command function: true when it has dealt with the line, false to leave it to the next
+  // entry of the table and in the end to the unknown-command reply.
+  using Handler = asio::awaitable<bool> (Commands::*)(const std::string& line);
+  struct Entry;
+  // The commands in the order they are tried; the first function that takes a line ends it.
+  static std::span<const Entry> Table();
+
+  asio::awaitable<bool> CmdCapa(const std::string& line);
+  asio::awaitable<bool> CmdUser(const std::string& line);
+  asio::awaitable<bool> CmdPass(const std::string& line);
+  asio::awaitable<bool> CmdStat(const std::string& line);
+  asio::awaitable<bool> CmdList(const std::string& line);
+  asio::awaitable<bool> CmdUidl(const std::string& line);
+  asio::awaitable<bool> CmdRetr(const std::string& line);
+  asio::awaitable<bool> CmdTop(const std::string& line);
+  asio::awaitable<bool> CmdDele(const std::string& line);
+  asio::awaitable<bool> CmdRset(const std::string& line);
+  asio::awaitable<bool> CmdQuit(const std::string& line);
+  asio::awaitable<bool> CmdNoop(const std::string& line);
+  void CmdUnknown(const std::string& line);
+
+  // Listings (transaction_commands.cpp).
+  enum class Listing { kSizes, kIdentifiers };
+  asio::awaitable<bool> ListMessages(const std::string& line, Listing kind);
+  // Count and total size of the messages still shown; nullopt when the session began to end.
+  struct Totals {
+    std::int64_t count = 0;
+    std::int64_t octets = 0;
+  };
+  asio::awaitable<std::optional<Totals>> StatPass();
+  std::string ListingValue(const data::ItemStats& item, Listing kind) const;
+  // The message that a command's argument names, loaded. Replies itself when the number is out
+  // of range or the item is gone; a non-numeric argument is left to the unknown-command reply.
+  struct Loaded {
+    enum class Outcome { kItem, kReplied, kNotNumeric };
+    Outcome outcome = Outcome::kReplied;
+    std::size_t number = 0;
+    data::MailItem item;
+  };
+  asio::awaitable<Loaded> LoadMessage(std::string_view argument);
+
+  bool InTransaction() const { return state_ == State::kTransaction; }
+  void Reply(std::string_view text);
+  void ReplyNotValidInThisState();
+  void ReplyOutOfRange();
+  void ReplyNoLongerAvailable();
+
+  Session& session_;
+  MailDropView drop_;
+  const bool forceDelete_;
+  State state_ = State::kAwaitingUser;
+  std::string userName_;
+};
+
+}  // namespace talvex

@@ -1,0 +1,60 @@
+// MailDropView: one session's view of its user's mail drop. It locks the drop under the
+// session's identifier, numbers the items it holds from 1 in the database's order, and loads
+// items by message number. Numbers never change during a session; a deleted message keeps its
+// number, and the database stops showing it. Nothing about an item is kept between commands.
+#pragma once
+
+#include <asio/awaitable.hpp>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/maildrop_store.hpp"
+
+namespace talvex {
+
+// A message-number argument as a command reads it.
+struct MessageNumber {
+  enum class Kind { kNotNumeric, kOutOfRange, kValid };
+  Kind kind = Kind::kNotNumeric;
+  std::size_t number = 0;  // from 1, when valid
+};
+
+class MailDropView {
+ public:
+  // `store` is the session's data access; `sessionId` names the session towards the database.
+  MailDropView(data::MailDropStore store, std::string sessionId)
+      : store_(std::move(store)), sessionId_(std::move(sessionId)) {}
+
+  data::MailDropStore& Store() { return store_; }
+
+  // Locks the drop of `email` and numbers its items. A refused lock leaves the drop empty: the
+  // client finds no messages.
+  asio::awaitable<void> Open(const std::string& email);
+  std::size_t Count() const { return ids_.size(); }
+  // A numeric argument (a half rounds to the even neighbour) is valid from 1 to Count().
+  MessageNumber Parse(std::string_view argument) const;
+
+  // Message n's fields, or nullopt when the database no longer shows its item.
+  asio::awaitable<std::optional<data::ItemStats>> Stats(std::size_t n);
+  asio::awaitable<std::optional<data::MailItem>> Item(std::size_t n);
+  // Marks message n deleted, by DELE or by a retrieval that deletes.
+  asio::awaitable<bool> MarkDeleted(std::size_t n, data::ItemStatus status);
+  // RSET: every item of the session is listed again.
+  asio::awaitable<bool> Restore();
+  // QUIT: removes the messages marked deleted; false when the database refused.
+  asio::awaitable<bool> RemoveDeleted();
+  // Hands every item back to the drop and ends the lock.
+  asio::awaitable<bool> Release();
+
+ private:
+  std::int64_t IdOf(std::size_t n) const { return ids_.at(n - 1); }
+
+  data::MailDropStore store_;
+  std::string sessionId_;
+  std::vector<std::int64_t> ids_;  // message n is ids_[n - 1]
+};
+
+}  // namespace talvex
