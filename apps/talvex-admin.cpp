@@ -17,10 +17,10 @@
 #include "crypto/hash_text.hpp"
 #include "data/data_handler.hpp"
 #include "data_options.hpp"
-#include "host/reglib.hpp"
-#include "host/resources.hpp"
 #include "platform/ansi.hpp"
 #include "platform/guid.hpp"
+#include "platform/reglib.hpp"
+#include "platform/resources.hpp"
 #include "text/mail_date.hpp"
 
 namespace {

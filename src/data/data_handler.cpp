@@ -2,8 +2,8 @@
 // transaction-log switch.
 #include "data/data_handler.hpp"
 
-#include "host/resources.hpp"
 #include "platform/date_text.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex {
 

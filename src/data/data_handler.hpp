@@ -15,9 +15,9 @@
 #include "data/data_access.hpp"
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
-#include "host/reglib.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
+#include "platform/reglib.hpp"
 
 namespace talvex {
 

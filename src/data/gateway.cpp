@@ -2,8 +2,8 @@
 // content description composed and their body encoded before they are stored, so that the
 // POP3 session can serve them unchanged.
 #include "data/data_handler.hpp"
-#include "host/resources.hpp"
 #include "platform/ansi.hpp"
+#include "platform/resources.hpp"
 #include "text/gateway_content.hpp"
 
 namespace talvex {

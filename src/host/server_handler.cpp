@@ -4,7 +4,7 @@
 #include <array>
 #include <asio/ip/v6_only.hpp>
 
-#include "host/reglib.hpp"
+#include "platform/reglib.hpp"
 #include "platform/failure.hpp"
 #include "platform/net.hpp"
 #include "platform/socket_errors.hpp"

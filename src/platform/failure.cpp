@@ -1,7 +1,7 @@
 // The failure type and the error line shared by every reporter of the component.
 #include "platform/failure.hpp"
 
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex {
 

@@ -4,7 +4,7 @@
 
 #include <asio/write.hpp>
 
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 #include "platform/ansi.hpp"
 #include "platform/guid.hpp"
 #include "platform/net.hpp"

@@ -5,7 +5,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include "crypto/hash_text.hpp"
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 #include "platform/ansi.hpp"
 #include "session/command_line.hpp"
 #include "session/message_composer.hpp"

@@ -7,7 +7,7 @@
 
 #include "data/data_errors.hpp"
 #include "data_support.hpp"
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex::test {
 namespace {

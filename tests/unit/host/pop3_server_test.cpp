@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "host/reglib.hpp"
-#include "host/resources.hpp"
+#include "platform/reglib.hpp"
+#include "platform/resources.hpp"
 #include "loopback.hpp"
 
 namespace talvex {

@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "host/reglib.hpp"
-#include "host/resources.hpp"
+#include "platform/reglib.hpp"
+#include "platform/resources.hpp"
 #include "loopback.hpp"
 
 namespace talvex {

@@ -1,5 +1,5 @@
 // Registry operations: root and type tables, the read and write rules of each value type.
-#include "host/reglib.hpp"
+#include "platform/reglib.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 #include <optional>
 #include <string_view>
 
-#include "host/resources.hpp"
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex {
 
