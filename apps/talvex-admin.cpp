@@ -47,14 +47,14 @@ struct RegArgs {
 int RegGet(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
   talvex::Variant value;
-  const auto status = reg.ReadRegValue(talvex::regroot::kLocalMachine, args.key, args.name,
-                                       talvex::regvalue::kText, talvex::Variant(), value);
-  if (status == talvex::regstatus::kNotFound) {
+  const auto status = reg.ReadRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
+                                       talvex::RegValueType::kText, talvex::Variant(), value);
+  if (status == talvex::RegStatus::kNotFound) {
     return Fail("no value '" + args.name + "' under '" + KeyName(args.key) + "'");
   }
-  if (status != talvex::regstatus::kSuccess) {
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot read '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   std::cout << value.TextOrEmpty() << "\n";
   return kExitOk;
@@ -62,21 +62,21 @@ int RegGet(const talvex::Environment& env, const RegArgs& args) {
 
 int RegSet(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
-  const auto status = reg.WriteRegValue(talvex::regroot::kLocalMachine, args.key, args.name,
-                                        talvex::regvalue::kText, talvex::Variant(args.value));
-  if (status != talvex::regstatus::kSuccess) {
+  const auto status = reg.WriteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
+                                        talvex::RegValueType::kText, talvex::Variant(args.value));
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot write '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   return kExitOk;
 }
 
 int RegDelete(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
-  const auto status = reg.DeleteRegValue(talvex::regroot::kLocalMachine, args.key, args.name);
-  if (status != talvex::regstatus::kSuccess) {
+  const auto status = reg.DeleteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name);
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot delete '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   return kExitOk;
 }

@@ -13,11 +13,11 @@ DataAccess CreateDataAccess(const Environment& env, std::shared_ptr<data::Backen
   try {
     return DataAccess(env, std::move(pool));
   } catch (const Failure& failure) {
-    if (failure.Number() != errnum::kCannotCreateObject &&
-        failure.Number() != errnum::kModuleNotFound) {
+    if (!failure.Is(ErrorNumber::kCannotCreateObject) &&
+        !failure.Is(ErrorNumber::kModuleNotFound)) {
       throw;
     }
-    throw Failure(std::string(kDataHandlerSource), errnum::kDataHandlerCreate,
+    throw Failure(std::string(kDataHandlerSource), ErrorNumber::kDataHandlerCreate,
                   "Cannot instantiate object 'Quillon.dll'\r\n\r\n Please repair this "
                   "installation or re-install the application.");
   }
@@ -32,7 +32,7 @@ std::string ErrorReportLine(std::string_view message, const Failure& failure) {
 }
 
 std::int32_t ErrorMessageType(std::int32_t number) {
-  return number == errnum::kUnspecified ? 7 : 4;
+  return number == static_cast<std::int32_t>(ErrorNumber::kUnspecified) ? 7 : 4;
 }
 
 DataHandler::DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool)
@@ -68,8 +68,8 @@ void DataHandler::ReportError(std::string_view message, const Failure& failure) 
 bool DataHandler::TransLogOff() {
   if (transLogSwitch_.empty()) {
     Variant value;
-    regLib_.ReadRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                         regvalue::kText, Variant("0"), value);
+    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
+                         RegValueType::kText, Variant("0"), value);
     transLogSwitch_ = value.TextOrEmpty();
   }
   return transLogSwitch_ == "1";

@@ -18,7 +18,7 @@ namespace {
 enum class Kind { Integer, Currency, Date, Text };
 
 struct TypeRule {
-  std::int32_t code;
+  AdType code;
   std::string_view name;
   Kind kind;
   std::int64_t min = 0;  // integer kinds only
@@ -26,15 +26,15 @@ struct TypeRule {
 };
 
 constexpr std::array<TypeRule, 7> kTypeRules = {{
-    {adtype::kSmallInt, "adSmallInt", Kind::Integer, std::numeric_limits<std::int16_t>::min(),
+    {AdType::kSmallInt, "adSmallInt", Kind::Integer, std::numeric_limits<std::int16_t>::min(),
      std::numeric_limits<std::int16_t>::max()},
-    {adtype::kInteger, "adInteger", Kind::Integer, std::numeric_limits<std::int32_t>::min(),
+    {AdType::kInteger, "adInteger", Kind::Integer, std::numeric_limits<std::int32_t>::min(),
      std::numeric_limits<std::int32_t>::max()},
-    {adtype::kCurrency, "adCurrency", Kind::Currency},
-    {adtype::kDate, "adDate", Kind::Date},
-    {adtype::kChar, "adChar", Kind::Text},
-    {adtype::kVarChar, "adVarChar", Kind::Text},
-    {adtype::kLongVarWChar, "adLongVarWChar", Kind::Text},
+    {AdType::kCurrency, "adCurrency", Kind::Currency},
+    {AdType::kDate, "adDate", Kind::Date},
+    {AdType::kChar, "adChar", Kind::Text},
+    {AdType::kVarChar, "adVarChar", Kind::Text},
+    {AdType::kLongVarWChar, "adLongVarWChar", Kind::Text},
 }};
 
 // 2^63 as a double: the bound of what a 64-bit integer holds.
@@ -60,7 +60,8 @@ double NumberOf(const ParameterDescriptor& d, const TypeRule& rule) {
   try {
     return d.value.ToDouble();
   } catch (const Failure&) {
-    Raise(dberr::kConversion, Subject(d, rule.name) + ": " + Shown(d.value) + " is not a number");
+    Raise(ErrorNumber::kDbConversion,
+          Subject(d, rule.name) + ": " + Shown(d.value) + " is not a number");
   }
 }
 
@@ -70,15 +71,16 @@ std::int64_t WholeNumber(const ParameterDescriptor& d, const TypeRule& rule) {
   const bool integer = d.value.IsInteger();
   const double number = integer ? 0.0 : NumberOf(d, rule);
   if (!integer && number != std::trunc(number)) {
-    Raise(dberr::kConversion,
+    Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": " + Shown(d.value) + " is not a whole number");
   }
   const bool fits =
       integer ? d.value.ToInt64() >= rule.min && d.value.ToInt64() <= rule.max
               : number >= static_cast<double>(rule.min) && number <= static_cast<double>(rule.max);
   if (!fits) {
-    Raise(dberr::kOverflow, Subject(d, rule.name) + ": " + Shown(d.value) + " is outside " +
-                                std::to_string(rule.min) + " to " + std::to_string(rule.max));
+    Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": " + Shown(d.value) + " is outside " +
+                                        std::to_string(rule.min) + " to " +
+                                        std::to_string(rule.max));
   }
   return integer ? d.value.ToInt64() : static_cast<std::int64_t>(number);
 }
@@ -88,7 +90,7 @@ Currency Money(const ParameterDescriptor& d, const TypeRule& rule) {
   // currency type holds.
   const double scaled = std::nearbyint(NumberOf(d, rule) * 10000.0);
   if (scaled < -kTwoTo63 || scaled >= kTwoTo63) {
-    Raise(dberr::kOverflow,
+    Raise(ErrorNumber::kDbOverflow,
           Subject(d, rule.name) + ": " + Shown(d.value) + " is outside the currency range");
   }
   return Currency{static_cast<std::int64_t>(scaled)};
@@ -142,8 +144,8 @@ std::optional<Timestamp> ParseTimestamp(std::string_view text) {
 Timestamp DateTime(const ParameterDescriptor& d, const TypeRule& rule) {
   auto parsed = d.value.IsText() ? ParseTimestamp(d.value.ToText()) : std::nullopt;
   if (!parsed) {
-    Raise(dberr::kConversion, Subject(d, rule.name) + ": " + Shown(d.value) +
-                                  " is not a date-time of the form YYYY-MM-DD HH:MM:SS");
+    Raise(ErrorNumber::kDbConversion, Subject(d, rule.name) + ": " + Shown(d.value) +
+                                          " is not a date-time of the form YYYY-MM-DD HH:MM:SS");
   }
   return *std::move(parsed);
 }
@@ -151,13 +153,14 @@ Timestamp DateTime(const ParameterDescriptor& d, const TypeRule& rule) {
 std::string Text(const ParameterDescriptor& d, const TypeRule& rule) {
   std::string text = d.value.ToText();
   if (d.size < 0) {
-    Raise(dberr::kConversion,
+    Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": size " + std::to_string(d.size) + " is not valid");
   }
   const std::size_t length = utf16::fromUtf8(text).size();
   if (length > static_cast<std::size_t>(d.size)) {
-    Raise(dberr::kOverflow, Subject(d, rule.name) + ": a text of " + std::to_string(length) +
-                                " characters does not fit in " + std::to_string(d.size));
+    Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": a text of " +
+                                        std::to_string(length) + " characters does not fit in " +
+                                        std::to_string(d.size));
   }
   return text;
 }
@@ -168,8 +171,9 @@ BoundParameter BindParameter(const ParameterDescriptor& d) {
   const auto rule = std::find_if(kTypeRules.begin(), kTypeRules.end(),
                                  [&](const TypeRule& r) { return r.code == d.type; });
   if (rule == kTypeRules.end()) {
-    Raise(dberr::kConversion,
-          "Parameter '" + d.name + "': type code " + std::to_string(d.type) + " is not supported");
+    Raise(ErrorNumber::kDbConversion, "Parameter '" + d.name + "': type code " +
+                                          std::to_string(static_cast<std::int32_t>(d.type)) +
+                                          " is not supported");
   }
   BoundParameter bound{d.name, std::monostate{}};
   if (d.value.IsNull() || (rule->kind != Kind::Text && IsOmitted(d.value))) return bound;

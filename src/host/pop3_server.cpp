@@ -48,7 +48,7 @@ bool POP3Server::StartListening(std::int32_t PortNumber) {
     oServerHandler->MyDomain(sMyDomain);
     oServerHandler->ForceDelete(bForceDelete);
     oServerHandler->MaxConnections(iMaxConnections);
-    if (PortNumber < INT16_MIN || PortNumber > INT16_MAX) RaiseRuntime(errnum::kOverflow);
+    if (PortNumber < INT16_MIN || PortNumber > INT16_MAX) RaiseRuntime(ErrorNumber::kOverflow);
     return oServerHandler->StartServer(static_cast<std::int16_t>(PortNumber));
   } catch (const Failure& failure) {
     LogLastError(failure);

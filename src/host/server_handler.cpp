@@ -4,9 +4,9 @@
 #include <array>
 #include <asio/ip/v6_only.hpp>
 
-#include "platform/reglib.hpp"
 #include "platform/failure.hpp"
 #include "platform/net.hpp"
+#include "platform/reglib.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
@@ -49,7 +49,7 @@ ServerHandler::~ServerHandler() {
 }
 
 void ServerHandler::MaxConnections(std::int16_t value) {
-  if (value == INT16_MIN) RaiseRuntime(errnum::kOverflow);
+  if (value == INT16_MIN) RaiseRuntime(ErrorNumber::kOverflow);
   iMaxIndex = static_cast<std::int16_t>(value - 1);
 }
 
@@ -64,11 +64,11 @@ void ServerHandler::LogLastError(const Failure& failure) const {
 bool ServerHandler::StartServer(std::int16_t PortNumber) {
   // A running listener is refused rather than replaced, so that its sessions stay in the table.
   if (oListener && oListener->is_open()) {
-    LogLastError(
-        Failure(kListenerSource, errnum::kInvalidOperation, "Invalid operation at current state"));
+    LogLastError(Failure(kListenerSource, ErrorNumber::kInvalidOperation,
+                         "Invalid operation at current state"));
     return false;
   }
-  if (iMaxIndex < 0) RaiseRuntime(errnum::kSubscriptOutOfRange);
+  if (iMaxIndex < 0) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
   oServers.emplace(static_cast<std::size_t>(iMaxIndex) + 1);
   iPortNumber = PortNumber;
   try {
@@ -80,7 +80,7 @@ bool ServerHandler::StartServer(std::int16_t PortNumber) {
     AcceptNext();
     return true;
   } catch (const Failure& failure) {
-    if (failure.Number() == errnum::kAddressInUse) {
+    if (failure.Is(ErrorNumber::kAddressInUse)) {
       Raise(3, "Cannot start POP3 server. Port number " + std::to_string(PortNumber) +
                    " is currently in use");
     } else {
@@ -93,7 +93,7 @@ bool ServerHandler::StartServer(std::int16_t PortNumber) {
 // Listens on every address: IPv6 with IPv4 mapped where the host has IPv6, IPv4 otherwise.
 void ServerHandler::Listen(std::int16_t PortNumber) {
   if (PortNumber < 0) {
-    throw Failure(kListenerSource, errnum::kInvalidProperty, "Invalid property value");
+    throw Failure(kListenerSource, ErrorNumber::kInvalidProperty, "Invalid property value");
   }
   ++listenerGeneration_;
   oListener = std::make_unique<asio::ip::tcp::acceptor>(io_);
@@ -211,7 +211,7 @@ void ServerHandler::oEProxy_KillServer(std::int16_t Index) {
 
 void ServerHandler::StopServer() {
   bStopping = true;
-  if (!oListener) RaiseRuntime(errnum::kObjectNotSet);
+  if (!oListener) RaiseRuntime(ErrorNumber::kObjectNotSet);
   std::error_code ignored;
   oListener->close(ignored);
   oListener.reset();

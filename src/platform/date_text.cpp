@@ -21,20 +21,20 @@ int ReadField(std::string_view text, std::size_t pos, std::size_t width) {
   int value = 0;
   const auto [end, ec] = std::from_chars(first, last, value);
   if (ec != std::errc() || end != last || *first < '0' || *first > '9') {
-    RaiseRuntime(errnum::kTypeMismatch);
+    RaiseRuntime(ErrorNumber::kTypeMismatch);
   }
   return value;
 }
 
 void ExpectSeparator(std::string_view text, std::size_t pos, char separator) {
-  if (text[pos] != separator) RaiseRuntime(errnum::kTypeMismatch);
+  if (text[pos] != separator) RaiseRuntime(ErrorNumber::kTypeMismatch);
 }
 
 }  // namespace
 
 std::string FormatDateTimeText(std::time_t moment) {
   std::tm local{};
-  if (localtime_r(&moment, &local) == nullptr) RaiseRuntime(errnum::kOverflow);
+  if (localtime_r(&moment, &local) == nullptr) RaiseRuntime(ErrorNumber::kOverflow);
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
@@ -47,7 +47,7 @@ std::string NowText() {
 
 LocalDateTime ParseDateTimeText(std::string_view text) {
   if (text.size() != kDateLength && text.size() != kDateTimeLength) {
-    RaiseRuntime(errnum::kTypeMismatch);
+    RaiseRuntime(ErrorNumber::kTypeMismatch);
   }
   LocalDateTime value;
   value.year = ReadField(text, 0, 4);
@@ -68,7 +68,7 @@ LocalDateTime ParseDateTimeText(std::string_view text) {
                             day{static_cast<unsigned>(value.day)}};
   if (!date.ok() || value.hour > 23 || value.minute > 59 ||
       value.second > 60) {  // 60: a leap second of the right/ zones
-    RaiseRuntime(errnum::kTypeMismatch);
+    RaiseRuntime(ErrorNumber::kTypeMismatch);
   }
   return value;
 }

@@ -20,17 +20,28 @@ constexpr std::array<std::string_view, 5> kRootNames = {"HKCR", "HKCU", "HKLM", 
 constexpr std::array<std::string_view, 6> kKnownRoots = {"HKCR", "HKCU", "HKLM",
                                                          "HKU",  "HKCC", "HKDD"};
 
-// ValueType code -> letter; other codes have none.
-constexpr std::array<char, 3> kTypeLetters = {'S', 'B', 'D'};
+// How each ValueType code is stored and read; other codes have no rule.
+struct ValueRule {
+  char letter;
+  RegType stored;
+  std::size_t readBuffer;  // fixed buffer of a read; 0: as large as the value
+};
+constexpr std::array<ValueRule, 3> kValueRules = {{
+    {'S', RegType::kString, 0},
+    {'B', RegType::kBinary, 2},
+    {'D', RegType::kDword, 4},
+}};
 
-std::string RootName(std::int32_t parentKey) {
-  if (parentKey < 0 || parentKey >= static_cast<std::int32_t>(kRootNames.size())) return {};
-  return std::string(kRootNames[static_cast<std::size_t>(parentKey)]);
+// The table entry of a code, or nothing for a code outside the table.
+template <typename Code, typename Entry, std::size_t N>
+std::optional<Entry> Lookup(const std::array<Entry, N>& table, Code code) {
+  const auto index = static_cast<std::int32_t>(code);
+  if (index < 0 || index >= static_cast<std::int32_t>(N)) return std::nullopt;
+  return table[static_cast<std::size_t>(index)];
 }
 
-char TypeLetter(std::int32_t valueType) {
-  if (valueType < 0 || valueType >= static_cast<std::int32_t>(kTypeLetters.size())) return 0;
-  return kTypeLetters[static_cast<std::size_t>(valueType)];
+std::string RootName(RegRoot parentKey) {
+  return std::string(Lookup(kRootNames, parentKey).value_or(""));
 }
 
 // Root names compare without regard to case; the canonical upper-case name is the store's.
@@ -57,114 +68,96 @@ std::uint32_t FromLittleEndian(std::string_view data) {
   return value;
 }
 
+// The value that a read of stored bytes gives.
+Variant Decoded(char letter, std::string_view bytes) {
+  switch (letter) {
+    case 'B':
+      return FromLittleEndian(bytes) != 0;
+    case 'D':
+      return std::int64_t{static_cast<std::int32_t>(FromLittleEndian(bytes))};
+    default: {
+      if (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
+      std::string text = ansi::decode(bytes);
+      return text == std::string(1, '\0') ? std::string() : std::move(text);
+    }
+  }
+}
+
+// The bytes that a write of the value stores; raises the conversion's Failure.
+std::string Encoded(char letter, const Variant& value) {
+  switch (letter) {
+    case 'B':
+      return value.ToBool() ? std::string("\xFF\xFF") : std::string(2, '\0');
+    case 'D':
+      return LittleEndian(static_cast<std::uint32_t>(std::int32_t{value.ToInt16()}), 4);
+    default: {
+      // An empty text is stored as the one-character text NUL, so that a read gives it back.
+      const bool emptyText = value.IsText() && value.ToText().empty();
+      return ansi::encode(emptyText ? std::string(1, '\0') : value.ToText()) + '\0';
+    }
+  }
+}
+
 }  // namespace
 
-std::int32_t RegLib::ReadRegValue(std::int32_t ParentKey, const std::string& SubKey,
-                                  const std::string& ValueName, std::int32_t ValueType,
-                                  const Variant& Default, Variant& Value) const {
-  Value = Default;
-  const auto root = ResolveRoot(RootName(ParentKey));
-  if (!root) return kRegStatusNoRoot;
-  std::int32_t status = store_.OpenKey(*root, SubKey);
-  if (status != regstatus::kSuccess) return status;
-
+RegStatus RegLib::ReadRegValue(RegRoot parentKey, const std::string& subKey,
+                               const std::string& valueName, RegValueType valueType,
+                               const Variant& defaultValue, Variant& value) const {
+  value = defaultValue;
+  const auto root = ResolveRoot(RootName(parentKey));
+  if (!root) return RegStatus::kNoRoot;
+  const RegStatus opened = store_.OpenKey(*root, subKey);
+  const auto rule = Lookup(kValueRules, valueType);
+  if (opened != RegStatus::kSuccess || !rule) return opened;
+  auto stored = store_.QueryValue(*root, subKey, valueName);
   // A query for a value larger than its fixed buffer answers "more data".
-  const auto query = [&](std::size_t buffer) {
-    auto value = store_.QueryValue(*root, SubKey, ValueName);
-    if (value.status == regstatus::kSuccess && value.data.size() > buffer) {
-      value.status = regstatus::kMoreData;
-    }
-    return value;
-  };
-  switch (TypeLetter(ValueType)) {
-    case 'S': {
-      // The text is read with a buffer of the size the registry reports.
-      const auto value = store_.QueryValue(*root, SubKey, ValueName);
-      status = value.status;
-      if (status == regstatus::kSuccess) {
-        std::string_view bytes = value.data;
-        if (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
-        std::string text = ansi::decode(bytes);
-        Value = text == std::string(1, '\0') ? std::string() : std::move(text);
-      }
-      break;
-    }
-    case 'B': {
-      const auto value = query(2);
-      status = value.status;
-      if (status == regstatus::kSuccess) Value = FromLittleEndian(value.data) != 0;
-      break;
-    }
-    case 'D': {
-      const auto value = query(4);
-      status = value.status;
-      if (status == regstatus::kSuccess) {
-        Value = std::int64_t{static_cast<std::int32_t>(FromLittleEndian(value.data))};
-      }
-      break;
-    }
-    default:
-      break;
+  if (stored.status == RegStatus::kSuccess && rule->readBuffer > 0 &&
+      stored.data.size() > rule->readBuffer) {
+    stored.status = RegStatus::kMoreData;
   }
-  return status;
+  if (stored.status == RegStatus::kSuccess) value = Decoded(rule->letter, stored.data);
+  return stored.status;
 }
 
-std::int32_t RegLib::WriteRegValue(std::int32_t ParentKey, const std::string& SubKey,
-                                   const std::string& ValueName, std::int32_t ValueType,
-                                   const Variant& Value) const {
-  // An empty text is stored as the one-character text NUL, so that a read gives it back.
-  const Variant stored =
-      Value.IsText() && Value.ToText().empty() ? Variant(std::string(1, '\0')) : Value;
-  const auto root = ResolveRoot(RootName(ParentKey));
-  if (!root) return kRegStatusNoRoot;
-  std::int32_t status = store_.CreateKey(*root, SubKey);
-  if (status != regstatus::kSuccess) return status;
+RegStatus RegLib::WriteRegValue(RegRoot parentKey, const std::string& subKey,
+                                const std::string& valueName, RegValueType valueType,
+                                const Variant& value) const {
+  const auto root = ResolveRoot(RootName(parentKey));
+  if (!root) return RegStatus::kNoRoot;
+  const RegStatus created = store_.CreateKey(*root, subKey);
+  const auto rule = Lookup(kValueRules, valueType);
+  if (created != RegStatus::kSuccess || !rule) return created;
+  std::string bytes;
   try {
-    switch (TypeLetter(ValueType)) {
-      case 'S':
-        status = store_.SetValue(*root, SubKey, ValueName, regtype::kString,
-                                 ansi::encode(stored.ToText()) + '\0');
-        break;
-      case 'B':
-        status = store_.SetValue(*root, SubKey, ValueName, regtype::kBinary,
-                                 stored.ToBool() ? std::string("\xFF\xFF") : std::string(2, '\0'));
-        break;
-      case 'D': {
-        const auto word = static_cast<std::int32_t>(stored.ToInt16());
-        status = store_.SetValue(*root, SubKey, ValueName, regtype::kDword,
-                                 LittleEndian(static_cast<std::uint32_t>(word), 4));
-        break;
-      }
-      default:
-        break;
-    }
+    bytes = Encoded(rule->letter, value);
   } catch (const Failure&) {
     // A value that does not convert ends the call with the last registry status obtained.
+    return created;
   }
-  return status;
+  return store_.SetValue(*root, subKey, valueName, rule->stored, bytes);
 }
 
-std::int32_t RegLib::DeleteRegValue(std::int32_t ParentKey, const std::string& SubKey,
-                                    const std::string& ValueName) const {
-  const auto root = ResolveRoot(RootName(ParentKey));
-  if (!root) return kRegStatusNoRoot;
-  const std::int32_t status = store_.DeleteValue(*root, SubKey, ValueName);
-  return status == regstatus::kNotFound ? regstatus::kSuccess : status;
+RegStatus RegLib::DeleteRegValue(RegRoot parentKey, const std::string& subKey,
+                                 const std::string& valueName) const {
+  const auto root = ResolveRoot(RootName(parentKey));
+  if (!root) return RegStatus::kNoRoot;
+  const RegStatus status = store_.DeleteValue(*root, subKey, valueName);
+  return status == RegStatus::kNotFound ? RegStatus::kSuccess : status;
 }
 
-std::int32_t RegLib::DeleteRegKey(std::int32_t ParentKey, const std::string& SubKey,
-                                  const std::string& KeyName) const {
-  const auto root = ResolveRoot(RootName(ParentKey));
-  if (!root) return kRegStatusNoRoot;
-  const std::int32_t status = store_.DeleteKey(*root, SubKey, KeyName);
-  return status == regstatus::kNotFound ? regstatus::kSuccess : status;
+RegStatus RegLib::DeleteRegKey(RegRoot parentKey, const std::string& subKey,
+                               const std::string& keyName) const {
+  const auto root = ResolveRoot(RootName(parentKey));
+  if (!root) return RegStatus::kNoRoot;
+  const RegStatus status = store_.DeleteKey(*root, subKey, keyName);
+  return status == RegStatus::kNotFound ? RegStatus::kSuccess : status;
 }
 
-void RecordLocalHostName(const Environment& env, const std::string& HostName) {
+void RecordLocalHostName(const Environment& env, const std::string& hostName) {
   try {
     const RegLib reg(env);
-    reg.WriteRegValue(regroot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
-                      regvalue::kText, Variant(HostName));
+    reg.WriteRegValue(RegRoot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
+                      RegValueType::kText, Variant(hostName));
   } catch (...) {  // NOLINT(bugprone-empty-catch): the start never fails on the registry
   }
 }

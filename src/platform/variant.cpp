@@ -51,7 +51,7 @@ Int Narrow(double value) {
   const double rounded = RoundBankers(value);
   if (rounded < static_cast<double>(std::numeric_limits<Int>::min()) ||
       rounded > static_cast<double>(std::numeric_limits<Int>::max())) {
-    RaiseRuntime(errnum::kOverflow);
+    RaiseRuntime(ErrorNumber::kOverflow);
   }
   return static_cast<Int>(rounded);
 }
@@ -59,7 +59,7 @@ Int Narrow(double value) {
 template <typename Int>
 Int NarrowInt(std::int64_t value) {
   if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
-    RaiseRuntime(errnum::kOverflow);
+    RaiseRuntime(ErrorNumber::kOverflow);
   }
   return static_cast<Int>(value);
 }
@@ -67,7 +67,7 @@ Int NarrowInt(std::int64_t value) {
 }  // namespace
 
 std::string Variant::ToText() const {
-  if (IsNull()) RaiseRuntime(errnum::kInvalidUseOfNull);
+  if (IsNull()) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   return TextOrEmpty();
 }
 
@@ -86,13 +86,13 @@ std::string Variant::TextOrEmpty() const {
 double Variant::ToDouble() const {
   struct Visitor {
     double operator()(const EmptyValue&) const { return 0; }
-    double operator()(const NullValue&) const { RaiseRuntime(errnum::kInvalidUseOfNull); }
+    double operator()(const NullValue&) const { RaiseRuntime(ErrorNumber::kInvalidUseOfNull); }
     double operator()(bool v) const { return v ? -1 : 0; }
     double operator()(std::int64_t v) const { return static_cast<double>(v); }
     double operator()(double v) const { return v; }
     double operator()(const std::string& v) const {
       const auto parsed = ParseNumber(v);
-      if (!parsed) RaiseRuntime(errnum::kTypeMismatch);
+      if (!parsed) RaiseRuntime(ErrorNumber::kTypeMismatch);
       return *parsed;
     }
   };

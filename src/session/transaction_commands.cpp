@@ -5,8 +5,8 @@
 #include <asio/use_awaitable.hpp>
 
 #include "crypto/hash_text.hpp"
-#include "platform/resources.hpp"
 #include "platform/ansi.hpp"
+#include "platform/resources.hpp"
 #include "session/command_line.hpp"
 #include "session/message_composer.hpp"
 #include "session/session.hpp"
@@ -250,7 +250,7 @@ asio::awaitable<bool> Session::CmdTop(const std::string& line) {
   const std::string header = ComposeMessageHeader(rsItem, sHostName);
   if (*lines != 0) {
     const auto count = RoundToInt32(*lines);
-    if (!count) RaiseRuntime(errnum::kOverflow);
+    if (!count) RaiseRuntime(ErrorNumber::kOverflow);
     const std::string body = rsItem.Fields("Body").ToText();
     SendResponse(ansi::encode(header + GetTopLines(body, *count) + "\r\n."));
   } else {

@@ -205,7 +205,7 @@ std::string TextToHex(std::string_view text) {
 }
 
 std::uint8_t Base64Char(std::uint8_t n) {
-  if (n >= kBase64Alphabet.size()) RaiseRuntime(errnum::kSubscriptOutOfRange);
+  if (n >= kBase64Alphabet.size()) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
   return static_cast<std::uint8_t>(kBase64Alphabet[n]);
 }
 

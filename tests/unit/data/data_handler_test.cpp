@@ -69,8 +69,8 @@ TEST(DataHandlerFrame, TransactionLogSwitchIsReadOnceAndMeansExactlyOne) {
   TempDir dir;
   const Environment env{dir.Path(), ""};
   const auto set = [&](const char* value) {
-    RegLib(env).WriteRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                              regvalue::kText, Variant(value));
+    RegLib(env).WriteRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
+                              RegValueType::kText, Variant(value));
   };
   EXPECT_FALSE(DataHandler(env).TransLogOff());  // absent
   for (const char* off : {"01", " 1"}) {

@@ -58,9 +58,10 @@ TEST(DataRobustness, BadInputFailsClearlyAndChangesNothing) {
   ASSERT_TRUE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
   ASSERT_EQ(Ids(session.data.GetP3MailDrop("alice@example.com", kSessionA)).size(), 1u);
 
-  EXPECT_EQ(Raised([&] { session.data.GetP3MailItem("abc"); }).Number(), data::dberr::kConversion);
-  EXPECT_EQ(Raised([&] { session.data.GetP3UserDetails(std::string(256, 'x')); }).Number(),
-            data::dberr::kOverflow);
+  EXPECT_TRUE(Raised([&] { session.data.GetP3MailItem("abc"); }).Is(ErrorNumber::kDbConversion));
+  EXPECT_TRUE(Raised([&] {
+                session.data.GetP3UserDetails(std::string(256, 'x'));
+              }).Is(ErrorNumber::kDbOverflow));
   EXPECT_FALSE(session.data.LockP3MailDrop("alice@example.com", std::string(33, 'A')));
   EXPECT_FALSE(session.data.UpdateP3ItemStatus(id, ""));  // no status: the engine refuses
   ASSERT_EQ(session.log.size(), 2u);
@@ -82,7 +83,7 @@ TEST(DataRobustness, CorruptFileFailsClearlyAndIsLeftAsItWas) {
   std::ofstream(env.EmbeddedDatabasePath(), std::ios::binary) << garbage;
   Session session(env);
   const Failure failure = Raised([&] { session.data.GetP3UserDetails("alice"); });
-  EXPECT_EQ(failure.Number(), data::dberr::kProvider);
+  EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider));
   EXPECT_THAT(failure.Description(), HasSubstr("file is not a database"));
   EXPECT_FALSE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
   ASSERT_EQ(session.log.size(), 1u);

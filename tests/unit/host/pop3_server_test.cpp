@@ -6,9 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loopback.hpp"
 #include "platform/reglib.hpp"
 #include "platform/resources.hpp"
-#include "loopback.hpp"
 
 namespace talvex {
 namespace {
@@ -141,8 +141,8 @@ TEST(POP3Server, GreetsAndLogsBySeverity) {
   // Every start records the host name.
   Variant recorded;
   RegLib(host.Env())
-      .ReadRegValue(regroot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
-                    regvalue::kText, "", recorded);
+      .ReadRegValue(RegRoot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
+                    RegValueType::kText, "", recorded);
   EXPECT_EQ(recorded, Variant(HostName()));
 }
 
