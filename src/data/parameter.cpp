@@ -10,6 +10,7 @@
 
 #include "data/data_errors.hpp"
 #include "platform/ansi.hpp"
+#include "platform/date_text.hpp"
 
 namespace talvex::data {
 
@@ -96,58 +97,14 @@ Currency Money(const ParameterDescriptor& d, const TypeRule& rule) {
   return Currency{static_cast<std::int64_t>(scaled)};
 }
 
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-// Reads exactly `digits` decimal digits at text[at].
-std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t digits) {
-  if (at + digits > text.size()) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = at; i < at + digits; ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-std::optional<Timestamp> ParseTimestamp(std::string_view text) {
-  const auto year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
-  if (!year || !month || !day || text[4] != '-' || text[7] != '-') return std::nullopt;
-  int hour = 0, minute = 0, second = 0;
-  if (text.size() > 10) {
-    const auto h = Digits(text, 11, 2), m = Digits(text, 14, 2);
-    if ((text[10] != ' ' && text[10] != 'T') || !h || !m || text[13] != ':') return std::nullopt;
-    hour = *h, minute = *m;
-    if (text.size() > 16) {
-      const auto s = Digits(text, 17, 2);
-      if (text.size() != 19 || text[16] != ':' || !s) return std::nullopt;
-      second = *s;
-    } else if (text.size() != 16) {
-      return std::nullopt;
-    }
-  }
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (*year < 1 || *month < 1 || *month > 12 || *day < 1 || hour > 23 || minute > 59 ||
-      second > 59) {
-    return std::nullopt;
-  }
-  const int monthDays =
-      kDays[static_cast<std::size_t>(*month - 1)] + (*month == 2 && IsLeapYear(*year) ? 1 : 0);
-  if (*day > monthDays) return std::nullopt;
-  char buffer[80];  // room for any int, as the compiler cannot see the ranges checked above
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", *year, *month, *day, hour,
-                minute, second);
-  return Timestamp{buffer};
-}
-
 Timestamp DateTime(const ParameterDescriptor& d, const TypeRule& rule) {
-  auto parsed = d.value.IsText() ? ParseTimestamp(d.value.ToText()) : std::nullopt;
+  const auto parsed =
+      d.value.IsText() ? ReadDateTime(d.value.ToText(), DateReading::kParameter) : std::nullopt;
   if (!parsed) {
     Raise(ErrorNumber::kDbConversion, Subject(d, rule.name) + ": " + Shown(d.value) +
                                           " is not a date-time of the form YYYY-MM-DD HH:MM:SS");
   }
-  return *std::move(parsed);
+  return Timestamp{FormatDateTimeText(*parsed)};
 }
 
 std::string Text(const ParameterDescriptor& d, const TypeRule& rule) {

@@ -1,7 +1,7 @@
 // Record-set navigation and field access.
 #include "data/recordset.hpp"
 
-#include "data/names.hpp"
+#include "platform/ascii.hpp"
 #include "platform/failure.hpp"
 
 namespace talvex {
@@ -59,7 +59,7 @@ std::size_t Recordset::CellIndex(std::string_view name) const {
   if (Eof()) RaiseNoCurrentRecord();
   const auto& names = *names_;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (data::SameName(names[i], name)) return row_ * names.size() + i;
+    if (EqualsIgnoreCase(names[i], name)) return row_ * names.size() + i;
   }
   RaiseItemNotFound();
 }

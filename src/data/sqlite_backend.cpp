@@ -12,13 +12,13 @@
 
 #include <map>
 #include <optional>
-#include <system_error>
 #include <vector>
 
 #include "data/data_errors.hpp"
-#include "data/names.hpp"
 #include "data/sql_catalog.hpp"
 #include "platform/ansi.hpp"
+#include "platform/ascii.hpp"
+#include "platform/data_directory.hpp"
 #include "platform/sqlite.hpp"
 
 namespace talvex::data {
@@ -106,12 +106,7 @@ int SchemaVersion(const sqlite::Database& db) {
 class SqliteBackend final : public Backend {
  public:
   explicit SqliteBackend(std::filesystem::path file) : file_(std::move(file)) {
-    std::error_code ec;
-    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) {
-      Raise(ErrorNumber::kDbProvider, "Cannot create the data directory '" +
-                                          file_.parent_path().string() + "': " + ec.message());
-    }
+    if (const auto problem = CreateDataDirectory(file_)) Raise(ErrorNumber::kDbProvider, *problem);
   }
 
   SqliteBackend(const SqliteBackend&) = delete;
@@ -235,7 +230,7 @@ class SqliteBackend final : public Backend {
 
   static std::size_t SlotOf(std::vector<std::string>& parameters, std::string_view name) {
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-      if (SameName(parameters[i], name)) return i;
+      if (EqualsIgnoreCase(parameters[i], name)) return i;
     }
     parameters.emplace_back(name);
     return parameters.size() - 1;
@@ -248,7 +243,7 @@ class SqliteBackend final : public Backend {
     std::vector<const BoundValue*> values(procedure.parameters.size(), nullptr);
     for (const BoundParameter& parameter : given) {
       std::size_t i = 0;
-      while (i < values.size() && !SameName(procedure.parameters[i], parameter.name)) ++i;
+      while (i < values.size() && !EqualsIgnoreCase(procedure.parameters[i], parameter.name)) ++i;
       if (i == values.size() || values[i]) {
         Raise(ErrorNumber::kDbCommand, procedure.name + " has no parameter '" +
                                            std::string(parameter.name) + "' or it is given twice");

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <optional>
 #include <string_view>
 
 #include "platform/ansi.hpp"
+#include "platform/ascii.hpp"
 #include "platform/failure.hpp"
 #include "platform/resources.hpp"
 
@@ -45,9 +45,8 @@ std::string RootName(RegRoot parentKey) {
 }
 
 // Root names compare without regard to case; the canonical upper-case name is the store's.
-std::optional<std::string> ResolveRoot(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+std::optional<std::string> ResolveRoot(std::string_view given) {
+  std::string name = ToUpper(given);
   if (std::find(kKnownRoots.begin(), kKnownRoots.end(), name) == kKnownRoots.end()) {
     return std::nullopt;
   }

@@ -27,7 +27,7 @@ struct MessageArgument {
 };
 
 MessageArgument ParseMessageNumber(const std::string& text, std::size_t count) {
-  const auto value = NumericValue(text);
+  const auto value = ParseDecimal(text);
   if (!value) return {MessageArgument::NotNumeric};
   const auto n = RoundToInt32(*value);
   if (!n || *n < 1 || static_cast<std::size_t>(*n) > count) return {MessageArgument::OutOfRange};
@@ -242,7 +242,7 @@ asio::awaitable<bool> Session::CmdTop(const std::string& line) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto lines = NumericValue(words[2]);
+  const auto lines = ParseDecimal(words[2]);
   if (!lines) co_return false;
   const Loaded loaded = LoadMessage(words[1]);
   if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
