@@ -4,10 +4,10 @@
 
 #include <asio/write.hpp>
 
-#include "platform/resources.hpp"
 #include "platform/ansi.hpp"
 #include "platform/guid.hpp"
 #include "platform/net.hpp"
+#include "platform/resources.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
