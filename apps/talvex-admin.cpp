@@ -85,8 +85,9 @@ int RegDelete(const talvex::Environment& env, const RegArgs& args) {
 // A DataHandler whose failure lines become the reason printed on refusal.
 struct Data {
   explicit Data(const talvex::Environment& env) : handler(env) {
-    handler.SetEventLog([this](const std::string&, std::int32_t, const std::string&,
-                               const std::string& message) { lastError = message; });
+    handler.SetEventLog([this](talvex::Severity, std::string_view, std::string_view message) {
+      lastError = message;
+    });
   }
   talvex::DataHandler handler;
   std::string lastError;

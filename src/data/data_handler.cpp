@@ -2,7 +2,6 @@
 // transaction-log switch.
 #include "data/data_handler.hpp"
 
-#include "platform/date_text.hpp"
 #include "platform/resources.hpp"
 
 namespace talvex {
@@ -31,8 +30,9 @@ std::string ErrorReportLine(std::string_view message, const Failure& failure) {
   return line + "[" + ErrorLine(failure) + "]";
 }
 
-std::int32_t ErrorMessageType(std::int32_t number) {
-  return number == static_cast<std::int32_t>(ErrorNumber::kUnspecified) ? 7 : 4;
+Severity ErrorMessageType(std::int32_t number) {
+  return number == static_cast<std::int32_t>(ErrorNumber::kUnspecified) ? Severity::kDetail
+                                                                        : Severity::kFailure;
 }
 
 DataHandler::DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool)
@@ -61,7 +61,7 @@ bool DataHandler::ExecuteHandled(std::string_view message, std::string_view proc
 
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
   if (!eventLog_) return;
-  eventLog_(NowText(), ErrorMessageType(failure.Number()), std::string(kDataHandlerSource),
+  eventLog_(ErrorMessageType(failure.Number()), kDataHandlerSource,
             ErrorReportLine(message, failure));
 }
 

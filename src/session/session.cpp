@@ -64,8 +64,9 @@ Session::Session(const asio::any_io_executor& executor, const Environment& env,
   KeepAlive = true;
   // The data layer's lines reach the owner as the session's own.
   oDataHandler = std::make_unique<DataHandler>(env_, std::move(backends));
-  oDataHandler->SetEventLog([this](const std::string&, std::int32_t MessageType, const std::string&,
-                                   const std::string& Message) { Log(MessageType, Message); });
+  oDataHandler->SetEventLog([this](Severity severity, std::string_view, std::string_view message) {
+    Log(static_cast<std::int32_t>(severity), std::string(message));
+  });
   sSessionID = NewSessionID();
 }
 
