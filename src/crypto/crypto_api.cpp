@@ -133,7 +133,7 @@ std::string CryptoAPI::CreateHash(std::string_view strInText, std::int16_t intHa
     if (!digest) return {};
     return blnConvertToHex ? crypto::UpperHex(*digest) : crypto::ToByteText(*digest);
   } catch (const std::exception&) {
-    return {};
+    return {};  // the members never raise: a failure gives the empty text
   }
 }
 
@@ -162,7 +162,7 @@ std::string CryptoAPI::CreateRandom(std::int32_t length, bool limit, bool hex) {
     if (limit && result.size() > count) result.resize(count);
     return result;
   } catch (const std::exception&) {
-    return {};
+    return {};  // the members never raise: a failure gives the empty text
   }
 }
 
@@ -216,7 +216,7 @@ bool CryptoAPI::AcquireContext() {
   try {
     if (source_) providers = source_();
   } catch (const std::exception&) {
-    providers = nullptr;
+    providers = nullptr;  // a source that fails is one without providers
   }
   if (!providers) {
     ReleaseContext();
@@ -258,7 +258,7 @@ bool CryptoAPI::Transform(bool encrypt, std::int16_t hashCode, std::int16_t ciph
     output_ = std::move(*result);
     return true;
   } catch (const std::exception&) {
-    output_ = ByteArray{0};
+    output_ = ByteArray{0};  // the members never raise: a failure gives false
     return false;
   }
 }

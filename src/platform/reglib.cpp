@@ -157,7 +157,9 @@ void RecordLocalHostName(const Environment& env, const std::string& hostName) {
     const RegLib reg(env);
     reg.WriteRegValue(RegRoot::kLocalMachine, resources::GatewayServiceKey(), "LocalHostName",
                       RegValueType::kText, Variant(hostName));
-  } catch (...) {  // NOLINT(bugprone-empty-catch): the start never fails on the registry
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
+    // Ignored: the name is recorded for the suite's other programs, and a start never fails on
+    // the registry.
   }
 }
 
