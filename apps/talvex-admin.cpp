@@ -14,13 +14,14 @@
 #include <sstream>
 #include <string>
 
-#include "crypto/hash_text.hpp"
+#include "crypto/password_digest.hpp"
 #include "data/data_handler.hpp"
 #include "data_options.hpp"
-#include "host/reglib.hpp"
-#include "host/resources.hpp"
 #include "platform/ansi.hpp"
+#include "platform/ascii.hpp"
 #include "platform/guid.hpp"
+#include "platform/reglib.hpp"
+#include "platform/resources.hpp"
 #include "text/mail_date.hpp"
 
 namespace {
@@ -47,14 +48,14 @@ struct RegArgs {
 int RegGet(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
   talvex::Variant value;
-  const auto status = reg.ReadRegValue(talvex::regroot::kLocalMachine, args.key, args.name,
-                                       talvex::regvalue::kText, talvex::Variant(), value);
-  if (status == talvex::regstatus::kNotFound) {
+  const auto status = reg.ReadRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
+                                       talvex::RegValueType::kText, talvex::Variant(), value);
+  if (status == talvex::RegStatus::kNotFound) {
     return Fail("no value '" + args.name + "' under '" + KeyName(args.key) + "'");
   }
-  if (status != talvex::regstatus::kSuccess) {
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot read '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   std::cout << value.TextOrEmpty() << "\n";
   return kExitOk;
@@ -62,21 +63,21 @@ int RegGet(const talvex::Environment& env, const RegArgs& args) {
 
 int RegSet(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
-  const auto status = reg.WriteRegValue(talvex::regroot::kLocalMachine, args.key, args.name,
-                                        talvex::regvalue::kText, talvex::Variant(args.value));
-  if (status != talvex::regstatus::kSuccess) {
+  const auto status = reg.WriteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
+                                        talvex::RegValueType::kText, talvex::Variant(args.value));
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot write '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   return kExitOk;
 }
 
 int RegDelete(const talvex::Environment& env, const RegArgs& args) {
   const talvex::RegLib reg(env);
-  const auto status = reg.DeleteRegValue(talvex::regroot::kLocalMachine, args.key, args.name);
-  if (status != talvex::regstatus::kSuccess) {
+  const auto status = reg.DeleteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name);
+  if (status != talvex::RegStatus::kSuccess) {
     return Fail("cannot delete '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(status));
+                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
   }
   return kExitOk;
 }
@@ -84,34 +85,18 @@ int RegDelete(const talvex::Environment& env, const RegArgs& args) {
 // A DataHandler whose failure lines become the reason printed on refusal.
 struct Data {
   explicit Data(const talvex::Environment& env) : handler(env) {
-    handler.SetEventLog([this](const std::string&, std::int32_t, const std::string&,
-                               const std::string& message) { lastError = message; });
+    handler.SetEventLog([this](talvex::Severity, std::string_view, std::string_view message) {
+      lastError = message;
+    });
   }
   talvex::DataHandler handler;
   std::string lastError;
 };
 
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 std::string NewUserID() {
-  const auto guid = talvex::guid::NewGuid();
-  if (!guid) throw std::runtime_error("no random source for a user identifier");
-  std::string id;
-  for (const char c : talvex::guid::ToRegistryForm(*guid)) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) id += c;
-  }
+  std::string id = talvex::NewHexIdentifier();
+  if (id.empty()) throw std::runtime_error("no random source for a user identifier");
   return id;
-}
-
-std::string PasswordDigest(const std::string& password, const std::string& userID) {
-  return talvex::HashText(
-      password + userID +
-      std::string(talvex::resources::LoadResString(talvex::resources::StringId::PasswordSalt)));
 }
 
 struct UserArgs {
@@ -126,7 +111,8 @@ int UserAdd(const talvex::Environment& env, const UserArgs& args) {
   talvex::Recordset dups = data.handler.CheckDupUsers("", "", args.email, "", args.logon, "0");
   for (dups.MoveFirst(); !dups.Eof(); dups.MoveNext()) {
     const std::string logon = dups.Fields("LogonName").TextOrEmpty();
-    if (SameText(logon, args.logon)) return Fail("user '" + args.logon + "' exists already");
+    if (talvex::EqualsIgnoreCase(logon, args.logon))
+      return Fail("user '" + args.logon + "' exists already");
     return Fail("address '" + args.email + "' is the mail drop of user '" + logon +
                 "' already; each user needs an address of their own");
   }
@@ -136,7 +122,7 @@ int UserAdd(const talvex::Environment& env, const UserArgs& args) {
   user.DisplayName = args.logon;
   user.LogonName = args.logon;
   user.Email = args.email;
-  user.UserPassword = PasswordDigest(args.password, user.UserID);
+  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
   user.POP3User = "1";
   user.AcctDisabled = args.disabled ? "1" : "0";
   if (!data.handler.WriteUser(user)) {
@@ -162,7 +148,7 @@ int UserPasswd(const talvex::Environment& env, const UserArgs& args) {
   user.Mobile = field("Mobile");
   user.Department = field("Department");
   user.LogonName = field("LogonName");
-  user.UserPassword = PasswordDigest(args.password, user.UserID);
+  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
   user.POP3User = field("POP3User");
   user.HTTPUser = field("HTTPUser");
   user.Administrator = field("Administrator");
@@ -231,7 +217,7 @@ int ItemList(const talvex::Environment& env, const std::string& to) {
   talvex::Recordset items = data.handler.GetGWItems("O");
   for (items.MoveFirst(); !items.Eof(); items.MoveNext()) {
     const std::string address = items.Fields("ToAddress").TextOrEmpty();
-    if (!to.empty() && !SameText(address, to)) continue;
+    if (!to.empty() && !talvex::EqualsIgnoreCase(address, to)) continue;
     std::cout << items.Fields("GWQID").TextOrEmpty() << "\t" << items.Fields("Status").TextOrEmpty()
               << "\t" << items.Fields("SessionID").TextOrEmpty() << "\t" << address << "\t"
               << items.Fields("Subject").TextOrEmpty() << "\t"

@@ -3,6 +3,8 @@
 
 #include <openssl/crypto.h>
 
+#include "platform/hex.hpp"
+
 namespace talvex::crypto {
 
 void Wipe(Bytes& bytes) {
@@ -32,13 +34,9 @@ std::string ToByteText(std::span<const std::uint8_t> bytes) {
 }
 
 std::string UpperHex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(bytes.size() * 2);
-  for (const std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
+  for (const std::uint8_t b : bytes) hex::AppendByte(out, b);
   return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "crypto/bytes.hpp"
 #include "crypto/digest.hpp"
+#include "platform/hex.hpp"
 
 namespace talvex {
 
@@ -42,14 +43,6 @@ double ClockNumber() {
   const double ticks =
       duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
   return days + ticks;
-}
-
-// The value of a hexadecimal digit, or -1.
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The bytes of an array without its trailing element.
@@ -108,8 +101,8 @@ std::string CryptoAPI::ConvertStringFromHex(std::string_view strHex) {
   std::string out;
   out.reserve(strHex.size() / 2);
   for (std::size_t i = 0; i < strHex.size(); i += 2) {
-    const int high = HexValue(strHex[i]);
-    const int low = HexValue(strHex[i + 1]);
+    const int high = hex::DigitValue(strHex[i]);
+    const int low = hex::DigitValue(strHex[i + 1]);
     int value = 0;
     if (high >= 0) value = low >= 0 ? high * 16 + low : high;
     out += static_cast<char>(value);
@@ -140,7 +133,7 @@ std::string CryptoAPI::CreateHash(std::string_view strInText, std::int16_t intHa
     if (!digest) return {};
     return blnConvertToHex ? crypto::UpperHex(*digest) : crypto::ToByteText(*digest);
   } catch (const std::exception&) {
-    return {};
+    return {};  // the members never raise: a failure gives the empty text
   }
 }
 
@@ -169,7 +162,7 @@ std::string CryptoAPI::CreateRandom(std::int32_t length, bool limit, bool hex) {
     if (limit && result.size() > count) result.resize(count);
     return result;
   } catch (const std::exception&) {
-    return {};
+    return {};  // the members never raise: a failure gives the empty text
   }
 }
 
@@ -223,7 +216,7 @@ bool CryptoAPI::AcquireContext() {
   try {
     if (source_) providers = source_();
   } catch (const std::exception&) {
-    providers = nullptr;
+    providers = nullptr;  // a source that fails is one without providers
   }
   if (!providers) {
     ReleaseContext();
@@ -265,7 +258,7 @@ bool CryptoAPI::Transform(bool encrypt, std::int16_t hashCode, std::int16_t ciph
     output_ = std::move(*result);
     return true;
   } catch (const std::exception&) {
-    output_ = ByteArray{0};
+    output_ = ByteArray{0};  // the members never raise: a failure gives false
     return false;
   }
 }

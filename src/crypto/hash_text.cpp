@@ -15,7 +15,7 @@ std::string HashText(std::string_view text) noexcept {
     CryptoAPI crypto;
     return crypto.CreateHash(ansi::encode(text), kMd5, true, false, false);
   } catch (...) {
-    return {};
+    return {};  // never raises (noexcept): any failure gives the empty text
   }
 }
 

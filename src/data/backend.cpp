@@ -20,12 +20,13 @@ ConnectionTarget ResolveConnection(std::string_view connection, const Environmen
     return {Engine::Postgresql, std::string(connection)};
   }
   // The text itself is not repeated: it may hold a password.
-  Raise(dberr::kProvider, "The connection string is neither sqlite:PATH nor postgresql://...");
+  Raise(ErrorNumber::kDbProvider,
+        "The connection string is neither sqlite:PATH nor postgresql://...");
 }
 
 std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target) {
   if (target.engine == ConnectionTarget::Engine::Postgresql) {
-    Raise(dberr::kProvider, "The PostgreSQL backend is not built yet; use sqlite:PATH");
+    Raise(ErrorNumber::kDbProvider, "The PostgreSQL backend is not built yet; use sqlite:PATH");
   }
   return MakeSqliteBackend(target.location);
 }

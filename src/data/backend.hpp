@@ -35,11 +35,11 @@ struct ConnectionTarget {
 
 // "sqlite:PATH" and "postgresql://..." (or "postgres://...") name their engine. The empty
 // string is the process default: env.database when it is set, else the embedded database file
-// in the data dir. Raises dberr::kProvider for any other text.
+// in the data dir. Raises ErrorNumber::kDbProvider for any other text.
 ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env);
 
 // Makes the backend of a target; its connection opens at its first call. Raises
-// dberr::kProvider when the backend cannot be made.
+// ErrorNumber::kDbProvider when the backend cannot be made.
 std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target);
 
 }  // namespace talvex::data

@@ -13,7 +13,7 @@ DataAccess::DataAccess(Environment env, std::shared_ptr<data::BackendPool> pool)
     target_ = data::ResolveConnection(connection_, env_);
     backend_ = MakeBackend(target_);
   } catch (const Failure& failure) {
-    throw Failure(std::string(data::kDataAccessSource), errnum::kCannotCreateObject,
+    throw Failure(std::string(data::kDataAccessSource), ErrorNumber::kCannotCreateObject,
                   "Cannot create the data-access object: " + failure.Description());
   }
 }
@@ -37,8 +37,8 @@ Recordset DataAccess::Run(std::string_view procedure, const std::string& connect
                           std::int32_t commandType, std::span<const ParameterDescriptor> parameters,
                           bool rows) {
   if (commandType != kCmdStoredProc) {
-    data::Raise(data::dberr::kCommand, "Command type " + std::to_string(commandType) +
-                                           " is not supported; procedures run with type 4");
+    data::Raise(ErrorNumber::kDbCommand, "Command type " + std::to_string(commandType) +
+                                             " is not supported; procedures run with type 4");
   }
   std::vector<data::BoundParameter> bound;
   bound.reserve(parameters.size());

@@ -2,8 +2,7 @@
 // transaction-log switch.
 #include "data/data_handler.hpp"
 
-#include "host/resources.hpp"
-#include "platform/date_text.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex {
 
@@ -13,11 +12,11 @@ DataAccess CreateDataAccess(const Environment& env, std::shared_ptr<data::Backen
   try {
     return DataAccess(env, std::move(pool));
   } catch (const Failure& failure) {
-    if (failure.Number() != errnum::kCannotCreateObject &&
-        failure.Number() != errnum::kModuleNotFound) {
+    if (!failure.Is(ErrorNumber::kCannotCreateObject) &&
+        !failure.Is(ErrorNumber::kModuleNotFound)) {
       throw;
     }
-    throw Failure(std::string(kDataHandlerSource), errnum::kDataHandlerCreate,
+    throw Failure(std::string(kDataHandlerSource), ErrorNumber::kDataHandlerCreate,
                   "Cannot instantiate object 'Quillon.dll'\r\n\r\n Please repair this "
                   "installation or re-install the application.");
   }
@@ -31,8 +30,9 @@ std::string ErrorReportLine(std::string_view message, const Failure& failure) {
   return line + "[" + ErrorLine(failure) + "]";
 }
 
-std::int32_t ErrorMessageType(std::int32_t number) {
-  return number == errnum::kUnspecified ? 7 : 4;
+Severity ErrorMessageType(std::int32_t number) {
+  return number == static_cast<std::int32_t>(ErrorNumber::kUnspecified) ? Severity::kDetail
+                                                                        : Severity::kFailure;
 }
 
 DataHandler::DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool)
@@ -61,15 +61,15 @@ bool DataHandler::ExecuteHandled(std::string_view message, std::string_view proc
 
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
   if (!eventLog_) return;
-  eventLog_(NowText(), ErrorMessageType(failure.Number()), std::string(kDataHandlerSource),
+  eventLog_(ErrorMessageType(failure.Number()), kDataHandlerSource,
             ErrorReportLine(message, failure));
 }
 
 bool DataHandler::TransLogOff() {
   if (transLogSwitch_.empty()) {
     Variant value;
-    regLib_.ReadRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                         regvalue::kText, Variant("0"), value);
+    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
+                         RegValueType::kText, Variant("0"), value);
     transLogSwitch_ = value.TextOrEmpty();
   }
   return transLogSwitch_ == "1";

@@ -1,13 +1,12 @@
 // DataHandler: the component's data-access layer. Each operation calls one stored procedure of
 // the suite's database through the object's DataAccess, with one parameter descriptor per
 // parameter, and returns the rows or a success flag. Operations armed with a failure handler
-// turn a failure into one EventLog line (source "Data Handler") and their failure value; the
+// turn a failure into one log line (source "Data Handler") and their failure value; the
 // others pass the failure to their caller. Each session owns one DataHandler, which owns its
 // DataAccess (with its database connection), one RegLib and the cached registry switches.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,9 +14,10 @@
 #include "data/data_access.hpp"
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
-#include "host/reglib.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
+#include "platform/log.hpp"
+#include "platform/reglib.hpp"
 
 namespace talvex {
 
@@ -26,8 +26,9 @@ inline constexpr std::string_view kDataHandlerSource = "Data Handler";
 // The error reporter's line: the message, ": " when the message is not empty, then "[", the
 // failure's error line, "]".
 std::string ErrorReportLine(std::string_view message, const Failure& failure);
-// Its MessageType: 7 for the generic provider error (0x80004005), 4 for any other number.
-std::int32_t ErrorMessageType(std::int32_t number);
+// Its severity: detail for the generic provider error (0x80004005), failure for any other
+// number.
+Severity ErrorMessageType(std::int32_t number);
 
 // A user record as WriteUser stores it; every field is the text the procedure receives.
 struct UserRecord {
@@ -51,16 +52,13 @@ struct UserRecord {
 
 class DataHandler {
  public:
-  // EventLog(DateTime, MessageType, Source, Message).
-  using EventLogHandler =
-      std::function<void(const std::string&, std::int32_t, const std::string&, const std::string&)>;
-
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
   // created; other failures pass unchanged.
   // `pool`, when given, shares the database connections of one server among its sessions.
   explicit DataHandler(const Environment& env, std::shared_ptr<data::BackendPool> pool = {});
 
-  void SetEventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
+  // Where the failure handlers' lines go (source "Data Handler"); none are written without.
+  void SetEventLog(LogSink sink) { eventLog_ = std::move(sink); }
 
   // Passed unchanged to every call; empty means the process default database.
   const std::string& ConnectionString() const { return connectionString_; }
@@ -120,7 +118,7 @@ class DataHandler {
   void ReadContentSettings();
   std::string contentType_;        // registry "ContentType", cached at the first outbound write
   std::string contTransEncoding_;  // registry "ContTransEncoding", read with it
-  EventLogHandler eventLog_;
+  LogSink eventLog_;
 };
 
 }  // namespace talvex

@@ -2,8 +2,8 @@
 // content description composed and their body encoded before they are stored, so that the
 // POP3 session can serve them unchanged.
 #include "data/data_handler.hpp"
-#include "host/resources.hpp"
 #include "platform/ansi.hpp"
+#include "platform/resources.hpp"
 #include "text/gateway_content.hpp"
 
 namespace talvex {
@@ -29,9 +29,10 @@ std::int32_t CharacterCount(const std::string& text) {
 void DataHandler::ReadContentSettings() {
   const std::string key = resources::GatewayServiceKey();
   Variant value;
-  regLib_.ReadRegValue(regroot::kLocalMachine, key, "ContentType", regvalue::kText, 0, value);
+  regLib_.ReadRegValue(RegRoot::kLocalMachine, key, "ContentType", RegValueType::kText, 0, value);
   contentType_ = value.TextOrEmpty();
-  regLib_.ReadRegValue(regroot::kLocalMachine, key, "ContTransEncoding", regvalue::kText, 0, value);
+  regLib_.ReadRegValue(RegRoot::kLocalMachine, key, "ContTransEncoding", RegValueType::kText, 0,
+                       value);
   contTransEncoding_ = value.TextOrEmpty();
 }
 
@@ -54,18 +55,18 @@ bool DataHandler::WriteGWItem(const std::string& DTReceived, const std::string& 
       Body = std::move(composed.Body);
     }
     const std::vector<ParameterDescriptor> parameters = {
-        {"DTReceived", adtype::kVarChar, 255, DTReceived},
-        {"Source", adtype::kVarChar, 255, Source},
-        {"MessageID", adtype::kVarChar, 255, MessageID},
-        {"Content", adtype::kVarChar, 255, Content},
-        {"FromAddress", adtype::kVarChar, 255, FromAddress},
-        {"FromName", adtype::kVarChar, 255, FromName},
-        {"ToAddress", adtype::kVarChar, 4096, ToAddress},
-        {"Subject", adtype::kVarChar, 255, Subject},
-        {"Body", adtype::kLongVarWChar, CharacterCount(Body) + 1, Body},
-        {"Direction", adtype::kChar, 1, Direction},
-        {"RawData", adtype::kVarChar, 255, RawData},
-        {"Transport", adtype::kSmallInt, 2, Transport},
+        {"DTReceived", AdType::kVarChar, 255, DTReceived},
+        {"Source", AdType::kVarChar, 255, Source},
+        {"MessageID", AdType::kVarChar, 255, MessageID},
+        {"Content", AdType::kVarChar, 255, Content},
+        {"FromAddress", AdType::kVarChar, 255, FromAddress},
+        {"FromName", AdType::kVarChar, 255, FromName},
+        {"ToAddress", AdType::kVarChar, 4096, ToAddress},
+        {"Subject", AdType::kVarChar, 255, Subject},
+        {"Body", AdType::kLongVarWChar, CharacterCount(Body) + 1, Body},
+        {"Direction", AdType::kChar, 1, Direction},
+        {"RawData", AdType::kVarChar, 255, RawData},
+        {"Transport", AdType::kSmallInt, 2, Transport},
     };
     if (NewItemID) {
       *NewItemID = Query("SMS_WriteGWItem", parameters).Fields("GWQID").ToText();
@@ -80,7 +81,7 @@ bool DataHandler::WriteGWItem(const std::string& DTReceived, const std::string& 
 }
 
 Recordset DataHandler::GetGWItems(const std::string& Direction) {
-  return Query("SMS_GetGWItems", {{"Direction", adtype::kChar, 1, Direction}});
+  return Query("SMS_GetGWItems", {{"Direction", AdType::kChar, 1, Direction}});
 }
 
 }  // namespace talvex

@@ -25,10 +25,7 @@ Variant StatusValue(ItemStatus status) {
 
 MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log)
     : handler_(env, std::move(pool)) {
-  handler_.SetEventLog([log = std::move(log)](const std::string&, std::int32_t messageType,
-                                              const std::string&, const std::string& message) {
-    if (log) log(static_cast<Severity>(messageType), kDataHandlerSource, message);
-  });
+  handler_.SetEventLog(std::move(log));
 }
 
 asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::string& logonName) {

@@ -10,6 +10,7 @@
 
 #include "data/data_errors.hpp"
 #include "platform/ansi.hpp"
+#include "platform/date_text.hpp"
 
 namespace talvex::data {
 
@@ -18,7 +19,7 @@ namespace {
 enum class Kind { Integer, Currency, Date, Text };
 
 struct TypeRule {
-  std::int32_t code;
+  AdType code;
   std::string_view name;
   Kind kind;
   std::int64_t min = 0;  // integer kinds only
@@ -26,15 +27,15 @@ struct TypeRule {
 };
 
 constexpr std::array<TypeRule, 7> kTypeRules = {{
-    {adtype::kSmallInt, "adSmallInt", Kind::Integer, std::numeric_limits<std::int16_t>::min(),
+    {AdType::kSmallInt, "adSmallInt", Kind::Integer, std::numeric_limits<std::int16_t>::min(),
      std::numeric_limits<std::int16_t>::max()},
-    {adtype::kInteger, "adInteger", Kind::Integer, std::numeric_limits<std::int32_t>::min(),
+    {AdType::kInteger, "adInteger", Kind::Integer, std::numeric_limits<std::int32_t>::min(),
      std::numeric_limits<std::int32_t>::max()},
-    {adtype::kCurrency, "adCurrency", Kind::Currency},
-    {adtype::kDate, "adDate", Kind::Date},
-    {adtype::kChar, "adChar", Kind::Text},
-    {adtype::kVarChar, "adVarChar", Kind::Text},
-    {adtype::kLongVarWChar, "adLongVarWChar", Kind::Text},
+    {AdType::kCurrency, "adCurrency", Kind::Currency},
+    {AdType::kDate, "adDate", Kind::Date},
+    {AdType::kChar, "adChar", Kind::Text},
+    {AdType::kVarChar, "adVarChar", Kind::Text},
+    {AdType::kLongVarWChar, "adLongVarWChar", Kind::Text},
 }};
 
 // 2^63 as a double: the bound of what a 64-bit integer holds.
@@ -60,7 +61,8 @@ double NumberOf(const ParameterDescriptor& d, const TypeRule& rule) {
   try {
     return d.value.ToDouble();
   } catch (const Failure&) {
-    Raise(dberr::kConversion, Subject(d, rule.name) + ": " + Shown(d.value) + " is not a number");
+    Raise(ErrorNumber::kDbConversion,
+          Subject(d, rule.name) + ": " + Shown(d.value) + " is not a number");
   }
 }
 
@@ -70,15 +72,16 @@ std::int64_t WholeNumber(const ParameterDescriptor& d, const TypeRule& rule) {
   const bool integer = d.value.IsInteger();
   const double number = integer ? 0.0 : NumberOf(d, rule);
   if (!integer && number != std::trunc(number)) {
-    Raise(dberr::kConversion,
+    Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": " + Shown(d.value) + " is not a whole number");
   }
   const bool fits =
       integer ? d.value.ToInt64() >= rule.min && d.value.ToInt64() <= rule.max
               : number >= static_cast<double>(rule.min) && number <= static_cast<double>(rule.max);
   if (!fits) {
-    Raise(dberr::kOverflow, Subject(d, rule.name) + ": " + Shown(d.value) + " is outside " +
-                                std::to_string(rule.min) + " to " + std::to_string(rule.max));
+    Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": " + Shown(d.value) + " is outside " +
+                                        std::to_string(rule.min) + " to " +
+                                        std::to_string(rule.max));
   }
   return integer ? d.value.ToInt64() : static_cast<std::int64_t>(number);
 }
@@ -88,76 +91,33 @@ Currency Money(const ParameterDescriptor& d, const TypeRule& rule) {
   // currency type holds.
   const double scaled = std::nearbyint(NumberOf(d, rule) * 10000.0);
   if (scaled < -kTwoTo63 || scaled >= kTwoTo63) {
-    Raise(dberr::kOverflow,
+    Raise(ErrorNumber::kDbOverflow,
           Subject(d, rule.name) + ": " + Shown(d.value) + " is outside the currency range");
   }
   return Currency{static_cast<std::int64_t>(scaled)};
 }
 
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-// Reads exactly `digits` decimal digits at text[at].
-std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t digits) {
-  if (at + digits > text.size()) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = at; i < at + digits; ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-std::optional<Timestamp> ParseTimestamp(std::string_view text) {
-  const auto year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
-  if (!year || !month || !day || text[4] != '-' || text[7] != '-') return std::nullopt;
-  int hour = 0, minute = 0, second = 0;
-  if (text.size() > 10) {
-    const auto h = Digits(text, 11, 2), m = Digits(text, 14, 2);
-    if ((text[10] != ' ' && text[10] != 'T') || !h || !m || text[13] != ':') return std::nullopt;
-    hour = *h, minute = *m;
-    if (text.size() > 16) {
-      const auto s = Digits(text, 17, 2);
-      if (text.size() != 19 || text[16] != ':' || !s) return std::nullopt;
-      second = *s;
-    } else if (text.size() != 16) {
-      return std::nullopt;
-    }
-  }
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (*year < 1 || *month < 1 || *month > 12 || *day < 1 || hour > 23 || minute > 59 ||
-      second > 59) {
-    return std::nullopt;
-  }
-  const int monthDays =
-      kDays[static_cast<std::size_t>(*month - 1)] + (*month == 2 && IsLeapYear(*year) ? 1 : 0);
-  if (*day > monthDays) return std::nullopt;
-  char buffer[80];  // room for any int, as the compiler cannot see the ranges checked above
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", *year, *month, *day, hour,
-                minute, second);
-  return Timestamp{buffer};
-}
-
 Timestamp DateTime(const ParameterDescriptor& d, const TypeRule& rule) {
-  auto parsed = d.value.IsText() ? ParseTimestamp(d.value.ToText()) : std::nullopt;
+  const auto parsed =
+      d.value.IsText() ? ReadDateTime(d.value.ToText(), DateReading::kParameter) : std::nullopt;
   if (!parsed) {
-    Raise(dberr::kConversion, Subject(d, rule.name) + ": " + Shown(d.value) +
-                                  " is not a date-time of the form YYYY-MM-DD HH:MM:SS");
+    Raise(ErrorNumber::kDbConversion, Subject(d, rule.name) + ": " + Shown(d.value) +
+                                          " is not a date-time of the form YYYY-MM-DD HH:MM:SS");
   }
-  return *std::move(parsed);
+  return Timestamp{FormatDateTimeText(*parsed)};
 }
 
 std::string Text(const ParameterDescriptor& d, const TypeRule& rule) {
   std::string text = d.value.ToText();
   if (d.size < 0) {
-    Raise(dberr::kConversion,
+    Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": size " + std::to_string(d.size) + " is not valid");
   }
   const std::size_t length = utf16::fromUtf8(text).size();
   if (length > static_cast<std::size_t>(d.size)) {
-    Raise(dberr::kOverflow, Subject(d, rule.name) + ": a text of " + std::to_string(length) +
-                                " characters does not fit in " + std::to_string(d.size));
+    Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": a text of " +
+                                        std::to_string(length) + " characters does not fit in " +
+                                        std::to_string(d.size));
   }
   return text;
 }
@@ -168,8 +128,9 @@ BoundParameter BindParameter(const ParameterDescriptor& d) {
   const auto rule = std::find_if(kTypeRules.begin(), kTypeRules.end(),
                                  [&](const TypeRule& r) { return r.code == d.type; });
   if (rule == kTypeRules.end()) {
-    Raise(dberr::kConversion,
-          "Parameter '" + d.name + "': type code " + std::to_string(d.type) + " is not supported");
+    Raise(ErrorNumber::kDbConversion, "Parameter '" + d.name + "': type code " +
+                                          std::to_string(static_cast<std::int32_t>(d.type)) +
+                                          " is not supported");
   }
   BoundParameter bound{d.name, std::monostate{}};
   if (d.value.IsNull() || (rule->kind != Kind::Text && IsOmitted(d.value))) return bound;

@@ -13,23 +13,24 @@
 
 namespace talvex {
 
-// ADO data-type codes of the descriptors.
-namespace adtype {
-inline constexpr std::int32_t kSmallInt = 2;
-inline constexpr std::int32_t kInteger = 3;
-inline constexpr std::int32_t kCurrency = 6;
-inline constexpr std::int32_t kDate = 7;
-inline constexpr std::int32_t kChar = 129;
-inline constexpr std::int32_t kVarChar = 200;
-inline constexpr std::int32_t kLongVarWChar = 203;
-}  // namespace adtype
+// ADO data-type codes of the descriptors. Other codes may be passed (static_cast); binding
+// refuses them.
+enum class AdType : std::int32_t {
+  kSmallInt = 2,
+  kInteger = 3,
+  kCurrency = 6,
+  kDate = 7,
+  kChar = 129,
+  kVarChar = 200,
+  kLongVarWChar = 203,
+};
 
 // The command type of every call: a stored procedure (adCmdStoredProc).
 inline constexpr std::int32_t kCmdStoredProc = 4;
 
 struct ParameterDescriptor {
-  std::string name;   // the procedure's parameter name, without prefix
-  std::int32_t type;  // an adtype code
+  std::string name;  // the procedure's parameter name, without prefix
+  AdType type;
   std::int32_t size;  // for texts the most characters (UTF-16 code units) the value may have
   Variant value;      // usually the caller's text; converting it is the binding's work
 };
@@ -63,8 +64,8 @@ struct BoundParameter {
 //   kept to four decimals; 7: a text "YYYY-MM-DD", optionally followed by a space or "T" and
 //   "HH:MM" or "HH:MM:SS", naming a real date and time.
 // - 129, 200, 203: the value as text, at most `size` characters.
-// Raises dberr::kConversion for a value of the wrong kind or an unknown type code and
-// dberr::kOverflow for a value out of range or too long.
+// Raises ErrorNumber::kDbConversion for a value of the wrong kind or an unknown type code and
+// ErrorNumber::kDbOverflow for a value out of range or too long.
 BoundParameter BindParameter(const ParameterDescriptor& descriptor);
 
 }  // namespace data

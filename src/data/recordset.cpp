@@ -1,25 +1,25 @@
 // Record-set navigation and field access.
 #include "data/recordset.hpp"
 
-#include "data/names.hpp"
+#include "platform/ascii.hpp"
 #include "platform/failure.hpp"
 
 namespace talvex {
 
 namespace {
 
-[[noreturn]] void RaiseRecordset(std::int32_t number, std::string description) {
-  throw Failure(std::string(recordseterr::kSource), number, std::move(description));
+[[noreturn]] void RaiseRecordset(ErrorNumber number, std::string description) {
+  throw Failure(std::string(kRecordsetSource), number, std::move(description));
 }
 
 [[noreturn]] void RaiseNoCurrentRecord() {
-  RaiseRecordset(recordseterr::kNoCurrentRecord,
+  RaiseRecordset(ErrorNumber::kNoCurrentRecord,
                  "Either BOF or EOF is True, or the current record has been deleted. "
                  "Requested operation requires a current record.");
 }
 
 [[noreturn]] void RaiseItemNotFound() {
-  RaiseRecordset(recordseterr::kItemNotFound,
+  RaiseRecordset(ErrorNumber::kItemNotFound,
                  "Item cannot be found in the collection corresponding to the requested name "
                  "or ordinal.");
 }
@@ -31,7 +31,7 @@ Recordset::Recordset(FieldNames names, std::vector<Variant> cells)
 
 void Recordset::RequireOpen() const {
   if (!IsOpen()) {
-    RaiseRecordset(recordseterr::kObjectClosed,
+    RaiseRecordset(ErrorNumber::kObjectClosed,
                    "Operation is not allowed when the object is closed.");
   }
 }
@@ -59,7 +59,7 @@ std::size_t Recordset::CellIndex(std::string_view name) const {
   if (Eof()) RaiseNoCurrentRecord();
   const auto& names = *names_;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (data::SameName(names[i], name)) return row_ * names.size() + i;
+    if (EqualsIgnoreCase(names[i], name)) return row_ * names.size() + i;
   }
   RaiseItemNotFound();
 }

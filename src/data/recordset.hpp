@@ -16,13 +16,9 @@
 
 namespace talvex {
 
-// Failures of record-set use, with the numbers and source that callers know them by.
-namespace recordseterr {
-inline constexpr std::string_view kSource = "ADODB.Recordset";
-inline constexpr std::int32_t kNoCurrentRecord = -2146825267;  // 0x800A0BCD (3021)
-inline constexpr std::int32_t kItemNotFound = -2146825023;     // 0x800A0CC1 (3265)
-inline constexpr std::int32_t kObjectClosed = -2146824584;     // 0x800A0E78 (3704)
-}  // namespace recordseterr
+// Source of the failures of record-set use (numbers ErrorNumber::kNoCurrentRecord,
+// kItemNotFound, kObjectClosed), the name that callers know them by.
+inline constexpr std::string_view kRecordsetSource = "ADODB.Recordset";
 
 class Recordset {
  public:

@@ -7,18 +7,18 @@
 //
 // Two SQL functions exist on every connection: ansi_length(text), the octets of the text in
 // Windows-1252 as the POP3 wire carries it, and raise_error(text), by which a procedure
-// refuses a call; the refusal becomes a failure with dberr::kCommand and that text.
+// refuses a call; the refusal becomes a failure with ErrorNumber::kDbCommand and that text.
 #include "data/sqlite_backend.hpp"
 
 #include <map>
 #include <optional>
-#include <system_error>
 #include <vector>
 
 #include "data/data_errors.hpp"
-#include "data/names.hpp"
 #include "data/sql_catalog.hpp"
 #include "platform/ansi.hpp"
+#include "platform/ascii.hpp"
+#include "platform/data_directory.hpp"
 #include "platform/sqlite.hpp"
 
 namespace talvex::data {
@@ -106,12 +106,7 @@ int SchemaVersion(const sqlite::Database& db) {
 class SqliteBackend final : public Backend {
  public:
   explicit SqliteBackend(std::filesystem::path file) : file_(std::move(file)) {
-    std::error_code ec;
-    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) {
-      Raise(dberr::kProvider, "Cannot create the data directory '" + file_.parent_path().string() +
-                                  "': " + ec.message());
-    }
+    if (const auto problem = CreateDataDirectory(file_)) Raise(ErrorNumber::kDbProvider, *problem);
   }
 
   SqliteBackend(const SqliteBackend&) = delete;
@@ -125,8 +120,8 @@ class SqliteBackend final : public Backend {
       if (!db_) Open();
       return Execute(Prepared(name), parameters, rows);
     } catch (const sqlite::Error& error) {
-      if (raised_) Raise(dberr::kCommand, std::string(name) + ": " + *raised_);
-      Raise(dberr::kProvider, std::string(name) + ": " + error.what());
+      if (raised_) Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + *raised_);
+      Raise(ErrorNumber::kDbProvider, std::string(name) + ": " + error.what());
     }
   }
 
@@ -206,14 +201,16 @@ class SqliteBackend final : public Backend {
       return found->second;
     }
     const auto sql = SqlCatalog::Sqlite().Procedure(name);
-    if (!sql) Raise(dberr::kCommand, "Could not find stored procedure '" + std::string(name) + "'");
+    if (!sql)
+      Raise(ErrorNumber::kDbCommand, "Could not find stored procedure '" + std::string(name) + "'");
     Procedure procedure{std::string(name), {}, {}, true, std::nullopt, nullptr};
     for (const std::string& text : sqlite::SplitStatements(*db_, *sql)) {
       CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
       sqlite3_stmt* handle = compiled.statement.Handle();
       for (int i = 1; i <= sqlite3_bind_parameter_count(handle); ++i) {
         const char* parameter = sqlite3_bind_parameter_name(handle, i);
-        if (!parameter) Raise(dberr::kCommand, procedure.name + " uses an unnamed parameter");
+        if (!parameter)
+          Raise(ErrorNumber::kDbCommand, procedure.name + " uses an unnamed parameter");
         compiled.slots.push_back(SlotOf(procedure.parameters, parameter + 1));
       }
       procedure.readOnly = procedure.readOnly && sqlite3_stmt_readonly(handle) != 0;
@@ -233,7 +230,7 @@ class SqliteBackend final : public Backend {
 
   static std::size_t SlotOf(std::vector<std::string>& parameters, std::string_view name) {
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-      if (SameName(parameters[i], name)) return i;
+      if (EqualsIgnoreCase(parameters[i], name)) return i;
     }
     parameters.emplace_back(name);
     return parameters.size() - 1;
@@ -246,17 +243,17 @@ class SqliteBackend final : public Backend {
     std::vector<const BoundValue*> values(procedure.parameters.size(), nullptr);
     for (const BoundParameter& parameter : given) {
       std::size_t i = 0;
-      while (i < values.size() && !SameName(procedure.parameters[i], parameter.name)) ++i;
+      while (i < values.size() && !EqualsIgnoreCase(procedure.parameters[i], parameter.name)) ++i;
       if (i == values.size() || values[i]) {
-        Raise(dberr::kCommand, procedure.name + " has no parameter '" +
-                                   std::string(parameter.name) + "' or it is given twice");
+        Raise(ErrorNumber::kDbCommand, procedure.name + " has no parameter '" +
+                                           std::string(parameter.name) + "' or it is given twice");
       }
       values[i] = &parameter.value;
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (!values[i]) {
-        Raise(dberr::kCommand, procedure.name + " expects parameter '" + procedure.parameters[i] +
-                                   "', which was not supplied");
+        Raise(ErrorNumber::kDbCommand, procedure.name + " expects parameter '" +
+                                           procedure.parameters[i] + "', which was not supplied");
       }
     }
     return values;

@@ -8,8 +8,8 @@
 
 namespace talvex::data {
 
-// Creates the file's directory at once (raising dberr::kProvider when it cannot); the file and
-// its schema are created at the first call.
+// Creates the file's directory at once (raising ErrorNumber::kDbProvider when it cannot); the file
+// and its schema are created at the first call.
 std::unique_ptr<Backend> MakeSqliteBackend(const std::filesystem::path& file);
 
 }  // namespace talvex::data

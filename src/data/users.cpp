@@ -6,11 +6,11 @@ namespace talvex {
 namespace {
 
 ParameterDescriptor Text(const char* name, std::int32_t size, const std::string& value) {
-  return {name, adtype::kVarChar, size, value};
+  return {name, AdType::kVarChar, size, value};
 }
 
 ParameterDescriptor SmallInt(const char* name, const std::string& value) {
-  return {name, adtype::kSmallInt, 2, value};
+  return {name, AdType::kSmallInt, 2, value};
 }
 
 }  // namespace
@@ -18,9 +18,9 @@ ParameterDescriptor SmallInt(const char* name, const std::string& value) {
 bool DataHandler::WriteUser(const UserRecord& user) {
   return ExecuteHandled("Unable to add User due to a database error", "SMS_WriteUser",
                         {Text("RecID", 50, user.RecID),
-                         {"UserID", adtype::kChar, 32, user.UserID},
+                         {"UserID", AdType::kChar, 32, user.UserID},
                          Text("UserName", 255, user.UserName),
-                         {"DisplayName", adtype::kVarChar, 255, user.DisplayName},
+                         {"DisplayName", AdType::kVarChar, 255, user.DisplayName},
                          Text("Alias", 255, user.Alias),
                          Text("Description", 255, user.Description),
                          Text("Email", 255, user.Email),
@@ -37,11 +37,11 @@ bool DataHandler::WriteUser(const UserRecord& user) {
 
 bool DataHandler::DeleteUser(const std::string& RecID) {
   return ExecuteHandled("Unable to delete User due to a database error", "SMS_DeleteUser",
-                        {{"RecID", adtype::kInteger, 4, RecID}});
+                        {{"RecID", AdType::kInteger, 4, RecID}});
 }
 
 Recordset DataHandler::GetUser(const std::string& RecID) {
-  return Query("SMS_GetUser", {{"RecID", adtype::kInteger, 4, RecID}});
+  return Query("SMS_GetUser", {{"RecID", AdType::kInteger, 4, RecID}});
 }
 
 Recordset DataHandler::GetAllUsers(const std::string& UserType) {

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
 
-#include "host/reglib.hpp"
 #include "platform/failure.hpp"
 #include "platform/net.hpp"
+#include "platform/reglib.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
@@ -43,7 +43,7 @@ ServerHandler::~ServerHandler() {
 }
 
 void ServerHandler::MaxConnections(std::int16_t value) {
-  if (value == INT16_MIN) RaiseRuntime(errnum::kOverflow);
+  if (value == INT16_MIN) RaiseRuntime(ErrorNumber::kOverflow);
   maxIndex_ = static_cast<std::int16_t>(value - 1);
 }
 
@@ -58,11 +58,11 @@ void ServerHandler::LogLastError(const Failure& failure) const {
 bool ServerHandler::StartServer(std::int16_t portNumber) {
   // A running listener is refused rather than replaced, so that its sessions stay in the table.
   if (listener_ && listener_->is_open()) {
-    LogLastError(
-        Failure(kListenerSource, errnum::kInvalidOperation, "Invalid operation at current state"));
+    LogLastError(Failure(kListenerSource, ErrorNumber::kInvalidOperation,
+                         "Invalid operation at current state"));
     return false;
   }
-  if (maxIndex_ < 0) RaiseRuntime(errnum::kSubscriptOutOfRange);
+  if (maxIndex_ < 0) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
   sessions_.emplace(static_cast<std::size_t>(maxIndex_) + 1);
   portNumber_ = portNumber;
   try {
@@ -74,7 +74,7 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
     AcceptNext();
     return true;
   } catch (const Failure& failure) {
-    if (failure.Number() == errnum::kAddressInUse) {
+    if (failure.Is(ErrorNumber::kAddressInUse)) {
       Raise(Severity::kError, "Cannot start POP3 server. Port number " +
                                   std::to_string(portNumber) + " is currently in use");
     } else {
@@ -87,7 +87,7 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
 // Listens on every address: IPv6 with IPv4 mapped where the host has IPv6, IPv4 otherwise.
 void ServerHandler::Listen(std::int16_t portNumber) {
   if (portNumber < 0) {
-    throw Failure(kListenerSource, errnum::kInvalidProperty, "Invalid property value");
+    throw Failure(kListenerSource, ErrorNumber::kInvalidProperty, "Invalid property value");
   }
   ++listenerGeneration_;
   listener_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
@@ -197,7 +197,7 @@ void ServerHandler::ProxKillServer(std::int16_t index) {
 
 void ServerHandler::StopServer() {
   stopping_ = true;
-  if (!listener_) RaiseRuntime(errnum::kObjectNotSet);
+  if (!listener_) RaiseRuntime(ErrorNumber::kObjectNotSet);
   std::error_code ignored;  // the listener goes either way
   listener_->close(ignored);
   listener_.reset();

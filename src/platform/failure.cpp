@@ -1,25 +1,25 @@
 // The failure type and the error line shared by every reporter of the component.
 #include "platform/failure.hpp"
 
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex {
 
 namespace {
 
-std::string RuntimeDescription(std::int32_t number) {
+std::string RuntimeDescription(ErrorNumber number) {
   switch (number) {
-    case errnum::kOverflow:
+    case ErrorNumber::kOverflow:
       return "Overflow";
-    case errnum::kSubscriptOutOfRange:
+    case ErrorNumber::kSubscriptOutOfRange:
       return "Subscript out of range";
-    case errnum::kTypeMismatch:
+    case ErrorNumber::kTypeMismatch:
       return "Type mismatch";
-    case errnum::kObjectNotSet:
+    case ErrorNumber::kObjectNotSet:
       return "Object variable or With block variable not set";
-    case errnum::kInvalidUseOfNull:
+    case ErrorNumber::kInvalidUseOfNull:
       return "Invalid use of Null";
-    case errnum::kCannotCreateObject:
+    case ErrorNumber::kCannotCreateObject:
       return "ActiveX component can't create object";
     default:
       return "Application-defined or object-defined error";
@@ -34,16 +34,19 @@ Failure::Failure(std::string source, std::int32_t number, std::string descriptio
       number_(number),
       description_(std::move(description)) {}
 
+Failure::Failure(std::string source, ErrorNumber number, std::string description)
+    : Failure(std::move(source), static_cast<std::int32_t>(number), std::move(description)) {}
+
 std::string ErrorLine(const Failure& failure) {
   return failure.what();
 }
 
 Failure ToFailure(const std::exception& error) {
   if (const auto* failure = dynamic_cast<const Failure*>(&error)) return *failure;
-  return Failure(std::string(resources::kLibraryName), errnum::kUnspecified, error.what());
+  return Failure(std::string(resources::kLibraryName), ErrorNumber::kUnspecified, error.what());
 }
 
-void RaiseRuntime(std::int32_t number) {
+void RaiseRuntime(ErrorNumber number) {
   throw Failure(std::string(resources::kLibraryName), number, RuntimeDescription(number));
 }
 

@@ -6,31 +6,20 @@
 #include <stdexcept>
 #include <string>
 
-namespace talvex {
+#include "platform/error_numbers.hpp"
 
-// Error numbers that the component prints or decides on.
-namespace errnum {
-inline constexpr std::int32_t kOverflow = 6;
-inline constexpr std::int32_t kSubscriptOutOfRange = 9;
-inline constexpr std::int32_t kTypeMismatch = 13;
-inline constexpr std::int32_t kObjectNotSet = 91;
-inline constexpr std::int32_t kInvalidUseOfNull = 94;
-inline constexpr std::int32_t kInvalidProperty = 380;
-inline constexpr std::int32_t kInvalidOperation = 40020;
-inline constexpr std::int32_t kCannotCreateObject = 429;
-inline constexpr std::int32_t kAddressInUse = 10048;
-inline constexpr std::int32_t kUnspecified = -2147467259;      // 0x80004005
-inline constexpr std::int32_t kModuleNotFound = -2147024770;   // 0x8007007E
-inline constexpr std::int32_t kDataHandlerCreate = -20042304;  // 0xFECE2DC0
-}  // namespace errnum
+namespace talvex {
 
 class Failure : public std::runtime_error {
  public:
+  Failure(std::string source, ErrorNumber number, std::string description);
+  // For numbers of other systems (socket errors), which the enum does not list.
   Failure(std::string source, std::int32_t number, std::string description);
 
   const std::string& Source() const { return source_; }
   std::int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }
+  bool Is(ErrorNumber number) const { return number_ == static_cast<std::int32_t>(number); }
 
  private:
   std::string source_;
@@ -47,6 +36,6 @@ Failure ToFailure(const std::exception& error);
 
 // Failures of the language runtime (overflow, type mismatch, invalid use of Null), raised
 // under the component's own library name as their source.
-[[noreturn]] void RaiseRuntime(std::int32_t number);
+[[noreturn]] void RaiseRuntime(ErrorNumber number);
 
 }  // namespace talvex

@@ -3,6 +3,8 @@
 
 #include <sys/random.h>
 
+#include "platform/hex.hpp"
+
 namespace talvex::guid {
 
 std::optional<Guid> NewGuid() {
@@ -19,15 +21,25 @@ std::optional<Guid> NewGuid() {
 }
 
 std::string ToRegistryForm(const Guid& guid) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out = "{";
   for (std::size_t i = 0; i < guid.size(); ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kHex[guid[i] >> 4];
-    out += kHex[guid[i] & 0x0F];
+    hex::AppendByte(out, guid[i]);
   }
   out += '}';
   return out;
 }
 
 }  // namespace talvex::guid
+
+namespace talvex {
+
+std::string NewHexIdentifier() {
+  const auto guid = guid::NewGuid();
+  std::string id;
+  if (!guid) return id;
+  for (const std::uint8_t byte : *guid) hex::AppendByte(id, byte);
+  return id;
+}
+
+}  // namespace talvex

@@ -1,4 +1,5 @@
-// New GUIDs (version 4, from the system's random source) and their registry text form.
+// New GUIDs (version 4, from the system's random source), their registry text form and the
+// identifiers made of them.
 #pragma once
 
 #include <array>
@@ -17,3 +18,11 @@ std::optional<Guid> NewGuid();
 std::string ToRegistryForm(const Guid& guid);
 
 }  // namespace talvex::guid
+
+namespace talvex {
+
+// A new identifier (of a session, of a user): the 32 upper-case hexadecimal digits of a fresh
+// GUID, without its punctuation; the empty text when the system has no random bytes.
+std::string NewHexIdentifier();
+
+}  // namespace talvex

@@ -68,21 +68,21 @@ bool FileMissing(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::int32_t RegistryStore::OpenKey(std::string_view root, std::string_view path) const {
+RegStatus RegistryStore::OpenKey(std::string_view root, std::string_view path) const {
   const std::string key = NormalisePath(path);
-  if (FileMissing(file_)) return key.empty() ? regstatus::kSuccess : regstatus::kNotFound;
+  if (FileMissing(file_)) return key.empty() ? RegStatus::kSuccess : RegStatus::kNotFound;
   auto db = Open(file_, false);
-  if (!db) return regstatus::kIoFailed;
+  if (!db) return RegStatus::kIoFailed;
   try {
-    return KeyExists(*db, root, key) ? regstatus::kSuccess : regstatus::kNotFound;
+    return KeyExists(*db, root, key) ? RegStatus::kSuccess : RegStatus::kNotFound;
   } catch (const sqlite::Error&) {
-    return regstatus::kIoFailed;
+    return RegStatus::kIoFailed;
   }
 }
 
-std::int32_t RegistryStore::CreateKey(std::string_view root, std::string_view path) const {
+RegStatus RegistryStore::CreateKey(std::string_view root, std::string_view path) const {
   auto db = Open(file_, true);
-  if (!db) return regstatus::kIoFailed;
+  if (!db) return RegStatus::kIoFailed;
   try {
     sqlite::Transaction tx(*db);
     sqlite::Statement insert(*db, "INSERT OR IGNORE INTO reg_keys (root, path) VALUES (?1, ?2)");
@@ -96,9 +96,9 @@ std::int32_t RegistryStore::CreateKey(std::string_view root, std::string_view pa
       }
     }
     tx.Commit();
-    return regstatus::kSuccess;
+    return RegStatus::kSuccess;
   } catch (const sqlite::Error&) {
-    return regstatus::kIoFailed;
+    return RegStatus::kIoFailed;
   }
 }
 
@@ -108,7 +108,7 @@ RegistryStore::Value RegistryStore::QueryValue(std::string_view root, std::strin
   if (FileMissing(file_)) return result;
   auto db = Open(file_, false);
   if (!db) {
-    result.status = regstatus::kIoFailed;
+    result.status = RegStatus::kIoFailed;
     return result;
   }
   try {
@@ -116,64 +116,68 @@ RegistryStore::Value RegistryStore::QueryValue(std::string_view root, std::strin
         *db, "SELECT type, data FROM reg_values WHERE root = ?1 AND path = ?2 AND name = ?3");
     query.Bind(1, root).Bind(2, NormalisePath(path)).Bind(3, name);
     if (query.Step()) {
-      result.status = regstatus::kSuccess;
-      result.type = static_cast<std::int32_t>(query.ColumnInt(0));
+      result.status = RegStatus::kSuccess;
+      result.type = static_cast<RegType>(query.ColumnInt(0));
       result.data = query.ColumnBlob(1);
     }
   } catch (const sqlite::Error&) {
-    result.status = regstatus::kIoFailed;
+    result.status = RegStatus::kIoFailed;
   }
   return result;
 }
 
-std::int32_t RegistryStore::SetValue(std::string_view root, std::string_view path,
-                                     std::string_view name, std::int32_t type,
-                                     std::string_view data) const {
+RegStatus RegistryStore::SetValue(std::string_view root, std::string_view path,
+                                  std::string_view name, RegType type,
+                                  std::string_view data) const {
   auto db = Open(file_, true);
-  if (!db) return regstatus::kIoFailed;
+  if (!db) return RegStatus::kIoFailed;
   try {
     const std::string key = NormalisePath(path);
-    if (!KeyExists(*db, root, key)) return regstatus::kNotFound;
+    if (!KeyExists(*db, root, key)) return RegStatus::kNotFound;
     sqlite::Statement upsert(*db,
                              "INSERT INTO reg_values (root, path, name, type, data) "
                              "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (root, path, name) "
                              "DO UPDATE SET type = excluded.type, data = excluded.data");
-    upsert.Bind(1, root).Bind(2, key).Bind(3, name).Bind(4, std::int64_t{type}).BindBlob(5, data);
+    upsert.Bind(1, root)
+        .Bind(2, key)
+        .Bind(3, name)
+        .Bind(4, std::int64_t{static_cast<std::int32_t>(type)})
+        .BindBlob(5, data);
     upsert.Step();
-    return regstatus::kSuccess;
+    return RegStatus::kSuccess;
   } catch (const sqlite::Error&) {
-    return regstatus::kIoFailed;
+    return RegStatus::kIoFailed;
   }
 }
 
-std::int32_t RegistryStore::DeleteValue(std::string_view root, std::string_view path,
-                                        std::string_view name) const {
-  if (FileMissing(file_)) return regstatus::kNotFound;
+RegStatus RegistryStore::DeleteValue(std::string_view root, std::string_view path,
+                                     std::string_view name) const {
+  if (FileMissing(file_)) return RegStatus::kNotFound;
   auto db = Open(file_, false);
-  if (!db) return regstatus::kIoFailed;
+  if (!db) return RegStatus::kIoFailed;
   try {
     const std::string key = NormalisePath(path);
-    if (!KeyExists(*db, root, key)) return regstatus::kNotFound;
+    if (!KeyExists(*db, root, key)) return RegStatus::kNotFound;
     sqlite::Statement remove(*db,
                              "DELETE FROM reg_values WHERE root = ?1 AND path = ?2 AND name = ?3");
     remove.Bind(1, root).Bind(2, key).Bind(3, name);
     remove.Step();
-    return db->Changes() > 0 ? regstatus::kSuccess : regstatus::kNotFound;
+    return db->Changes() > 0 ? RegStatus::kSuccess : RegStatus::kNotFound;
   } catch (const sqlite::Error&) {
-    return regstatus::kIoFailed;
+    return RegStatus::kIoFailed;
   }
 }
 
-std::int32_t RegistryStore::DeleteKey(std::string_view root, std::string_view path,
-                                      std::string_view name) const {
-  if (FileMissing(file_)) return regstatus::kNotFound;
+RegStatus RegistryStore::DeleteKey(std::string_view root, std::string_view path,
+                                   std::string_view name) const {
+  if (FileMissing(file_)) return RegStatus::kNotFound;
   auto db = Open(file_, false);
-  if (!db) return regstatus::kIoFailed;
+  if (!db) return RegStatus::kIoFailed;
   try {
     const std::string parent = NormalisePath(path);
     const std::string key = NormalisePath(parent + "\\" + std::string(name));
     if (!KeyExists(*db, root, parent) || key == parent || !KeyExists(*db, root, key)) {
-      return regstatus::kNotFound;
+      return RegStatus::kNotFound;
     }
     sqlite::Statement children(*db,
                                "SELECT 1 FROM reg_keys WHERE root = ?1 AND path LIKE ?2 "
@@ -184,7 +188,7 @@ std::int32_t RegistryStore::DeleteKey(std::string_view root, std::string_view pa
       pattern += c;
     }
     children.Bind(1, root).Bind(2, pattern + "%");
-    if (children.Step()) return regstatus::kAccessDenied;
+    if (children.Step()) return RegStatus::kAccessDenied;
     sqlite::Transaction tx(*db);
     sqlite::Statement values(*db, "DELETE FROM reg_values WHERE root = ?1 AND path = ?2");
     values.Bind(1, root).Bind(2, key);
@@ -193,9 +197,9 @@ std::int32_t RegistryStore::DeleteKey(std::string_view root, std::string_view pa
     keys.Bind(1, root).Bind(2, key);
     keys.Step();
     tx.Commit();
-    return regstatus::kSuccess;
+    return RegStatus::kSuccess;
   } catch (const sqlite::Error&) {
-    return regstatus::kIoFailed;
+    return RegStatus::kIoFailed;
   }
 }
 

@@ -1,7 +1,7 @@
 // RAII wrappers of SQLite connections, statements and transactions.
 #include "platform/sqlite.hpp"
 
-#include <system_error>
+#include "platform/data_directory.hpp"
 
 namespace talvex::sqlite {
 
@@ -14,18 +14,10 @@ Database::Database(const std::filesystem::path& path, Mode mode, int busyTimeout
     case Mode::ReadWrite:
       flags |= SQLITE_OPEN_READWRITE;
       break;
-    case Mode::ReadWriteCreate: {
+    case Mode::ReadWriteCreate:
       flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-      if (path.has_parent_path()) {
-        std::error_code ec;
-        std::filesystem::create_directories(path.parent_path(), ec);
-        if (ec) {
-          throw Error(SQLITE_CANTOPEN, "cannot create directory '" + path.parent_path().string() +
-                                           "': " + ec.message());
-        }
-      }
+      if (const auto problem = CreateDataDirectory(path)) throw Error(SQLITE_CANTOPEN, *problem);
       break;
-    }
   }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);

@@ -1,13 +1,13 @@
 // Conversions of Variant values.
 #include "platform/variant.hpp"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <limits>
+#include <cstdio>
 #include <optional>
 
+#include "platform/ascii.hpp"
 #include "platform/failure.hpp"
+#include "platform/numbers.hpp"
 
 namespace talvex {
 
@@ -22,52 +22,17 @@ std::string FormatDouble(double value) {
   return buffer;
 }
 
-std::optional<double> ParseNumber(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::nullopt;
-  const auto last = text.find_last_not_of(" \t");
-  const std::string trimmed = text.substr(first, last - first + 1);
-  const char* begin = trimmed.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(begin, &end);
-  if (end != begin + trimmed.size() || errno == ERANGE || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Round half to even, as the automation conversions do.
-double RoundBankers(double value) {
-  const double floor = std::floor(value);
-  const double diff = value - floor;
-  if (diff > 0.5) return floor + 1;
-  if (diff < 0.5) return floor;
-  return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1;
-}
-
+// The integer value, or the Overflow failure when it does not fit.
 template <typename Int>
-Int Narrow(double value) {
-  const double rounded = RoundBankers(value);
-  if (rounded < static_cast<double>(std::numeric_limits<Int>::min()) ||
-      rounded > static_cast<double>(std::numeric_limits<Int>::max())) {
-    RaiseRuntime(errnum::kOverflow);
-  }
-  return static_cast<Int>(rounded);
-}
-
-template <typename Int>
-Int NarrowInt(std::int64_t value) {
-  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
-    RaiseRuntime(errnum::kOverflow);
-  }
-  return static_cast<Int>(value);
+Int Fitted(std::optional<Int> value) {
+  if (!value) RaiseRuntime(ErrorNumber::kOverflow);
+  return *value;
 }
 
 }  // namespace
 
 std::string Variant::ToText() const {
-  if (IsNull()) RaiseRuntime(errnum::kInvalidUseOfNull);
+  if (IsNull()) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   return TextOrEmpty();
 }
 
@@ -86,43 +51,43 @@ std::string Variant::TextOrEmpty() const {
 double Variant::ToDouble() const {
   struct Visitor {
     double operator()(const EmptyValue&) const { return 0; }
-    double operator()(const NullValue&) const { RaiseRuntime(errnum::kInvalidUseOfNull); }
+    double operator()(const NullValue&) const { RaiseRuntime(ErrorNumber::kInvalidUseOfNull); }
     double operator()(bool v) const { return v ? -1 : 0; }
     double operator()(std::int64_t v) const { return static_cast<double>(v); }
     double operator()(double v) const { return v; }
     double operator()(const std::string& v) const {
-      const auto parsed = ParseNumber(v);
-      if (!parsed) RaiseRuntime(errnum::kTypeMismatch);
+      const auto parsed = ParseDecimal(v);
+      if (!parsed) RaiseRuntime(ErrorNumber::kTypeMismatch);
       return *parsed;
     }
   };
   return std::visit(Visitor{}, value_);
 }
 
+template <typename Int>
+Int Variant::ToInteger() const {
+  if (IsInteger()) return Fitted(NarrowInteger<Int>(std::get<std::int64_t>(value_)));
+  return Fitted(RoundToInteger<Int>(ToDouble()));
+}
+
 std::int64_t Variant::ToInt64() const {
-  if (IsInteger()) return std::get<std::int64_t>(value_);
-  return Narrow<std::int64_t>(ToDouble());
+  return ToInteger<std::int64_t>();
 }
 
 std::int32_t Variant::ToInt32() const {
-  if (IsInteger()) return NarrowInt<std::int32_t>(std::get<std::int64_t>(value_));
-  return Narrow<std::int32_t>(ToDouble());
+  return ToInteger<std::int32_t>();
 }
 
 std::int16_t Variant::ToInt16() const {
-  if (IsInteger()) return NarrowInt<std::int16_t>(std::get<std::int64_t>(value_));
-  return Narrow<std::int16_t>(ToDouble());
+  return ToInteger<std::int16_t>();
 }
 
 bool Variant::ToBool() const {
   if (IsBool()) return std::get<bool>(value_);
   if (IsText()) {
     const auto& text = std::get<std::string>(value_);
-    std::string lower;
-    for (const char c : text)
-      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "true") return true;
-    if (lower == "false") return false;
+    if (EqualsIgnoreCase(text, "true")) return true;
+    if (EqualsIgnoreCase(text, "false")) return false;
   }
   return ToDouble() != 0;
 }
@@ -130,7 +95,7 @@ bool Variant::ToBool() const {
 bool Variant::EqualsNumber(double number) const {
   if (IsNull()) return false;
   if (IsText()) {
-    const auto parsed = ParseNumber(std::get<std::string>(value_));
+    const auto parsed = ParseDecimal(std::get<std::string>(value_));
     return parsed && *parsed == number;
   }
   return ToDouble() == number;

@@ -64,6 +64,9 @@ class Variant {
   bool operator==(const Variant&) const = default;
 
  private:
+  template <typename Int>
+  Int ToInteger() const;
+
   std::variant<EmptyValue, NullValue, bool, std::int64_t, double, std::string> value_;
 };
 

@@ -2,35 +2,18 @@
 // unknown-command reply, and the release of the mail drop at a session's end.
 #include "session/commands.hpp"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 
-#include "crypto/hash_text.hpp"
-#include "host/resources.hpp"
+#include "crypto/password_digest.hpp"
 #include "platform/ansi.hpp"
+#include "platform/ascii.hpp"
 #include "platform/failure.hpp"
+#include "platform/resources.hpp"
 #include "session/command_line.hpp"
 #include "session/line_assembler.hpp"
 #include "session/session.hpp"
 
 namespace talvex {
-
-namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
-}
-
-std::string ProductBanner() {
-  return std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
-         std::string(resources::kProductName) + " version " + std::string(resources::kVersionText);
-}
-
-}  // namespace
 
 // How a command word is recognised: the whole line, or the line's first characters.
 struct Commands::Entry {
@@ -60,7 +43,7 @@ std::span<const Commands::Entry> Commands::Table() {
 
 asio::awaitable<void> Commands::ProcessCommand(std::string line) {
   // A password line is taken before anything is logged.
-  if (Upper(std::string_view(line).substr(0, 5)) == "PASS ") {
+  if (ToUpper(std::string_view(line).substr(0, 5)) == "PASS ") {
     const bool taken = co_await CmdPass(line);
     if (taken) co_return;
   }
@@ -69,7 +52,7 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
     Reply("-ERR Line too long.");
     co_return;
   }
-  const std::string upper = Upper(line);
+  const std::string upper = ToUpper(line);
   for (const Entry& entry : Table()) {
     const bool matches =
         entry.match == Entry::Match::kExact ? upper == entry.word : upper.starts_with(entry.word);
@@ -104,10 +87,9 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
   }
   // Further words are ignored; the password is the first.
   const auto account = co_await drop_.Store().FindUser(userName_);
-  const std::string salt(resources::LoadResString(resources::StringId::PasswordSalt));
   if (account && !account->disabled &&
-      account->userPassword == HashText(ansi::decode(words[1]) + account->userId + salt)) {
-    if (!account->email) RaiseRuntime(errnum::kInvalidUseOfNull);
+      account->userPassword == PasswordDigest(ansi::decode(words[1]), account->userId)) {
+    if (!account->email) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
     Reply("+OK Well howdy pilgrim.");
     session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
     state_ = State::kTransaction;
@@ -129,7 +111,7 @@ asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
     if (!removed && !released) Reply("-ERR Error deleting flagged messages");
   }
   state_ = State::kSignedOff;
-  Reply("+OK " + ProductBanner() + " signing off.");
+  Reply("+OK " + resources::ProductBanner() + " signing off.");
   co_return true;
 }
 

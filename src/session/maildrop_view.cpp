@@ -14,7 +14,7 @@ asio::awaitable<void> MailDropView::Open(const std::string& email) {
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {
-  const auto value = NumericValue(argument);
+  const auto value = ParseDecimal(argument);
   if (!value) return {};
   const auto n = RoundToInt32(*value);
   if (!n || *n < 1 || static_cast<std::size_t>(*n) > Count()) {

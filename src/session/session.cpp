@@ -8,9 +8,9 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
-#include "host/resources.hpp"
 #include "platform/guid.hpp"
 #include "platform/net.hpp"
+#include "platform/resources.hpp"
 #include "platform/socket_errors.hpp"
 
 namespace talvex {
@@ -23,21 +23,6 @@ constexpr std::int16_t kConnectionTicks = 10;
 constexpr std::chrono::seconds kLingerTime{10};
 constexpr std::string_view kCrLf = "\r\n";
 
-std::string NewSessionID() {
-  const auto guid = guid::NewGuid();
-  if (!guid) return {};
-  std::string id;
-  for (const char c : guid::ToRegistryForm(*guid)) {
-    if (c != '{' && c != '}' && c != '-') id += c;
-  }
-  return id;
-}
-
-std::string ProductBanner() {
-  return std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
-         std::string(resources::kProductName) + " version " + std::string(resources::kVersionText);
-}
-
 }  // namespace
 
 Session::Session(const asio::any_io_executor& executor, SessionSettings settings, EventProxy& owner,
@@ -47,7 +32,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
       lingerTimer_(executor),
       settings_(std::move(settings)),
       owner_(owner),
-      sessionId_(NewSessionID()),
+      sessionId_(NewHexIdentifier()),
       // The data layer's lines reach the owner as the session's own.
       commands_(
           *this,
@@ -73,7 +58,7 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     // A peer that has already reset the connection has no address left; its request's stands in.
     const std::string peer = PeerAddress(socket_);
     Log(Severity::kDetail, (peer.empty() ? remoteHostIp : peer) + " Connected");
-    SendResponse("+OK " + ProductBanner() + " (" + hostName_ + ") ready.");
+    SendResponse("+OK " + resources::ProductBanner() + " (" + hostName_ + ") ready.");
     StartConnectionTimer();
     ReadNext();
   } catch (const std::exception& error) {

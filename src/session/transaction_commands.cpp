@@ -172,7 +172,7 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
     ReplyNotValidInThisState();
     co_return true;
   }
-  const auto lines = NumericValue(words[2]);
+  const auto lines = ParseDecimal(words[2]);
   if (!lines) co_return false;
   const Loaded loaded = co_await LoadMessage(words[1]);
   if (loaded.outcome != Loaded::Outcome::kItem) {
@@ -185,8 +185,8 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
     co_return true;
   }
   const auto count = RoundToInt32(*lines);
-  if (!count) RaiseRuntime(errnum::kOverflow);
-  if (!loaded.item.body) RaiseRuntime(errnum::kInvalidUseOfNull);
+  if (!count) RaiseRuntime(ErrorNumber::kOverflow);
+  if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   Reply(ansi::encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
   co_return true;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
+#include "platform/hex.hpp"
 
 namespace talvex {
 
@@ -19,8 +20,6 @@ constexpr char kBase64Pad = '=';
 constexpr std::size_t kBase64LineLength = 76;
 constexpr std::size_t kBase64GroupsPerLine = kBase64LineLength / 4;
 constexpr std::string_view kLineBreak = "\r\n";
-
-constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
 // U+FFFE and U+FFFF are non-characters; they are sent as "?" instead.
 constexpr char16_t kLastEncodableUnit = 0xFFFD;
@@ -38,7 +37,7 @@ constexpr std::array<QuotedPrintableForm, 256> MakeQuotedPrintableForms() {
   std::array<QuotedPrintableForm, 256> forms{};
   for (std::size_t b = 0; b < forms.size(); ++b) {
     if (b > 127 || b == '=' || b == '\t') {
-      forms[b] = {{'=', kHexDigits[b >> 4], kHexDigits[b & 0x0F], '\0'}, 3};
+      forms[b] = {{'=', hex::kDigits[b >> 4], hex::kDigits[b & 0x0F], '\0'}, 3};
     } else {
       forms[b] = {{static_cast<char>(b), '\0', '\0', '\0'}, 1};
     }
@@ -199,13 +198,13 @@ std::string TextToHex(std::string_view text) {
   std::string out(4 * units.size(), '\0');
   char* end = out.data();
   for (const char16_t unit : units) {
-    for (int shift = 12; shift >= 0; shift -= 4) *end++ = kHexDigits[(unit >> shift) & 0x0F];
+    for (int shift = 12; shift >= 0; shift -= 4) *end++ = hex::kDigits[(unit >> shift) & 0x0F];
   }
   return out;
 }
 
 std::uint8_t Base64Char(std::uint8_t n) {
-  if (n >= kBase64Alphabet.size()) RaiseRuntime(errnum::kSubscriptOutOfRange);
+  if (n >= kBase64Alphabet.size()) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
   return static_cast<std::uint8_t>(kBase64Alphabet[n]);
 }
 

@@ -58,7 +58,7 @@ std::int16_t GetZoneOffset(std::time_t moment) {
   const long minutes = local.tm_gmtoff / 60;
   if (minutes < std::numeric_limits<std::int16_t>::min() ||
       minutes > std::numeric_limits<std::int16_t>::max()) {
-    RaiseRuntime(errnum::kOverflow);
+    RaiseRuntime(ErrorNumber::kOverflow);
   }
   return static_cast<std::int16_t>(minutes);
 }

@@ -7,7 +7,7 @@
 
 #include "data/data_errors.hpp"
 #include "data_support.hpp"
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex::test {
 namespace {
@@ -20,9 +20,9 @@ TEST(DataHandlerFrame, ErrorLineAndMessageType) {
   EXPECT_EQ(ErrorReportLine("Unable to remove POP3 mail item", failure),
             "Unable to remove POP3 mail item: [S: 5. D]");
   EXPECT_EQ(ErrorReportLine("", failure), "[S: 5. D]");
-  EXPECT_EQ(ErrorMessageType(-2147467259), 7);
+  EXPECT_EQ(ErrorMessageType(-2147467259), Severity::kDetail);
   for (const std::int32_t number : {-2147217900, -2147467258, 0, 5}) {
-    EXPECT_EQ(ErrorMessageType(number), 4) << number;
+    EXPECT_EQ(ErrorMessageType(number), Severity::kFailure) << number;
   }
 }
 
@@ -59,7 +59,7 @@ TEST(DataHandlerFrame, ConnectionStringGoesWithEveryCall) {
     EXPECT_FALSE(session.data.LockP3MailDrop("carol@example.com", kSessionA)) << bad;
   }
   ASSERT_EQ(session.log.size(), 2u);
-  EXPECT_EQ(session.log[0].messageType, 7);
+  EXPECT_EQ(session.log[0].severity, Severity::kDetail);
   EXPECT_THAT(session.log[0].message, HasSubstr("PostgreSQL backend is not built yet"));
   EXPECT_THAT(session.log[0].message, Not(HasSubstr("secret")));
   EXPECT_THAT(session.log[1].message, HasSubstr("neither sqlite:PATH nor postgresql://"));
@@ -69,8 +69,8 @@ TEST(DataHandlerFrame, TransactionLogSwitchIsReadOnceAndMeansExactlyOne) {
   TempDir dir;
   const Environment env{dir.Path(), ""};
   const auto set = [&](const char* value) {
-    RegLib(env).WriteRegValue(regroot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                              regvalue::kText, Variant(value));
+    RegLib(env).WriteRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
+                              RegValueType::kText, Variant(value));
   };
   EXPECT_FALSE(DataHandler(env).TransLogOff());  // absent
   for (const char* off : {"01", " 1"}) {

@@ -38,9 +38,8 @@ std::unique_ptr<TestDatabase> MakeSqliteTestDatabase() {
 }
 
 Session::Session(const Environment& env) : data(env) {
-  data.SetEventLog([this](const std::string&, std::int32_t type, const std::string& source,
-                          const std::string& message) {
-    log.push_back({type, source, message});
+  data.SetEventLog([this](Severity severity, std::string_view source, std::string_view message) {
+    log.push_back({severity, std::string(source), std::string(message)});
   });
 }
 

@@ -36,7 +36,7 @@ inline void PrintTo(const TestBackend& backend, std::ostream* out) {
 }
 
 struct LogLine {
-  std::int32_t messageType;
+  Severity severity;
   std::string source;
   std::string message;
 };

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
-#include "host/resources.hpp"
+#include "platform/resources.hpp"
 
 namespace talvex::test {
 namespace {
@@ -29,8 +29,8 @@ class GatewayItems : public ::testing::Test {
     const RegLib registry(db_->Env());
     for (const auto& [name, value] : {std::pair{"ContentType", contentType},
                                       std::pair{"ContTransEncoding", transferEncoding}}) {
-      registry.WriteRegValue(regroot::kLocalMachine, resources::GatewayServiceKey(), name,
-                             regvalue::kText, Variant(value));
+      registry.WriteRegValue(RegRoot::kLocalMachine, resources::GatewayServiceKey(), name,
+                             RegValueType::kText, Variant(value));
     }
   }
   // The stored item's GWQID, or empty when the write returned false.

@@ -58,9 +58,10 @@ TEST(DataRobustness, BadInputFailsClearlyAndChangesNothing) {
   ASSERT_TRUE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
   ASSERT_EQ(Ids(session.data.GetP3MailDrop("alice@example.com", kSessionA)).size(), 1u);
 
-  EXPECT_EQ(Raised([&] { session.data.GetP3MailItem("abc"); }).Number(), data::dberr::kConversion);
-  EXPECT_EQ(Raised([&] { session.data.GetP3UserDetails(std::string(256, 'x')); }).Number(),
-            data::dberr::kOverflow);
+  EXPECT_TRUE(Raised([&] { session.data.GetP3MailItem("abc"); }).Is(ErrorNumber::kDbConversion));
+  EXPECT_TRUE(Raised([&] {
+                session.data.GetP3UserDetails(std::string(256, 'x'));
+              }).Is(ErrorNumber::kDbOverflow));
   EXPECT_FALSE(session.data.LockP3MailDrop("alice@example.com", std::string(33, 'A')));
   EXPECT_FALSE(session.data.UpdateP3ItemStatus(id, ""));  // no status: the engine refuses
   ASSERT_EQ(session.log.size(), 2u);
@@ -68,7 +69,7 @@ TEST(DataRobustness, BadInputFailsClearlyAndChangesNothing) {
             "Unable to lock POP3 mail drop to a database connectivity error: [SMS_Quillon: "
             "-2147217833. Parameter 'SessionID' (adChar): a text of 33 characters does not fit "
             "in 32]");
-  EXPECT_EQ(session.log[1].messageType, 7);
+  EXPECT_EQ(session.log[1].severity, Severity::kDetail);
   EXPECT_THAT(session.log[1].message, HasSubstr("NOT NULL constraint failed"));
   EXPECT_EQ(db->QueryInt("SELECT Status FROM GatewayItems WHERE GWQID = " + id), 4);
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM MailDropLocks"), 1);
@@ -82,11 +83,11 @@ TEST(DataRobustness, CorruptFileFailsClearlyAndIsLeftAsItWas) {
   std::ofstream(env.EmbeddedDatabasePath(), std::ios::binary) << garbage;
   Session session(env);
   const Failure failure = Raised([&] { session.data.GetP3UserDetails("alice"); });
-  EXPECT_EQ(failure.Number(), data::dberr::kProvider);
+  EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider));
   EXPECT_THAT(failure.Description(), HasSubstr("file is not a database"));
   EXPECT_FALSE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
   ASSERT_EQ(session.log.size(), 1u);
-  EXPECT_EQ(session.log[0].messageType, 7);
+  EXPECT_EQ(session.log[0].severity, Severity::kDetail);
   std::ifstream in(env.EmbeddedDatabasePath(), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
 }
@@ -120,7 +121,8 @@ TEST(DataRobustness, ReadOnlyFileFailsClearlyAndStaysIntact) {
     Session session(env);
     std::ofstream out(report);
     out << session.data.LockP3MailDrop("alice@example.com", kSessionA);
-    for (const LogLine& line : session.log) out << '|' << line.messageType << '|' << line.message;
+    for (const LogLine& line : session.log)
+      out << '|' << static_cast<int>(line.severity) << '|' << line.message;
     return 0;
   });
   ASSERT_EQ(ExitCode(child), 0);

@@ -14,7 +14,7 @@ namespace {
 TEST(Recordset, NavigationAndFields) {
   const Recordset closed;
   EXPECT_FALSE(closed.IsOpen());
-  EXPECT_EQ(Raised([&] { (void)closed.Eof(); }).Number(), recordseterr::kObjectClosed);
+  EXPECT_TRUE(Raised([&] { (void)closed.Eof(); }).Is(ErrorNumber::kObjectClosed));
 
   auto names = std::make_shared<const std::vector<std::string>>(
       std::vector<std::string>{"GWQID", "MessageID"});
@@ -24,53 +24,52 @@ TEST(Recordset, NavigationAndFields) {
   rows.Fields("MessageID") = Variant("x");
   rows.MoveNext();
   EXPECT_TRUE(rows.Fields("MessageID").IsNull());
-  EXPECT_EQ(Raised([&] { (void)rows.Fields("Body"); }).Number(), recordseterr::kItemNotFound);
+  EXPECT_TRUE(Raised([&] { (void)rows.Fields("Body"); }).Is(ErrorNumber::kItemNotFound));
   rows.MoveNext();
   EXPECT_TRUE(rows.Eof());
-  EXPECT_EQ(Raised([&] { rows.MoveNext(); }).Number(), recordseterr::kNoCurrentRecord);
-  EXPECT_EQ(Raised([&] { (void)rows.Fields("GWQID"); }).Number(), recordseterr::kNoCurrentRecord);
+  EXPECT_TRUE(Raised([&] { rows.MoveNext(); }).Is(ErrorNumber::kNoCurrentRecord));
+  EXPECT_TRUE(Raised([&] { (void)rows.Fields("GWQID"); }).Is(ErrorNumber::kNoCurrentRecord));
   rows.MoveFirst();
   EXPECT_EQ(rows.Fields("MessageID"), Variant("x"));
 }
 
-data::BoundValue Bound(std::int32_t type, std::int32_t size, const Variant& value) {
+data::BoundValue Bound(AdType type, std::int32_t size, const Variant& value) {
   return data::BindParameter({"P", type, size, value}).value;
 }
 
-std::int32_t BindFailure(std::int32_t type, std::int32_t size, const Variant& value) {
-  return Raised([&] { Bound(type, size, value); }).Number();
+ErrorNumber BindFailure(AdType type, std::int32_t size, const Variant& value) {
+  return ErrorNumber{Raised([&] { Bound(type, size, value); }).Number()};
 }
 
 TEST(ParameterBinding, ValuesAreConvertedByTypeAndNeverCut) {
   using data::BoundValue;
-  using data::dberr::kConversion;
-  using data::dberr::kOverflow;
-  EXPECT_EQ(Bound(adtype::kInteger, 4, "42"), BoundValue(std::int64_t{42}));
-  EXPECT_EQ(Bound(adtype::kSmallInt, 2, "-32768"), BoundValue(std::int64_t{-32768}));
-  EXPECT_EQ(Bound(adtype::kSmallInt, 2, true), BoundValue(std::int64_t{-1}));
-  EXPECT_EQ(BindFailure(adtype::kSmallInt, 2, "32768"), kOverflow);
-  EXPECT_EQ(BindFailure(adtype::kInteger, 4, "2147483648"), kOverflow);
-  EXPECT_EQ(BindFailure(adtype::kInteger, 4, "1.5"), kConversion);
-  EXPECT_EQ(BindFailure(adtype::kInteger, 4, " "), kConversion);
-  EXPECT_EQ(BindFailure(99, 4, "1"), kConversion);
+  using enum ErrorNumber;
+  EXPECT_EQ(Bound(AdType::kInteger, 4, "42"), BoundValue(std::int64_t{42}));
+  EXPECT_EQ(Bound(AdType::kSmallInt, 2, "-32768"), BoundValue(std::int64_t{-32768}));
+  EXPECT_EQ(Bound(AdType::kSmallInt, 2, true), BoundValue(std::int64_t{-1}));
+  EXPECT_EQ(BindFailure(AdType::kSmallInt, 2, "32768"), kDbOverflow);
+  EXPECT_EQ(BindFailure(AdType::kInteger, 4, "2147483648"), kDbOverflow);
+  EXPECT_EQ(BindFailure(AdType::kInteger, 4, "1.5"), kDbConversion);
+  EXPECT_EQ(BindFailure(AdType::kInteger, 4, " "), kDbConversion);
+  EXPECT_EQ(BindFailure(static_cast<AdType>(99), 4, "1"), kDbConversion);
   // An omitted argument is NULL, for texts only a null one.
-  EXPECT_EQ(Bound(adtype::kInteger, 4, ""), BoundValue());
-  EXPECT_EQ(Bound(adtype::kSmallInt, 2, Variant::Null()), BoundValue());
-  EXPECT_EQ(Bound(adtype::kVarChar, 255, Variant()), BoundValue(std::string()));
-  EXPECT_EQ(Bound(adtype::kVarChar, 255, Variant::Null()), BoundValue());
-  EXPECT_EQ(Bound(adtype::kCurrency, 4, "-12.3456"), BoundValue(data::Currency{-123456}));
-  EXPECT_EQ(BindFailure(adtype::kCurrency, 4, "1e16"), kOverflow);
-  EXPECT_EQ(Bound(adtype::kDate, 8, "2024-02-29T13:05"),
+  EXPECT_EQ(Bound(AdType::kInteger, 4, ""), BoundValue());
+  EXPECT_EQ(Bound(AdType::kSmallInt, 2, Variant::Null()), BoundValue());
+  EXPECT_EQ(Bound(AdType::kVarChar, 255, Variant()), BoundValue(std::string()));
+  EXPECT_EQ(Bound(AdType::kVarChar, 255, Variant::Null()), BoundValue());
+  EXPECT_EQ(Bound(AdType::kCurrency, 4, "-12.3456"), BoundValue(data::Currency{-123456}));
+  EXPECT_EQ(BindFailure(AdType::kCurrency, 4, "1e16"), kDbOverflow);
+  EXPECT_EQ(Bound(AdType::kDate, 8, "2024-02-29T13:05"),
             BoundValue(data::Timestamp{"2024-02-29 13:05:00"}));
-  EXPECT_EQ(BindFailure(adtype::kDate, 8, "2023-02-29"), kConversion);
+  EXPECT_EQ(BindFailure(AdType::kDate, 8, "2023-02-29"), kDbConversion);
   // Sizes count characters, not octets.
   std::string accents;
   for (int i = 0; i < 255; ++i) accents += "\u00E9";
-  EXPECT_EQ(Bound(adtype::kVarChar, 255, accents), BoundValue(accents));
-  EXPECT_EQ(BindFailure(adtype::kVarChar, 255, accents + "x"), kOverflow);
-  EXPECT_EQ(Bound(adtype::kLongVarWChar, 4, "abc"), BoundValue(std::string("abc")));
+  EXPECT_EQ(Bound(AdType::kVarChar, 255, accents), BoundValue(accents));
+  EXPECT_EQ(BindFailure(AdType::kVarChar, 255, accents + "x"), kDbOverflow);
+  EXPECT_EQ(Bound(AdType::kLongVarWChar, 4, "abc"), BoundValue(std::string("abc")));
   const Failure failure = Raised([] {
-    data::BindParameter({"GWQID", adtype::kInteger, 4, "abc"});
+    data::BindParameter({"GWQID", AdType::kInteger, 4, "abc"});
   });
   EXPECT_EQ(failure.Source(), "SMS_Quillon");
   EXPECT_EQ(failure.Description(), "Parameter 'GWQID' (adInteger): 'abc' is not a number");

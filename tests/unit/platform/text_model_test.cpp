@@ -57,15 +57,15 @@ TEST(Variant, RaisesTheAutomationErrors) {
     try {
       fn();
     } catch (const Failure& f) {
-      return f.Number();
+      return ErrorNumber{f.Number()};
     }
-    return 0;
+    return ErrorNumber{};
   };
-  EXPECT_EQ(number([] { Variant::Null().ToText(); }), errnum::kInvalidUseOfNull);
-  EXPECT_EQ(number([] { Variant("abc").ToInt16(); }), errnum::kTypeMismatch);
-  EXPECT_EQ(number([] { Variant(std::int64_t{40000}).ToInt16(); }), errnum::kOverflow);
-  EXPECT_EQ(number([] { Variant(32767.5).ToInt16(); }), errnum::kOverflow);
-  EXPECT_EQ(number([] { Variant(-32768.4).ToInt16(); }), 0);
+  EXPECT_EQ(number([] { Variant::Null().ToText(); }), ErrorNumber::kInvalidUseOfNull);
+  EXPECT_EQ(number([] { Variant("abc").ToInt16(); }), ErrorNumber::kTypeMismatch);
+  EXPECT_EQ(number([] { Variant(std::int64_t{40000}).ToInt16(); }), ErrorNumber::kOverflow);
+  EXPECT_EQ(number([] { Variant(32767.5).ToInt16(); }), ErrorNumber::kOverflow);
+  EXPECT_EQ(number([] { Variant(-32768.4).ToInt16(); }), ErrorNumber{});
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST(MailDate, FormatsDateTextWithTheOffsetOfTheMomentOfComposing) {
       FormatMailDate(text, kJanuary);
       ADD_FAILURE() << text;
     } catch (const Failure& failure) {
-      EXPECT_EQ(failure.Number(), errnum::kTypeMismatch) << text;
+      EXPECT_TRUE(failure.Is(ErrorNumber::kTypeMismatch)) << text;
     }
   }
 }

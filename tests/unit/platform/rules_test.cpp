@@ -1,0 +1,84 @@
+// The single-owner rules of the platform: the decimal grammar and integer narrowing, the
+// date-time readers, ASCII case, hexadecimal digits and new identifiers.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/ascii.hpp"
+#include "platform/date_text.hpp"
+#include "platform/guid.hpp"
+#include "platform/hex.hpp"
+#include "platform/numbers.hpp"
+#include "platform/resources.hpp"
+
+namespace talvex {
+namespace {
+
+TEST(Numbers, OneDecimalGrammar) {
+  const std::pair<const char*, double> numeric[] = {{"+2", 2},   {"-3", -3},  {" 7 ", 7},
+                                                    {"1e1", 10}, {".5", 0.5}, {"007", 7}};
+  for (const auto& [text, value] : numeric) EXPECT_EQ(ParseDecimal(text), value) << text;
+  for (const char* text :
+       {"", " ", ".", "1x", "0x10", "inf", "nan", "1e", "--1", "1 2", "\t1", "1e999"}) {
+    EXPECT_EQ(ParseDecimal(text), std::nullopt) << text;
+  }
+}
+
+TEST(Numbers, HalvesRoundToEvenWithinTheIntegerRange) {
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  const std::pair<double, std::int32_t> rounded[] = {
+      {0.5, 0}, {2.5, 2}, {-2.5, -2}, {2.6, 3}, {2147483647.4, 2147483647}, {-2147483648.5, kMin}};
+  for (const auto& [value, integer] : rounded) EXPECT_EQ(RoundToInt32(value), integer) << value;
+  for (const double value : {2147483647.5, -2147483649.0, 1e10}) {
+    EXPECT_EQ(RoundToInt32(value), std::nullopt) << value;
+  }
+  EXPECT_EQ(RoundToInteger<std::int64_t>(9223372036854775808.0), std::nullopt);
+  EXPECT_EQ(RoundToInteger<std::int16_t>(-32768.4), std::int16_t{-32768});
+  EXPECT_EQ(NarrowInteger<std::int16_t>(32768), std::nullopt);
+}
+
+TEST(DateText, EachReaderAcceptsItsFormsOfRealDates) {
+  const LocalDateTime noon{2024, 2, 29, 12, 5, 0};
+  EXPECT_EQ(ReadDateTime("2024-02-29 12:05:00", DateReading::kTextForm), noon);
+  EXPECT_EQ(ReadDateTime("2024-02-29T12:05", DateReading::kParameter), noon);
+  EXPECT_EQ(ReadDateTime("2024-02-29", DateReading::kTextForm), (LocalDateTime{2024, 2, 29}));
+  EXPECT_EQ(FormatDateTimeText(noon), "2024-02-29 12:05:00");
+  // Only the text form has a leap second and a year 0; only parameters have the short forms.
+  EXPECT_TRUE(ReadDateTime("2016-12-31 23:59:60", DateReading::kTextForm));
+  EXPECT_FALSE(ReadDateTime("2016-12-31 23:59:60", DateReading::kParameter));
+  EXPECT_FALSE(ReadDateTime("0000-01-01", DateReading::kParameter));
+  EXPECT_FALSE(ReadDateTime("2024-02-29T12:05", DateReading::kTextForm));
+  for (const char* text : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-1-01",
+                           "2024-01-01 12:00:0x", "2024-01-01 12:00:00Z"}) {
+    EXPECT_FALSE(ReadDateTime(text, DateReading::kParameter)) << text;
+  }
+}
+
+TEST(Ascii, OnlyAsciiLettersChangeCase) {
+  EXPECT_TRUE(EqualsIgnoreCase("LogonName", "LOGONNAME"));
+  EXPECT_FALSE(EqualsIgnoreCase("Logon", "LogonName"));
+  EXPECT_FALSE(EqualsIgnoreCase("\xC3\xA9", "\xC3\x89"));  // é and É stay apart
+  EXPECT_EQ(ToUpper("hkcu-z{"), "HKCU-Z{");
+}
+
+TEST(Identifiers, HexDigitsAndNewIdentifiers) {
+  std::string out;
+  hex::AppendByte(out, 0x0F);
+  hex::AppendByte(out, 0xA0);
+  EXPECT_EQ(out, "0FA0");
+  EXPECT_EQ(hex::DigitValue('f'), 15);
+  EXPECT_EQ(hex::DigitValue('G'), -1);
+  const std::string id = NewHexIdentifier();
+  ASSERT_EQ(id.size(), 32U);
+  EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos);
+  EXPECT_EQ(id[12], '4');  // version 4
+  EXPECT_NE(id, NewHexIdentifier());
+}
+
+TEST(Resources, ProductBannerOfLabelNameAndVersion) {
+  EXPECT_EQ(resources::ProductBanner(), "Talvex POP3 service version 2.3.1");
+}
+
+}  // namespace
+}  // namespace talvex
