@@ -117,14 +117,14 @@ int UserAdd(const talvex::Environment& env, const UserArgs& args) {
                 "' already; each user needs an address of their own");
   }
   talvex::UserRecord user;
-  user.UserID = NewUserID();
-  user.UserName = args.logon;
-  user.DisplayName = args.logon;
-  user.LogonName = args.logon;
-  user.Email = args.email;
-  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
-  user.POP3User = "1";
-  user.AcctDisabled = args.disabled ? "1" : "0";
+  user.userId = NewUserID();
+  user.userName = args.logon;
+  user.displayName = args.logon;
+  user.logonName = args.logon;
+  user.email = args.email;
+  user.userPassword = talvex::PasswordDigest(args.password, user.userId);
+  user.pop3User = "1";
+  user.acctDisabled = args.disabled ? "1" : "0";
   if (!data.handler.WriteUser(user)) {
     return Fail("cannot add user '" + args.logon + "': " + data.lastError);
   }
@@ -138,22 +138,22 @@ int UserPasswd(const talvex::Environment& env, const UserArgs& args) {
   rows.MoveFirst();
   talvex::UserRecord user;
   const auto field = [&](const char* name) { return rows.Fields(name).TextOrEmpty(); };
-  user.RecID = field("RecID");
-  user.UserID = field("UserID");
-  user.UserName = field("UserName");
-  user.DisplayName = rows.Fields("DisplayName");
-  user.Alias = field("Alias");
-  user.Description = field("Description");
-  user.Email = field("Email");
-  user.Mobile = field("Mobile");
-  user.Department = field("Department");
-  user.LogonName = field("LogonName");
-  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
-  user.POP3User = field("POP3User");
-  user.HTTPUser = field("HTTPUser");
-  user.Administrator = field("Administrator");
-  user.AcctDisabled = field("AcctDisabled");
-  user.UserType = field("UserType");
+  user.recId = field("RecID");
+  user.userId = field("UserID");
+  user.userName = field("UserName");
+  user.displayName = rows.Fields("DisplayName");
+  user.alias = field("Alias");
+  user.description = field("Description");
+  user.email = field("Email");
+  user.mobile = field("Mobile");
+  user.department = field("Department");
+  user.logonName = field("LogonName");
+  user.userPassword = talvex::PasswordDigest(args.password, user.userId);
+  user.pop3User = field("POP3User");
+  user.httpUser = field("HTTPUser");
+  user.administrator = field("Administrator");
+  user.acctDisabled = field("AcctDisabled");
+  user.userType = field("UserType");
   if (!data.handler.WriteUser(user)) {
     return Fail("cannot change the password of '" + args.logon + "': " + data.lastError);
   }
@@ -185,7 +185,7 @@ struct ItemArgs {
 };
 
 bool IsUtf8(std::string_view text) {
-  return talvex::utf16::toUtf8(talvex::utf16::fromUtf8(text)) == text;
+  return talvex::utf16::ToUtf8(talvex::utf16::FromUtf8(text)) == text;
 }
 
 int ItemAdd(const talvex::Environment& env, ItemArgs args) {

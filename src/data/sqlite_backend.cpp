@@ -91,7 +91,7 @@ void AnsiLength(sqlite3_context* context, int, sqlite3_value** argv) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
   sqlite3_result_int64(
-      context, static_cast<sqlite3_int64>(ansi::encodedLength(std::string_view(text, size))));
+      context, static_cast<sqlite3_int64>(ansi::EncodedLength(std::string_view(text, size))));
 }
 
 int SchemaVersion(const sqlite::Database& db) {
@@ -129,7 +129,7 @@ class SqliteBackend final : public Backend {
   // Opens the connection, or leaves none when any step fails, so that the next call tries
   // again.
   void Open() {
-    sqlite::Database db(file_, sqlite::Database::Mode::ReadWriteCreate);
+    sqlite::Database db(file_, sqlite::Database::Mode::kReadWriteCreate);
     try {
       Configure(db);
       Migrate(db);

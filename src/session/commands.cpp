@@ -77,7 +77,7 @@ asio::awaitable<void> Session::DispatchCommand(std::string Line) {
     if (Upper(std::string_view(Line).substr(0, 5)) == "PASS " && CmdPass(Line)) {
       Line.clear();
     } else {
-      Log(7, ansi::decode(Line));
+      Log(7, ansi::Decode(Line));
       if (Line.size() > kMaxCommandLength) {
         SendResponse("-ERR Line too long.");
       } else {
@@ -109,7 +109,7 @@ asio::awaitable<bool> Session::CmdCapa(const std::string& /*line*/) {
 asio::awaitable<bool> Session::CmdUser(const std::string& line) {
   const auto words = SplitWords(line);
   if (words.size() != 2 || lState != AwaitingUser || words[1].empty()) co_return false;
-  sUserName = ansi::decode(words[1]);
+  sUserName = ansi::Decode(words[1]);
   SendResponse("+OK Prove your worthiness.");
   lState = AwaitingPass;
   co_return true;
@@ -122,7 +122,7 @@ bool Session::CmdPass(const std::string& line) {
     bool accepted = false;
     if (user.RecordCount() > 0 && !user.Fields("AcctDisabled").EqualsNumber(1)) {
       sPasswordHash =
-          HashText(ansi::decode(words[1]) + user.Fields("UserID").ToText() + sPasswordSalt);
+          HashText(ansi::Decode(words[1]) + user.Fields("UserID").ToText() + sPasswordSalt);
       accepted = user.Fields("UserPassword").ToText() == sPasswordHash;
     }
     if (accepted) {

@@ -44,7 +44,7 @@ std::string NewSessionID() {
 }
 
 std::string Greeting(const std::string& hostName) {
-  return "+OK " + std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
+  return "+OK " + std::string(resources::LoadResString(resources::StringId::kProductLabel)) + " " +
          std::string(resources::kProductName) + " version " +
          std::to_string(resources::kVersionMajor) + "." + std::to_string(resources::kVersionMinor) +
          "." + std::to_string(resources::kVersionRevision) + " (" + hostName + ") ready.";
@@ -59,7 +59,7 @@ Session::Session(const asio::any_io_executor& executor, const Environment& env,
       tmrDataTimeout(executor),
       env_(env),
       timing_(timing),
-      sPasswordSalt(resources::LoadResString(resources::StringId::PasswordSalt)),
+      sPasswordSalt(resources::LoadResString(resources::StringId::kPasswordSalt)),
       lingerTimer_(executor) {
   KeepAlive = true;
   // The data layer's lines reach the owner as the session's own.

@@ -35,7 +35,7 @@ MessageArgument ParseMessageNumber(const std::string& text, std::size_t count) {
 }
 
 std::string SignOff() {
-  return "+OK " + std::string(resources::LoadResString(resources::StringId::ProductLabel)) + " " +
+  return "+OK " + std::string(resources::LoadResString(resources::StringId::kProductLabel)) + " " +
          std::string(resources::kProductName) + " version " + std::string(resources::kVersionText) +
          " signing off.";
 }
@@ -77,7 +77,7 @@ bool Session::LoadItemStats(std::size_t n) {
 // The octets RETR sends for the message: its header block plus the stored body.
 std::int64_t Session::MessageSize() {
   const std::string header = ComposeMessageHeader(rsItem, sHostName);
-  return static_cast<std::int64_t>(ansi::encodedLength(header)) +
+  return static_cast<std::int64_t>(ansi::EncodedLength(header)) +
          rsItem.Fields("BodyLength").ToInt32();
 }
 
@@ -128,7 +128,7 @@ asio::awaitable<bool> Session::ListMessages(const std::string& line, Listing kin
   }
   const auto value = [&] {
     return kind == Listing::Sizes ? std::to_string(MessageSize())
-                                  : ansi::encode(MessageIdentifier());
+                                  : ansi::Encode(MessageIdentifier());
   };
   const auto words = SplitWords(line);
   const std::size_t arguments = words.size() - 1;
@@ -228,7 +228,7 @@ asio::awaitable<bool> Session::CmdRetr(const std::string& line) {
   if (loaded.kind != Loaded::Item) co_return loaded.kind == Loaded::Replied;
   SendResponse("+OK");
   const std::string header = ComposeMessageHeader(rsItem, sHostName);
-  SendResponse(ansi::encode(header + rsItem.Fields("Body").TextOrEmpty() + "\r\n."));
+  SendResponse(ansi::Encode(header + rsItem.Fields("Body").TextOrEmpty() + "\r\n."));
   if (bForceDelete) {
     oDataHandler->UpdateP3ItemStatus(rsItem.Fields("GWQID").ToText(), kStatusRetrievedDeleted);
   }
@@ -252,9 +252,9 @@ asio::awaitable<bool> Session::CmdTop(const std::string& line) {
     const auto count = RoundToInt32(*lines);
     if (!count) RaiseRuntime(ErrorNumber::kOverflow);
     const std::string body = rsItem.Fields("Body").ToText();
-    SendResponse(ansi::encode(header + GetTopLines(body, *count) + "\r\n."));
+    SendResponse(ansi::Encode(header + GetTopLines(body, *count) + "\r\n."));
   } else {
-    SendResponse(ansi::encode(header + "."));
+    SendResponse(ansi::Encode(header + "."));
   }
   co_return true;
 }
