@@ -14,13 +14,13 @@
 #include <sstream>
 #include <string>
 
+#include "admin_registry.hpp"
 #include "crypto/password_digest.hpp"
 #include "data/data_handler.hpp"
 #include "data_options.hpp"
 #include "platform/ansi.hpp"
 #include "platform/ascii.hpp"
 #include "platform/guid.hpp"
-#include "platform/reglib.hpp"
 #include "platform/resources.hpp"
 #include "text/mail_date.hpp"
 
@@ -33,53 +33,6 @@ constexpr int kExitUsage = 2;
 int Fail(const std::string& reason) {
   std::cerr << "talvex-admin: " << reason << "\n";
   return kExitRefused;
-}
-
-std::string KeyName(const std::string& key) {
-  return "HKEY_LOCAL_MACHINE\\" + key;
-}
-
-struct RegArgs {
-  std::string key;
-  std::string name;
-  std::string value;
-};
-
-int RegGet(const talvex::Environment& env, const RegArgs& args) {
-  const talvex::RegLib reg(env);
-  talvex::Variant value;
-  const auto status = reg.ReadRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
-                                       talvex::RegValueType::kText, talvex::Variant(), value);
-  if (status == talvex::RegStatus::kNotFound) {
-    return Fail("no value '" + args.name + "' under '" + KeyName(args.key) + "'");
-  }
-  if (status != talvex::RegStatus::kSuccess) {
-    return Fail("cannot read '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
-  }
-  std::cout << value.TextOrEmpty() << "\n";
-  return kExitOk;
-}
-
-int RegSet(const talvex::Environment& env, const RegArgs& args) {
-  const talvex::RegLib reg(env);
-  const auto status = reg.WriteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name,
-                                        talvex::RegValueType::kText, talvex::Variant(args.value));
-  if (status != talvex::RegStatus::kSuccess) {
-    return Fail("cannot write '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
-  }
-  return kExitOk;
-}
-
-int RegDelete(const talvex::Environment& env, const RegArgs& args) {
-  const talvex::RegLib reg(env);
-  const auto status = reg.DeleteRegValue(talvex::RegRoot::kLocalMachine, args.key, args.name);
-  if (status != talvex::RegStatus::kSuccess) {
-    return Fail("cannot delete '" + args.name + "' under '" + KeyName(args.key) +
-                "': registry status " + std::to_string(static_cast<std::int32_t>(status)));
-  }
-  return kExitOk;
 }
 
 // A DataHandler whose failure lines become the reason printed on refusal.
@@ -117,14 +70,14 @@ int UserAdd(const talvex::Environment& env, const UserArgs& args) {
                 "' already; each user needs an address of their own");
   }
   talvex::UserRecord user;
-  user.UserID = NewUserID();
-  user.UserName = args.logon;
-  user.DisplayName = args.logon;
-  user.LogonName = args.logon;
-  user.Email = args.email;
-  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
-  user.POP3User = "1";
-  user.AcctDisabled = args.disabled ? "1" : "0";
+  user.userId = NewUserID();
+  user.userName = args.logon;
+  user.displayName = args.logon;
+  user.logonName = args.logon;
+  user.email = args.email;
+  user.userPassword = talvex::PasswordDigest(args.password, user.userId);
+  user.pop3User = "1";
+  user.acctDisabled = args.disabled ? "1" : "0";
   if (!data.handler.WriteUser(user)) {
     return Fail("cannot add user '" + args.logon + "': " + data.lastError);
   }
@@ -138,22 +91,22 @@ int UserPasswd(const talvex::Environment& env, const UserArgs& args) {
   rows.MoveFirst();
   talvex::UserRecord user;
   const auto field = [&](const char* name) { return rows.Fields(name).TextOrEmpty(); };
-  user.RecID = field("RecID");
-  user.UserID = field("UserID");
-  user.UserName = field("UserName");
-  user.DisplayName = rows.Fields("DisplayName");
-  user.Alias = field("Alias");
-  user.Description = field("Description");
-  user.Email = field("Email");
-  user.Mobile = field("Mobile");
-  user.Department = field("Department");
-  user.LogonName = field("LogonName");
-  user.UserPassword = talvex::PasswordDigest(args.password, user.UserID);
-  user.POP3User = field("POP3User");
-  user.HTTPUser = field("HTTPUser");
-  user.Administrator = field("Administrator");
-  user.AcctDisabled = field("AcctDisabled");
-  user.UserType = field("UserType");
+  user.recId = field("RecID");
+  user.userId = field("UserID");
+  user.userName = field("UserName");
+  user.displayName = rows.Fields("DisplayName");
+  user.alias = field("Alias");
+  user.description = field("Description");
+  user.email = field("Email");
+  user.mobile = field("Mobile");
+  user.department = field("Department");
+  user.logonName = field("LogonName");
+  user.userPassword = talvex::PasswordDigest(args.password, user.userId);
+  user.pop3User = field("POP3User");
+  user.httpUser = field("HTTPUser");
+  user.administrator = field("Administrator");
+  user.acctDisabled = field("AcctDisabled");
+  user.userType = field("UserType");
   if (!data.handler.WriteUser(user)) {
     return Fail("cannot change the password of '" + args.logon + "': " + data.lastError);
   }
@@ -185,7 +138,7 @@ struct ItemArgs {
 };
 
 bool IsUtf8(std::string_view text) {
-  return talvex::utf16::toUtf8(talvex::utf16::fromUtf8(text)) == text;
+  return talvex::utf16::ToUtf8(talvex::utf16::FromUtf8(text)) == text;
 }
 
 int ItemAdd(const talvex::Environment& env, ItemArgs args) {
@@ -270,7 +223,7 @@ int Run(int argc, char** argv) {
                                         "subject, body length");
   itemList->add_option("--to", listTo, "only the items for this address");
 
-  RegArgs regArgs;
+  talvex::apps::RegArgs regArgs;
   auto* reg = app.add_subcommand("reg", "registry values under HKEY_LOCAL_MACHINE");
   reg->require_subcommand(1);
   auto* regGet = reg->add_subcommand("get", "print a text value (exit 1 when absent)");
@@ -299,9 +252,9 @@ int Run(int argc, char** argv) {
   } catch (const std::exception& error) {
     return Fail(error.what());
   }
-  if (regGet->parsed()) return RegGet(env, regArgs);
-  if (regSet->parsed()) return RegSet(env, regArgs);
-  if (regDelete->parsed()) return RegDelete(env, regArgs);
+  if (regGet->parsed()) return talvex::apps::RegGet(env, regArgs);
+  if (regSet->parsed()) return talvex::apps::RegSet(env, regArgs);
+  if (regDelete->parsed()) return talvex::apps::RegDelete(env, regArgs);
   return kExitUsage;
 }
 

@@ -48,10 +48,10 @@ void BM_EncodeBase64_Binary(benchmark::State& state) {
   Run(state, BinaryBytes(), [](const std::string& in) { return EncodeBase64(in); });
 }
 void BM_EncodeBase64_Text(benchmark::State& state) {
-  Run(state, ansi::encode(MailText()), [](const std::string& in) { return EncodeBase64(in); });
+  Run(state, ansi::Encode(MailText()), [](const std::string& in) { return EncodeBase64(in); });
 }
 void BM_EncodeQuotedPrintable_Text(benchmark::State& state) {
-  Run(state, ansi::encode(MailText()),
+  Run(state, ansi::Encode(MailText()),
       [](const std::string& in) { return EncodeQuotedPrintable(in); });
 }
 void BM_EncodeQuotedPrintable_Binary(benchmark::State& state) {

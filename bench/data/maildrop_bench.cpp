@@ -39,7 +39,7 @@ struct Drop {
   Drop() : dir(MakeTempDir()), env{dir, ""}, handler(env) {
     handler.GetP3UserDetails("");  // creates the database
     const std::string body = Body4KiB();
-    sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::ReadWrite);
+    sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::kReadWrite);
     sqlite::Transaction transaction(db);
     sqlite::Statement insert(
         db,
@@ -52,7 +52,7 @@ struct Drop {
     for (int i = 0; i < kItems; ++i) {
       insert.Reset();
       insert.Bind(1, std::int64_t{i});
-      insert.Bind(2, static_cast<std::int64_t>(ansi::encodedLength(body)));
+      insert.Bind(2, static_cast<std::int64_t>(ansi::EncodedLength(body)));
       insert.Step();
       insertBody.Reset();
       insertBody.Bind(1, std::string_view(body));

@@ -39,8 +39,8 @@ class WipedBytes {
   }
   ~WipedBytes() { Wipe(bytes_); }
 
-  const Bytes& get() const { return bytes_; }
-  Bytes& get() { return bytes_; }
+  const Bytes& Get() const { return bytes_; }
+  Bytes& Get() { return bytes_; }
 
  private:
   Bytes bytes_;

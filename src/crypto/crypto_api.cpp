@@ -125,9 +125,9 @@ std::string CryptoAPI::CreateHash(std::string_view strInText, std::int16_t intHa
       WipedBytes password(password_.size() >= 2
                               ? WithoutTrailing(password_)
                               : WithoutTrailing(DefaultPassword(useDefaultPassword_)));
-      joined.get().assign(message.begin(), message.end());
-      joined.get().insert(joined.get().end(), password.get().begin(), password.get().end());
-      message = joined.get();
+      joined.Get().assign(message.begin(), message.end());
+      joined.Get().insert(joined.Get().end(), password.Get().begin(), password.Get().end());
+      message = joined.Get();
     }
     const auto digest = DigestOf(*hash, message);
     if (!digest) return {};
@@ -240,12 +240,12 @@ bool CryptoAPI::Transform(bool encrypt, std::int16_t hashCode, std::int16_t ciph
   try {
     if (password_.size() < 2 && useDefaultPassword_) password_ = DefaultPassword(true);
     const WipedBytes password(WithoutTrailing(password_));
-    const auto digest = DigestOf(*hash, password.get());
+    const auto digest = DigestOf(*hash, password.Get());
     if (!digest) return false;
     const WipedBytes hashValue(*digest);
     const crypto::Providers& providers = *context_->providers;
     const auto key =
-        crypto::SessionKey::Derive(providers, context_->kind, *cipher, *hash, hashValue.get());
+        crypto::SessionKey::Derive(providers, context_->kind, *cipher, *hash, hashValue.Get());
     if (!key) return false;
 
     // The provider works in place on a buffer of 2n bytes: the data and n spaces. Only its

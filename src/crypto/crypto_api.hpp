@@ -4,8 +4,8 @@
 //
 // Texts: every text that a member takes or returns is a byte text, one character per byte
 // (Windows-1252, the system's ANSI code page), so a character's code is its byte. Callers
-// holding UTF-8 text convert it with ansi::encode before it enters (StringToByteArray,
-// CreateHash, ConvertStringToHex) and with ansi::decode where a plain text comes back out
+// holding UTF-8 text convert it with ansi::Encode before it enters (StringToByteArray,
+// CreateHash, ConvertStringToHex) and with ansi::Decode where a plain text comes back out
 // (ByteArrayToString of a decrypted result); HashText does so for the session.
 //
 // Byte arrays: arrays that the class makes carry one extra element at the end, always 0, and

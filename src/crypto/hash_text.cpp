@@ -13,7 +13,7 @@ constexpr std::int16_t kMd5 = 1;
 std::string HashText(std::string_view text) noexcept {
   try {
     CryptoAPI crypto;
-    return crypto.CreateHash(ansi::encode(text), kMd5, true, false, false);
+    return crypto.CreateHash(ansi::Encode(text), kMd5, true, false, false);
   } catch (...) {
     return {};  // never raises (noexcept): any failure gives the empty text
   }

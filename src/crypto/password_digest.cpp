@@ -9,7 +9,7 @@ namespace talvex {
 std::string PasswordDigest(std::string_view password, std::string_view userId) {
   std::string text(password);
   text += userId;
-  text += resources::LoadResString(resources::StringId::PasswordSalt);
+  text += resources::LoadResString(resources::StringId::kPasswordSalt);
   return HashText(text);
 }
 

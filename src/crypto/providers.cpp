@@ -24,8 +24,8 @@ UniqueCipher Providers::FetchCipher(const char* name) const {
 }
 
 std::shared_ptr<const Providers> SharedProviders() {
-  static const std::shared_ptr<const Providers> shared = Providers::Load();
-  return shared;
+  static const std::shared_ptr<const Providers> kShared = Providers::Load();
+  return kShared;
 }
 
 }  // namespace talvex::crypto

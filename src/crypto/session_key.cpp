@@ -53,11 +53,11 @@ std::optional<Bytes> ExpandDigest(const Providers& providers, HashAlgorithm hash
   for (const std::uint8_t fill : {std::uint8_t{0x36}, std::uint8_t{0x5C}}) {
     WipedBytes block(Bytes(kExpansionBlock, fill));
     for (std::size_t i = 0; i < hashValue.size() && i < kExpansionBlock; ++i) {
-      block.get()[i] ^= hashValue[i];
+      block.Get()[i] ^= hashValue[i];
     }
-    WipedBytes part(Digest(providers, hash, block.get()).value_or(Bytes{}));
-    if (part.get().empty()) return std::nullopt;
-    joined.insert(joined.end(), part.get().begin(), part.get().end());
+    WipedBytes part(Digest(providers, hash, block.Get()).value_or(Bytes{}));
+    if (part.Get().empty()) return std::nullopt;
+    joined.insert(joined.end(), part.Get().begin(), part.Get().end());
   }
   return joined;
 }
@@ -82,13 +82,13 @@ std::optional<SessionKey> SessionKey::Derive(const Providers& providers, Provide
 
   WipedBytes material;
   if (hashValue.size() >= length) {
-    material.get().assign(hashValue.begin(), hashValue.end());
+    material.Get().assign(hashValue.begin(), hashValue.end());
   } else {
     auto expanded = ExpandDigest(providers, hash, hashValue);
     if (!expanded || expanded->size() < length) return std::nullopt;
     material = WipedBytes(std::move(*expanded));
   }
-  Bytes key(material.get().begin(), material.get().begin() + static_cast<std::ptrdiff_t>(length));
+  Bytes key(material.Get().begin(), material.Get().begin() + static_cast<std::ptrdiff_t>(length));
   // 40-bit RC2 and RC4 keys carry an 11-byte salt, zero because no salt was asked for; the
   // cipher is keyed with key and salt together, 16 bytes.
   if (entry.variableKey && length == kExportKeyLength) key.resize(length + kSaltLength, 0);

@@ -44,7 +44,7 @@ class SessionKey {
                                std::span<const std::uint8_t> data) const;
 
   // The bytes the cipher is keyed with, salt included, and RC2's effective key bits.
-  const Bytes& KeyBytes() const { return key_.get(); }
+  const Bytes& KeyBytes() const { return key_.Get(); }
   int EffectiveBits() const { return effectiveBits_; }
 
  private:

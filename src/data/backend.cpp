@@ -9,15 +9,15 @@ namespace talvex::data {
 ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env) {
   using Engine = ConnectionTarget::Engine;
   if (connection.empty()) {
-    if (env.database.empty()) return {Engine::Sqlite, env.EmbeddedDatabasePath().string()};
+    if (env.database.empty()) return {Engine::kSqlite, env.EmbeddedDatabasePath().string()};
     connection = env.database;
   }
   constexpr std::string_view kSqlite = "sqlite:";
   if (connection.starts_with(kSqlite) && connection.size() > kSqlite.size()) {
-    return {Engine::Sqlite, std::string(connection.substr(kSqlite.size()))};
+    return {Engine::kSqlite, std::string(connection.substr(kSqlite.size()))};
   }
   if (connection.starts_with("postgresql://") || connection.starts_with("postgres://")) {
-    return {Engine::Postgresql, std::string(connection)};
+    return {Engine::kPostgresql, std::string(connection)};
   }
   // The text itself is not repeated: it may hold a password.
   Raise(ErrorNumber::kDbProvider,
@@ -25,7 +25,7 @@ ConnectionTarget ResolveConnection(std::string_view connection, const Environmen
 }
 
 std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target) {
-  if (target.engine == ConnectionTarget::Engine::Postgresql) {
+  if (target.engine == ConnectionTarget::Engine::kPostgresql) {
     Raise(ErrorNumber::kDbProvider, "The PostgreSQL backend is not built yet; use sqlite:PATH");
   }
   return MakeSqliteBackend(target.location);

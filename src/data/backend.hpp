@@ -27,8 +27,8 @@ class Backend {
 
 // Where a connection string leads.
 struct ConnectionTarget {
-  enum class Engine { Sqlite, Postgresql };
-  Engine engine = Engine::Sqlite;
+  enum class Engine { kSqlite, kPostgresql };
+  Engine engine = Engine::kSqlite;
   std::string location;  // the database file, or the PostgreSQL connection URI
   bool operator==(const ConnectionTarget&) const = default;
 };

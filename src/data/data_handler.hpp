@@ -32,22 +32,22 @@ Severity ErrorMessageType(std::int32_t number);
 
 // A user record as WriteUser stores it; every field is the text the procedure receives.
 struct UserRecord {
-  std::string RecID;  // empty for a new user
-  std::string UserID;
-  std::string UserName;
-  Variant DisplayName;
-  std::string Alias;
-  std::string Description;
-  std::string Email;
-  std::string Mobile;
-  std::string Department;
-  std::string LogonName;
-  std::string UserPassword;
-  std::string POP3User = "0";
-  std::string HTTPUser = "0";
-  std::string Administrator = "0";
-  std::string AcctDisabled = "0";
-  std::string UserType = "0";
+  std::string recId;  // empty for a new user
+  std::string userId;
+  std::string userName;
+  Variant displayName;
+  std::string alias;
+  std::string description;
+  std::string email;
+  std::string mobile;
+  std::string department;
+  std::string logonName;
+  std::string userPassword;
+  std::string pop3User = "0";
+  std::string httpUser = "0";
+  std::string administrator = "0";
+  std::string acctDisabled = "0";
+  std::string userType = "0";
 };
 
 class DataHandler {
@@ -66,38 +66,38 @@ class DataHandler {
 
   // The POP3 mail drop. The record-set operations raise their failures; the flag operations
   // log them and return false.
-  Recordset GetP3UserDetails(const std::string& LogonName);
-  bool LockP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
-  Recordset GetP3MailDrop(const std::string& EmailAddress, const std::string& SessionID);
-  // Item identifiers, statuses and the ClearItems flag are passed as numbers or as their
+  Recordset GetP3UserDetails(const std::string& logonName);
+  bool LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId);
+  Recordset GetP3MailDrop(const std::string& emailAddress, const std::string& sessionId);
+  // Item identifiers, statuses and the clearItems flag are passed as numbers or as their
   // decimal text; a number goes to the database as it is.
-  Recordset GetP3MailItem(const Variant& ItemID);
-  bool SetP3ItemsStatus(const std::string& SessionID, const Variant& Status,
-                        const Variant& ClearItems);
-  bool RemoveP3Items(const std::string& SessionID);
-  bool UpdateP3ItemStatus(const Variant& ItemID, const Variant& Status);
-  Recordset GetP3ItemStats(const Variant& ItemID);
+  Recordset GetP3MailItem(const Variant& itemId);
+  bool SetP3ItemsStatus(const std::string& sessionId, const Variant& status,
+                        const Variant& clearItems);
+  bool RemoveP3Items(const std::string& sessionId);
+  bool UpdateP3ItemStatus(const Variant& itemId, const Variant& status);
+  Recordset GetP3ItemStats(const Variant& itemId);
 
   // Users and gateway items.
   bool WriteUser(const UserRecord& user);
-  bool DeleteUser(const std::string& RecID);
-  Recordset GetUser(const std::string& RecID);
-  Recordset GetAllUsers(const std::string& UserType);
-  Recordset GetUsers(const std::string& UserType);
-  Recordset CheckDupUsers(const std::string& UserName, const std::string& Alias,
-                          const std::string& Email, const std::string& Mobile,
-                          const std::string& LogonName, const std::string& UserType);
-  // Stores one gateway item. For direction "O" composes Content (passed in as the requested
-  // charset) and encodes Body first; MessageID and Subject are cut to 255 characters. The
+  bool DeleteUser(const std::string& recId);
+  Recordset GetUser(const std::string& recId);
+  Recordset GetAllUsers(const std::string& userType);
+  Recordset GetUsers(const std::string& userType);
+  Recordset CheckDupUsers(const std::string& userName, const std::string& alias,
+                          const std::string& email, const std::string& mobile,
+                          const std::string& logonName, const std::string& userType);
+  // Stores one gateway item. For direction "O" composes content (passed in as the requested
+  // charset) and encodes body first; messageId and subject are cut to 255 characters. The
   // caller's variables receive these changes. False, without a log line, for an empty
-  // ToAddress; false with a logged line for any failure. NewItemID, when given, receives the
+  // toAddress; false with a logged line for any failure. newItemId, when given, receives the
   // new item's GWQID.
-  bool WriteGWItem(const std::string& DTReceived, const std::string& Source, std::string& MessageID,
-                   Variant& Content, const std::string& FromAddress, const std::string& FromName,
-                   const std::string& ToAddress, std::string& Subject, std::string& Body,
-                   const std::string& Direction, const std::string& RawData = {},
-                   const std::string& Transport = {}, std::string* NewItemID = nullptr);
-  Recordset GetGWItems(const std::string& Direction);
+  bool WriteGWItem(const std::string& dtReceived, const std::string& source, std::string& messageId,
+                   Variant& content, const std::string& fromAddress, const std::string& fromName,
+                   const std::string& toAddress, std::string& subject, std::string& body,
+                   const std::string& direction, const std::string& rawData = {},
+                   const std::string& transport = {}, std::string* newItemId = nullptr);
+  Recordset GetGWItems(const std::string& direction);
 
   // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
   // the first use and kept while the read gives a non-empty text.

@@ -14,12 +14,12 @@ constexpr std::size_t kMaxHeaderText = 255;
 
 // Cuts a text to its first `limit` characters (UTF-16 code units, as the database counts).
 void CutTo(std::string& text, std::size_t limit) {
-  const std::u16string units = utf16::fromUtf8(text);
-  if (units.size() > limit) text = utf16::toUtf8(std::u16string_view(units).substr(0, limit));
+  const std::u16string units = utf16::FromUtf8(text);
+  if (units.size() > limit) text = utf16::ToUtf8(std::u16string_view(units).substr(0, limit));
 }
 
 std::int32_t CharacterCount(const std::string& text) {
-  return static_cast<std::int32_t>(utf16::fromUtf8(text).size());
+  return static_cast<std::int32_t>(utf16::FromUtf8(text).size());
 }
 
 }  // namespace
@@ -36,40 +36,40 @@ void DataHandler::ReadContentSettings() {
   contTransEncoding_ = value.TextOrEmpty();
 }
 
-bool DataHandler::WriteGWItem(const std::string& DTReceived, const std::string& Source,
-                              std::string& MessageID, Variant& Content,
-                              const std::string& FromAddress, const std::string& FromName,
-                              const std::string& ToAddress, std::string& Subject, std::string& Body,
-                              const std::string& Direction, const std::string& RawData,
-                              const std::string& Transport, std::string* NewItemID) {
+bool DataHandler::WriteGWItem(const std::string& dtReceived, const std::string& source,
+                              std::string& messageId, Variant& content,
+                              const std::string& fromAddress, const std::string& fromName,
+                              const std::string& toAddress, std::string& subject, std::string& body,
+                              const std::string& direction, const std::string& rawData,
+                              const std::string& transport, std::string* newItemId) {
   try {
-    if (ToAddress.empty()) return false;
-    CutTo(MessageID, kMaxHeaderText);
-    CutTo(Subject, kMaxHeaderText);
-    if (Direction == "O") {
+    if (toAddress.empty()) return false;
+    CutTo(messageId, kMaxHeaderText);
+    CutTo(subject, kMaxHeaderText);
+    if (direction == "O") {
       if (contentType_.empty()) ReadContentSettings();
-      const std::string requested = Content.IsText() ? Content.ToText() : std::string();
+      const std::string requested = content.IsText() ? content.ToText() : std::string();
       GatewayContent composed =
-          ComposeGatewayContent(requested, Body, contentType_, contTransEncoding_);
-      Content = std::move(composed.Content);
-      Body = std::move(composed.Body);
+          ComposeGatewayContent(requested, body, contentType_, contTransEncoding_);
+      content = std::move(composed.content);
+      body = std::move(composed.body);
     }
     const std::vector<ParameterDescriptor> parameters = {
-        {"DTReceived", AdType::kVarChar, 255, DTReceived},
-        {"Source", AdType::kVarChar, 255, Source},
-        {"MessageID", AdType::kVarChar, 255, MessageID},
-        {"Content", AdType::kVarChar, 255, Content},
-        {"FromAddress", AdType::kVarChar, 255, FromAddress},
-        {"FromName", AdType::kVarChar, 255, FromName},
-        {"ToAddress", AdType::kVarChar, 4096, ToAddress},
-        {"Subject", AdType::kVarChar, 255, Subject},
-        {"Body", AdType::kLongVarWChar, CharacterCount(Body) + 1, Body},
-        {"Direction", AdType::kChar, 1, Direction},
-        {"RawData", AdType::kVarChar, 255, RawData},
-        {"Transport", AdType::kSmallInt, 2, Transport},
+        {"DTReceived", AdType::kVarChar, 255, dtReceived},
+        {"Source", AdType::kVarChar, 255, source},
+        {"MessageID", AdType::kVarChar, 255, messageId},
+        {"Content", AdType::kVarChar, 255, content},
+        {"FromAddress", AdType::kVarChar, 255, fromAddress},
+        {"FromName", AdType::kVarChar, 255, fromName},
+        {"ToAddress", AdType::kVarChar, 4096, toAddress},
+        {"Subject", AdType::kVarChar, 255, subject},
+        {"Body", AdType::kLongVarWChar, CharacterCount(body) + 1, body},
+        {"Direction", AdType::kChar, 1, direction},
+        {"RawData", AdType::kVarChar, 255, rawData},
+        {"Transport", AdType::kSmallInt, 2, transport},
     };
-    if (NewItemID) {
-      *NewItemID = Query("SMS_WriteGWItem", parameters).Fields("GWQID").ToText();
+    if (newItemId) {
+      *newItemId = Query("SMS_WriteGWItem", parameters).Fields("GWQID").ToText();
     } else {
       Execute("SMS_WriteGWItem", parameters);
     }
@@ -80,8 +80,8 @@ bool DataHandler::WriteGWItem(const std::string& DTReceived, const std::string& 
   }
 }
 
-Recordset DataHandler::GetGWItems(const std::string& Direction) {
-  return Query("SMS_GetGWItems", {{"Direction", AdType::kChar, 1, Direction}});
+Recordset DataHandler::GetGWItems(const std::string& direction) {
+  return Query("SMS_GetGWItems", {{"Direction", AdType::kChar, 1, direction}});
 }
 
 }  // namespace talvex

@@ -16,7 +16,7 @@ namespace talvex::data {
 
 namespace {
 
-enum class Kind { Integer, Currency, Date, Text };
+enum class Kind { kInteger, kCurrency, kDate, kText };
 
 struct TypeRule {
   AdType code;
@@ -27,15 +27,15 @@ struct TypeRule {
 };
 
 constexpr std::array<TypeRule, 7> kTypeRules = {{
-    {AdType::kSmallInt, "adSmallInt", Kind::Integer, std::numeric_limits<std::int16_t>::min(),
+    {AdType::kSmallInt, "adSmallInt", Kind::kInteger, std::numeric_limits<std::int16_t>::min(),
      std::numeric_limits<std::int16_t>::max()},
-    {AdType::kInteger, "adInteger", Kind::Integer, std::numeric_limits<std::int32_t>::min(),
+    {AdType::kInteger, "adInteger", Kind::kInteger, std::numeric_limits<std::int32_t>::min(),
      std::numeric_limits<std::int32_t>::max()},
-    {AdType::kCurrency, "adCurrency", Kind::Currency},
-    {AdType::kDate, "adDate", Kind::Date},
-    {AdType::kChar, "adChar", Kind::Text},
-    {AdType::kVarChar, "adVarChar", Kind::Text},
-    {AdType::kLongVarWChar, "adLongVarWChar", Kind::Text},
+    {AdType::kCurrency, "adCurrency", Kind::kCurrency},
+    {AdType::kDate, "adDate", Kind::kDate},
+    {AdType::kChar, "adChar", Kind::kText},
+    {AdType::kVarChar, "adVarChar", Kind::kText},
+    {AdType::kLongVarWChar, "adLongVarWChar", Kind::kText},
 }};
 
 // 2^63 as a double: the bound of what a 64-bit integer holds.
@@ -113,7 +113,7 @@ std::string Text(const ParameterDescriptor& d, const TypeRule& rule) {
     Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": size " + std::to_string(d.size) + " is not valid");
   }
-  const std::size_t length = utf16::fromUtf8(text).size();
+  const std::size_t length = utf16::FromUtf8(text).size();
   if (length > static_cast<std::size_t>(d.size)) {
     Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": a text of " +
                                         std::to_string(length) + " characters does not fit in " +
@@ -133,18 +133,18 @@ BoundParameter BindParameter(const ParameterDescriptor& d) {
                                           " is not supported");
   }
   BoundParameter bound{d.name, std::monostate{}};
-  if (d.value.IsNull() || (rule->kind != Kind::Text && IsOmitted(d.value))) return bound;
+  if (d.value.IsNull() || (rule->kind != Kind::kText && IsOmitted(d.value))) return bound;
   switch (rule->kind) {
-    case Kind::Integer:
+    case Kind::kInteger:
       bound.value = WholeNumber(d, *rule);
       break;
-    case Kind::Currency:
+    case Kind::kCurrency:
       bound.value = Money(d, *rule);
       break;
-    case Kind::Date:
+    case Kind::kDate:
       bound.value = DateTime(d, *rule);
       break;
-    case Kind::Text:
+    case Kind::kText:
       bound.value = Text(d, *rule);
       break;
   }

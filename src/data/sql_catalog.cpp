@@ -58,8 +58,8 @@ SqlCatalog::SqlCatalog(std::span<const SqlFile> migrations,
 }
 
 const SqlCatalog& SqlCatalog::Sqlite() {
-  static const SqlCatalog catalog(sql::kSqliteMigrations, sql::kSqliteProcedureGroups);
-  return catalog;
+  static const SqlCatalog kCatalog(sql::kSqliteMigrations, sql::kSqliteProcedureGroups);
+  return kCatalog;
 }
 
 std::optional<std::string_view> SqlCatalog::Procedure(std::string_view name) const {

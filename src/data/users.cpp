@@ -17,48 +17,48 @@ ParameterDescriptor SmallInt(const char* name, const std::string& value) {
 
 bool DataHandler::WriteUser(const UserRecord& user) {
   return ExecuteHandled("Unable to add User due to a database error", "SMS_WriteUser",
-                        {Text("RecID", 50, user.RecID),
-                         {"UserID", AdType::kChar, 32, user.UserID},
-                         Text("UserName", 255, user.UserName),
-                         {"DisplayName", AdType::kVarChar, 255, user.DisplayName},
-                         Text("Alias", 255, user.Alias),
-                         Text("Description", 255, user.Description),
-                         Text("Email", 255, user.Email),
-                         Text("Mobile", 255, user.Mobile),
-                         Text("Department", 255, user.Department),
-                         Text("LogonName", 255, user.LogonName),
-                         Text("UserPassword", 50, user.UserPassword),
-                         SmallInt("POP3User", user.POP3User),
-                         SmallInt("HTTPUser", user.HTTPUser),
-                         SmallInt("Administrator", user.Administrator),
-                         SmallInt("AcctDisabled", user.AcctDisabled),
-                         SmallInt("UserType", user.UserType)});
+                        {Text("RecID", 50, user.recId),
+                         {"UserID", AdType::kChar, 32, user.userId},
+                         Text("UserName", 255, user.userName),
+                         {"DisplayName", AdType::kVarChar, 255, user.displayName},
+                         Text("Alias", 255, user.alias),
+                         Text("Description", 255, user.description),
+                         Text("Email", 255, user.email),
+                         Text("Mobile", 255, user.mobile),
+                         Text("Department", 255, user.department),
+                         Text("LogonName", 255, user.logonName),
+                         Text("UserPassword", 50, user.userPassword),
+                         SmallInt("POP3User", user.pop3User),
+                         SmallInt("HTTPUser", user.httpUser),
+                         SmallInt("Administrator", user.administrator),
+                         SmallInt("AcctDisabled", user.acctDisabled),
+                         SmallInt("UserType", user.userType)});
 }
 
-bool DataHandler::DeleteUser(const std::string& RecID) {
+bool DataHandler::DeleteUser(const std::string& recId) {
   return ExecuteHandled("Unable to delete User due to a database error", "SMS_DeleteUser",
-                        {{"RecID", AdType::kInteger, 4, RecID}});
+                        {{"RecID", AdType::kInteger, 4, recId}});
 }
 
-Recordset DataHandler::GetUser(const std::string& RecID) {
-  return Query("SMS_GetUser", {{"RecID", AdType::kInteger, 4, RecID}});
+Recordset DataHandler::GetUser(const std::string& recId) {
+  return Query("SMS_GetUser", {{"RecID", AdType::kInteger, 4, recId}});
 }
 
-Recordset DataHandler::GetAllUsers(const std::string& UserType) {
-  return Query("SMS_GetAllUsers", {SmallInt("UserType", UserType)});
+Recordset DataHandler::GetAllUsers(const std::string& userType) {
+  return Query("SMS_GetAllUsers", {SmallInt("UserType", userType)});
 }
 
-Recordset DataHandler::GetUsers(const std::string& UserType) {
-  return Query("SMS_GetUsers", {SmallInt("UserType", UserType)});
+Recordset DataHandler::GetUsers(const std::string& userType) {
+  return Query("SMS_GetUsers", {SmallInt("UserType", userType)});
 }
 
-Recordset DataHandler::CheckDupUsers(const std::string& UserName, const std::string& Alias,
-                                     const std::string& Email, const std::string& Mobile,
-                                     const std::string& LogonName, const std::string& UserType) {
+Recordset DataHandler::CheckDupUsers(const std::string& userName, const std::string& alias,
+                                     const std::string& email, const std::string& mobile,
+                                     const std::string& logonName, const std::string& userType) {
   return Query("SMS_CheckDupUsers",
-               {Text("UserName", 255, UserName), Text("Alias", 255, Alias),
-                Text("Email", 255, Email), Text("Mobile", 255, Mobile),
-                Text("LogonName", 255, LogonName), SmallInt("UserType", UserType)});
+               {Text("UserName", 255, userName), Text("Alias", 255, alias),
+                Text("Email", 255, email), Text("Mobile", 255, mobile),
+                Text("LogonName", 255, logonName), SmallInt("UserType", userType)});
 }
 
 }  // namespace talvex

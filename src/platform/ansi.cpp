@@ -22,7 +22,7 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Reads one code point at text[i], advancing i; malformed input yields U+FFFD and skips
 // one byte.
-inline char32_t nextCodePoint(std::string_view text, std::size_t& i) {
+inline char32_t NextCodePoint(std::string_view text, std::size_t& i) {
   const auto lead = static_cast<unsigned char>(text[i++]);
   if (lead < 0x80) return lead;
   int extra = 0;
@@ -48,7 +48,7 @@ inline char32_t nextCodePoint(std::string_view text, std::size_t& i) {
   return cp;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
+void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -66,7 +66,7 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::optional<unsigned char> toCp1252(char32_t cp) {
+std::optional<unsigned char> ToCp1252(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
   for (std::size_t k = 0; k < kHighControls.size(); ++k) {
     if (kHighControls[k] == cp) return static_cast<unsigned char>(0x80 + k);
@@ -78,7 +78,7 @@ std::optional<unsigned char> toCp1252(char32_t cp) {
 
 namespace ansi {
 
-std::string encode(std::string_view text) {
+std::string Encode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
@@ -88,25 +88,25 @@ std::string encode(std::string_view text) {
       out.append(text, start, i - start);
       continue;
     }
-    const auto mapped = toCp1252(nextCodePoint(text, i));
+    const auto mapped = ToCp1252(NextCodePoint(text, i));
     out += mapped ? static_cast<char>(*mapped) : '?';
   }
   return out;
 }
 
-std::size_t encodedLength(std::string_view text) {
+std::size_t EncodedLength(std::string_view text) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < text.size(); ++n) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       ++i;
     } else {
-      nextCodePoint(text, i);
+      NextCodePoint(text, i);
     }
   }
   return n;
 }
 
-std::string decode(std::string_view bytes) {
+std::string Decode(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (const char c : bytes) {
@@ -114,9 +114,9 @@ std::string decode(std::string_view bytes) {
     if (byte < 0x80) {
       out += c;
     } else if (byte < 0xA0) {
-      appendUtf8(out, kHighControls[byte - 0x80]);
+      AppendUtf8(out, kHighControls[byte - 0x80]);
     } else {
-      appendUtf8(out, byte);
+      AppendUtf8(out, byte);
     }
   }
   return out;
@@ -126,12 +126,12 @@ std::string decode(std::string_view bytes) {
 
 namespace utf16 {
 
-std::u16string fromUtf8(std::string_view text) {
+std::u16string FromUtf8(std::string_view text) {
   // Never more code units than bytes: sized once, filled through a pointer, trimmed.
   std::u16string out(text.size(), u'\0');
   char16_t* end = out.data();
   for (std::size_t i = 0; i < text.size();) {
-    const char32_t cp = nextCodePoint(text, i);
+    const char32_t cp = NextCodePoint(text, i);
     if (cp < 0x10000) {
       *end++ = static_cast<char16_t>(cp);
     } else {
@@ -144,7 +144,7 @@ std::u16string fromUtf8(std::string_view text) {
   return out;
 }
 
-std::string toUtf8(std::u16string_view units) {
+std::string ToUtf8(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -153,12 +153,12 @@ std::string toUtf8(std::u16string_view units) {
         units[i + 1] <= 0xDFFF) {
       const char32_t high = char32_t{u} - 0xD800U;
       const char32_t low = char32_t{units[i + 1]} - 0xDC00U;
-      appendUtf8(out, 0x10000U + (high << 10U) + low);
+      AppendUtf8(out, 0x10000U + (high << 10U) + low);
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
-      appendUtf8(out, kReplacement);
+      AppendUtf8(out, kReplacement);
     } else {
-      appendUtf8(out, u);
+      AppendUtf8(out, u);
     }
   }
   return out;

@@ -10,24 +10,24 @@ namespace talvex::ansi {
 
 // UTF-8 text to Windows-1252 bytes. Characters the code page lacks become "?"; malformed
 // UTF-8 sequences become "?" as well.
-std::string encode(std::string_view text);
+std::string Encode(std::string_view text);
 
 // Windows-1252 bytes to UTF-8 text. Every byte maps to a character (the five bytes the code
 // page leaves undefined map to the C1 controls of the same value), so decode then encode
 // gives back the bytes exactly.
-std::string decode(std::string_view bytes);
+std::string Decode(std::string_view bytes);
 
-// The number of octets encode(text) produces, without building it.
-std::size_t encodedLength(std::string_view text);
+// The number of octets Encode(text) produces, without building it.
+std::size_t EncodedLength(std::string_view text);
 
 }  // namespace talvex::ansi
 
 namespace talvex::utf16 {
 
 // UTF-8 text to UTF-16 code units (malformed sequences become U+FFFD).
-std::u16string fromUtf8(std::string_view text);
+std::u16string FromUtf8(std::string_view text);
 
 // UTF-16 code units to UTF-8 text; an unpaired surrogate becomes U+FFFD.
-std::string toUtf8(std::u16string_view units);
+std::string ToUtf8(std::u16string_view units);
 
 }  // namespace talvex::utf16

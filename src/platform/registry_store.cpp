@@ -46,7 +46,7 @@ std::string NormalisePath(std::string_view path) {
 std::optional<sqlite::Database> Open(const std::filesystem::path& file, bool create) {
   try {
     if (!create && !std::filesystem::exists(file)) return std::nullopt;
-    sqlite::Database db(file, sqlite::Database::Mode::ReadWriteCreate);
+    sqlite::Database db(file, sqlite::Database::Mode::kReadWriteCreate);
     db.Exec(kSchema);
     return db;
   } catch (const sqlite::Error&) {

@@ -76,7 +76,7 @@ Variant Decoded(char letter, std::string_view bytes) {
       return std::int64_t{static_cast<std::int32_t>(FromLittleEndian(bytes))};
     default: {
       if (!bytes.empty() && bytes.back() == '\0') bytes.remove_suffix(1);
-      std::string text = ansi::decode(bytes);
+      std::string text = ansi::Decode(bytes);
       return text == std::string(1, '\0') ? std::string() : std::move(text);
     }
   }
@@ -92,7 +92,7 @@ std::string Encoded(char letter, const Variant& value) {
     default: {
       // An empty text is stored as the one-character text NUL, so that a read gives it back.
       const bool emptyText = value.IsText() && value.ToText().empty();
-      return ansi::encode(emptyText ? std::string(1, '\0') : value.ToText()) + '\0';
+      return ansi::Encode(emptyText ? std::string(1, '\0') : value.ToText()) + '\0';
     }
   }
 }

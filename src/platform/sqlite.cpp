@@ -8,13 +8,13 @@ namespace talvex::sqlite {
 Database::Database(const std::filesystem::path& path, Mode mode, int busyTimeoutMs) {
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
-    case Mode::ReadOnly:
+    case Mode::kReadOnly:
       flags |= SQLITE_OPEN_READONLY;
       break;
-    case Mode::ReadWrite:
+    case Mode::kReadWrite:
       flags |= SQLITE_OPEN_READWRITE;
       break;
-    case Mode::ReadWriteCreate:
+    case Mode::kReadWriteCreate:
       flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
       if (const auto problem = CreateDataDirectory(path)) throw Error(SQLITE_CANTOPEN, *problem);
       break;

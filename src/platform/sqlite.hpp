@@ -26,7 +26,7 @@ class Error : public std::runtime_error {
 
 class Database {
  public:
-  enum class Mode { ReadOnly, ReadWrite, ReadWriteCreate };
+  enum class Mode { kReadOnly, kReadWrite, kReadWriteCreate };
 
   // Opens the file; with ReadWriteCreate the parent directory is created too. Sets a busy
   // timeout so that concurrent writers of other processes wait instead of failing.

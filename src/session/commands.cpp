@@ -47,7 +47,7 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
     const bool taken = co_await CmdPass(line);
     if (taken) co_return;
   }
-  session_.Log(Severity::kDetail, ansi::decode(line));
+  session_.Log(Severity::kDetail, ansi::Decode(line));
   if (line.size() > kMaxCommandLength) {
     Reply("-ERR Line too long.");
     co_return;
@@ -72,7 +72,7 @@ asio::awaitable<bool> Commands::CmdCapa(const std::string& /*line*/) {
 asio::awaitable<bool> Commands::CmdUser(const std::string& line) {
   const auto words = SplitWords(line);
   if (words.size() != 2 || state_ != State::kAwaitingUser || words[1].empty()) co_return false;
-  userName_ = ansi::decode(words[1]);
+  userName_ = ansi::Decode(words[1]);
   Reply("+OK Prove your worthiness.");
   state_ = State::kAwaitingPass;
   co_return true;
@@ -88,7 +88,7 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
   // Further words are ignored; the password is the first.
   const auto account = co_await drop_.Store().FindUser(userName_);
   if (account && !account->disabled &&
-      account->userPassword == PasswordDigest(ansi::decode(words[1]), account->userId)) {
+      account->userPassword == PasswordDigest(ansi::Decode(words[1]), account->userId)) {
     if (!account->email) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
     Reply("+OK Well howdy pilgrim.");
     session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");

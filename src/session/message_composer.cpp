@@ -48,7 +48,7 @@ std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view 
 std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName) {
   if (!item.bodyLength) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   const std::string header = ComposeMessageHeader(item.header, hostName);
-  return static_cast<std::int64_t>(ansi::encodedLength(header)) + *item.bodyLength;
+  return static_cast<std::int64_t>(ansi::EncodedLength(header)) + *item.bodyLength;
 }
 
 std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {

@@ -54,7 +54,7 @@ asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
 
 std::string Commands::ListingValue(const data::ItemStats& item, Listing kind) const {
   if (kind == Listing::kSizes) return std::to_string(MessageSize(item, session_.HostName()));
-  return ansi::encode(UniqueIdentifier(item.header, session_.HostName()));
+  return ansi::Encode(UniqueIdentifier(item.header, session_.HostName()));
 }
 
 // LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
@@ -157,7 +157,7 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   }
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
-  Reply(ansi::encode(header + loaded.item.body.value_or("") + "\r\n."));
+  Reply(ansi::Encode(header + loaded.item.body.value_or("") + "\r\n."));
   // The message has been sent in full; a failed status change only leaves it in the drop.
   if (forceDelete_) {
     co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
@@ -181,13 +181,13 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   if (*lines == 0) {
-    Reply(ansi::encode(header + "."));
+    Reply(ansi::Encode(header + "."));
     co_return true;
   }
   const auto count = RoundToInt32(*lines);
   if (!count) RaiseRuntime(ErrorNumber::kOverflow);
   if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-  Reply(ansi::encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
+  Reply(ansi::Encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
   co_return true;
 }
 

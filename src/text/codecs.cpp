@@ -129,7 +129,7 @@ char* PutLineBreak(char* out) {
 }
 
 std::size_t Utf16Length(std::string_view text) {
-  return utf16::fromUtf8(text).size();
+  return utf16::FromUtf8(text).size();
 }
 
 }  // namespace
@@ -145,7 +145,7 @@ std::string EncodeUTF8(std::string_view text) {
     out.append(text.substr(0, ascii));
     text.remove_prefix(ascii);
     const std::size_t other = NonAsciiRunLength(text);
-    if (other > 0) AppendUtf8Units(out, utf16::fromUtf8(text.substr(0, other)));
+    if (other > 0) AppendUtf8Units(out, utf16::FromUtf8(text.substr(0, other)));
     text.remove_prefix(other);
   }
   return out;
@@ -194,7 +194,7 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string TextToHex(std::string_view text) {
-  const std::u16string units = utf16::fromUtf8(text);
+  const std::u16string units = utf16::FromUtf8(text);
   std::string out(4 * units.size(), '\0');
   char* end = out.data();
   for (const char16_t unit : units) {

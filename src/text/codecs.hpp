@@ -7,7 +7,7 @@
 //  - EncodeUTF8, TextToHex, PadZero2 and PadZero4 take a text (UTF-8) and count its
 //    characters as UTF-16 code units.
 //  - EncodeQuotedPrintable and EncodeBase64 take a byte text (one byte per character,
-//    Windows-1252): pass ansi::encode(text) for the "windows-1252" charset, or the output of
+//    Windows-1252): pass ansi::Encode(text) for the "windows-1252" charset, or the output of
 //    EncodeUTF8 for "utf-8".
 //  - Every encoder returns a byte text.
 #pragma once

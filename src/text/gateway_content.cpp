@@ -13,16 +13,16 @@ constexpr std::string_view kEuroSign = "\xE2\x82\xAC";  // U+20AC in UTF-8
 constexpr std::string_view kDefaultCharset = "Windows-1252";
 
 // ContentType setting -> charset.
-enum class Charset { AsRequested, Latin1, Utf8 };
+enum class Charset { kAsRequested, kLatin1, kUtf8 };
 
 Charset ChosenCharset(const std::string& contentType) {
   switch (Variant(contentType).ToInt32()) {
     case 1:
-      return Charset::Latin1;
+      return Charset::kLatin1;
     case 2:
-      return Charset::Utf8;
+      return Charset::kUtf8;
     default:
-      return Charset::AsRequested;
+      return Charset::kAsRequested;
   }
 }
 
@@ -47,29 +47,29 @@ GatewayContent ComposeGatewayContent(std::string_view requested, std::string bod
   // Encoded bodies are byte texts; they are kept as the text of those Windows-1252 bytes, so
   // that the wire form is exactly the encoder's output.
   std::string charset = "utf-8";
-  const Charset choice = requested == kDefaultCharset ? ChosenCharset(contentType) : Charset::Utf8;
+  const Charset choice = requested == kDefaultCharset ? ChosenCharset(contentType) : Charset::kUtf8;
   switch (choice) {
-    case Charset::AsRequested:
+    case Charset::kAsRequested:
       charset = std::string(kDefaultCharset);
       break;
-    case Charset::Latin1:
+    case Charset::kLatin1:
       charset = "iso-8859-1";
       body = SubstituteEuro(body);
       break;
-    case Charset::Utf8:
-      body = ansi::decode(EncodeUTF8(body));
+    case Charset::kUtf8:
+      body = ansi::Decode(EncodeUTF8(body));
       break;
   }
   GatewayContent out;
-  out.Content = "text/plain; charset=\"" + charset + "\"";
+  out.content = "text/plain; charset=\"" + charset + "\"";
   if (transferEncoding == "1") {
-    out.Content += "\r\nContent-Transfer-Encoding: quoted-printable";
-    body = ansi::decode(EncodeQuotedPrintable(ansi::encode(body)));
+    out.content += "\r\nContent-Transfer-Encoding: quoted-printable";
+    body = ansi::Decode(EncodeQuotedPrintable(ansi::Encode(body)));
   } else if (transferEncoding == "2") {
-    out.Content += "\r\nContent-Transfer-Encoding: base64";
-    body = ansi::decode(EncodeBase64(ansi::encode(body)));
+    out.content += "\r\nContent-Transfer-Encoding: base64";
+    body = ansi::Decode(EncodeBase64(ansi::Encode(body)));
   }
-  out.Body = std::move(body);
+  out.body = std::move(body);
   return out;
 }
 

@@ -12,8 +12,8 @@ namespace talvex {
 std::string SubstituteEuro(std::string_view text);
 
 struct GatewayContent {
-  std::string Content;  // e.g. text/plain; charset="utf-8" CR LF Content-Transfer-Encoding: base64
-  std::string Body;     // text whose Windows-1252 bytes are the encoded body
+  std::string content;  // e.g. text/plain; charset="utf-8" CR LF Content-Transfer-Encoding: base64
+  std::string body;     // text whose Windows-1252 bytes are the encoded body
 };
 
 // Composes the content description and encodes the body. `requested` is the caller's content

@@ -84,13 +84,13 @@ std::string FormatZoneOffset() {
   return FormatZoneOffset(CurrentMoment());
 }
 
-std::string FormatMailDate(std::string_view DateText) {
-  return FormatMailDate(DateText, CurrentMoment());
+std::string FormatMailDate(std::string_view dateText) {
+  return FormatMailDate(dateText, CurrentMoment());
 }
 
-std::string FormatMailDate(std::string_view DateText, std::time_t now) {
+std::string FormatMailDate(std::string_view dateText, std::time_t now) {
   const LocalDateTime date =
-      DateText.empty() ? ParseDateTimeText(FormatDateTimeText(now)) : ParseDateTimeText(DateText);
+      dateText.empty() ? ParseDateTimeText(FormatDateTimeText(now)) : ParseDateTimeText(dateText);
   const std::string offset = FormatZoneOffset(now);
   char text[64];
   std::snprintf(text, sizeof text, "%.3s, %d %.3s %04d %02d:%02d:%02d %s",

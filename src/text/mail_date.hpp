@@ -30,14 +30,14 @@ std::string ZoneOffsetText(std::int16_t offset);
 std::string FormatZoneOffset(std::time_t moment);
 std::string FormatZoneOffset();
 
-// The mail date of DateText, a date-time in the system's text form (platform/date_text.hpp); an
-// empty DateText means the current local date and time. The zone offset is always the one in
-// force now, also when DateText names a day in the other half of a daylight-saving year:
+// The mail date of dateText, a date-time in the system's text form (platform/date_text.hpp); an
+// empty dateText means the current local date and time. The zone offset is always the one in
+// force now, also when dateText names a day in the other half of a daylight-saving year:
 // messages are dated as the server sees its clock when it composes them. An unreadable
-// DateText raises the type-mismatch Failure.
-std::string FormatMailDate(std::string_view DateText);
-// As above with `now` standing for the current moment (both for an empty DateText and for
+// dateText raises the type-mismatch Failure.
+std::string FormatMailDate(std::string_view dateText);
+// As above with `now` standing for the current moment (both for an empty dateText and for
 // the offset), so that one moment is used throughout.
-std::string FormatMailDate(std::string_view DateText, std::time_t now);
+std::string FormatMailDate(std::string_view dateText, std::time_t now);
 
 }  // namespace talvex

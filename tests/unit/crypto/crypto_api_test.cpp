@@ -136,8 +136,9 @@ TEST(CryptoApi, Passwords) {
   EXPECT_TRUE(std::all_of(stored.begin(), stored.end() - 1,
                           [](unsigned char c) { return std::isalpha(c) || std::ispunct(c); }));
   CryptoAPI appending;
-  EXPECT_EQ(appending.CreateHash("x", 1, true, true),
-            appending.CreateHash("x" + CryptoAPI::ByteArrayToString(stored), 1, true));
+  EXPECT_EQ(
+      appending.CreateHash("x", 1, true, true),
+      appending.CreateHash(std::string("x").append(CryptoAPI::ByteArrayToString(stored)), 1, true));
   EXPECT_EQ(appending.Password(), Bytes{0});
   Bytes one{0};
   appending.Password(one);

@@ -25,7 +25,7 @@ class SqliteTestDatabase final : public TestDatabase {
 
  private:
   sqlite::Database Open() const {
-    return sqlite::Database(env_.EmbeddedDatabasePath(), sqlite::Database::Mode::ReadWrite);
+    return sqlite::Database(env_.EmbeddedDatabasePath(), sqlite::Database::Mode::kReadWrite);
   }
   TempDir dir_;
   Environment env_;

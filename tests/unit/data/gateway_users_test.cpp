@@ -125,8 +125,8 @@ using Names = std::vector<std::string>;
 
 UserRecord User(char id, const char* logon) {
   UserRecord user;
-  user.UserID = std::string(32, id);
-  user.LogonName = logon;
+  user.userId = std::string(32, id);
+  user.logonName = logon;
   return user;
 }
 
@@ -134,9 +134,9 @@ TEST(Users, WriteCheckListAndDelete) {
   const auto db = MakeSqliteTestDatabase();
   Session session(db->Env());
   UserRecord alice = User('A', "alice");
-  alice.UserName = "Alice Ames";
-  alice.Email = "Alice@Example.org";
-  alice.POP3User = "1";
+  alice.userName = "Alice Ames";
+  alice.email = "Alice@Example.org";
+  alice.pop3User = "1";
   ASSERT_TRUE(session.data.WriteUser(alice));
   const auto dups = [&](const char* userName, const char* email, const char* logon,
                         const char* type = "0") {
@@ -146,19 +146,19 @@ TEST(Users, WriteCheckListAndDelete) {
             3);
   EXPECT_EQ(dups("", "", "") + dups("", "", "alic") + dups("", "", "alice", "1"), 0);
 
-  alice.RecID = session.data.GetAllUsers("0").Fields("RecID").ToText();
-  alice.LogonName = "zed";
-  alice.Email = "zed@example.org";
+  alice.recId = session.data.GetAllUsers("0").Fields("RecID").ToText();
+  alice.logonName = "zed";
+  alice.email = "zed@example.org";
   ASSERT_TRUE(session.data.WriteUser(alice));  // same RecID: replaces the record
-  Recordset zed = session.data.GetUser(alice.RecID);
+  Recordset zed = session.data.GetUser(alice.recId);
   ASSERT_EQ(zed.RecordCount(), 1);
   EXPECT_EQ(zed.Fields("Email").ToText(), "zed@example.org");
   EXPECT_EQ(zed.Fields("POP3User").ToInt32(), 1);
 
   UserRecord bob = User('B', "Bob");
-  bob.AcctDisabled = "1";
+  bob.acctDisabled = "1";
   UserRecord carol = User('C', "carol");
-  carol.UserType = "1";
+  carol.userType = "1";
   ASSERT_TRUE(session.data.WriteUser(bob) && session.data.WriteUser(carol));
   EXPECT_EQ(Logons(session.data.GetAllUsers("0")), (Names{"Bob", "zed"}));
   EXPECT_EQ(Logons(session.data.GetUsers("0")), (Names{"zed"}));
@@ -166,7 +166,7 @@ TEST(Users, WriteCheckListAndDelete) {
   EXPECT_EQ(Logons(session.data.GetUsers("1")), (Names{"carol"}));
 
   EXPECT_FALSE(session.data.WriteUser(User('C', "again")));  // UserID taken
-  ASSERT_TRUE(session.data.DeleteUser(alice.RecID));
+  ASSERT_TRUE(session.data.DeleteUser(alice.recId));
   EXPECT_FALSE(session.data.DeleteUser("x"));
   EXPECT_THROW(session.data.GetUser("x"), Failure);
   ASSERT_EQ(session.log.size(), 2u);

@@ -62,7 +62,10 @@ TEST(POP3Server, LoggingModeFiltersFromTheNextLine) {
   EXPECT_THAT(host.Messages(),
               ElementsAre("POP3 server listening on port " + std::to_string(host.Port())));
   host.Run([&] { host.Server().LoggingMode(2); });
-  { testing::Client client(host.Port()); }
+  {
+    testing::Client client(host.Port());
+    EXPECT_THAT(client.ReadLine(), HasSubstr("ready."));
+  }
   ASSERT_TRUE(host.WaitForMessage("POP3 server socket 0 destroyed"));
   const auto lines = host.Lines();
   ASSERT_EQ(lines.size(), 4U);

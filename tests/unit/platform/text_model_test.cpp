@@ -11,27 +11,27 @@ namespace {
 TEST(Ansi, EveryByteSurvivesDecodeThenEncode) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  const std::string text = ansi::decode(all);
-  EXPECT_EQ(ansi::encode(text), all);
-  EXPECT_EQ(ansi::encodedLength(text), all.size());
+  const std::string text = ansi::Decode(all);
+  EXPECT_EQ(ansi::Encode(text), all);
+  EXPECT_EQ(ansi::EncodedLength(text), all.size());
 }
 
 TEST(Ansi, MapsWindows1252AndReplacesTheRest) {
-  EXPECT_EQ(ansi::encode("Caf\xC3\xA9 = 5\xE2\x82\xAC"), "Caf\xE9 = 5\x80");  // é and €
-  EXPECT_EQ(ansi::decode("\x80\x9F"), "\xE2\x82\xAC\xC5\xB8");                // € and Ÿ
+  EXPECT_EQ(ansi::Encode("Caf\xC3\xA9 = 5\xE2\x82\xAC"), "Caf\xE9 = 5\x80");  // é and €
+  EXPECT_EQ(ansi::Decode("\x80\x9F"), "\xE2\x82\xAC\xC5\xB8");                // € and Ÿ
   // Outside the code page (U+9A6C, an emoji) and malformed UTF-8 become "?", one per character.
   const std::string foreign = "\xE9\xA9\xAC-\xF0\x9F\x98\x80-\xC3";
-  EXPECT_EQ(ansi::encode(foreign), "?-?-?");
-  EXPECT_EQ(ansi::encodedLength(foreign), 5U);
+  EXPECT_EQ(ansi::Encode(foreign), "?-?-?");
+  EXPECT_EQ(ansi::EncodedLength(foreign), 5U);
 }
 
 TEST(Utf16, CountsCodeUnitsAndPairsSurrogates) {
-  const std::u16string units = utf16::fromUtf8("A\xC3\xA9\xF0\x9F\x98\x80");
+  const std::u16string units = utf16::FromUtf8("A\xC3\xA9\xF0\x9F\x98\x80");
   ASSERT_EQ(units.size(), 4U);
   EXPECT_EQ(units[2], 0xD83D);
   EXPECT_EQ(units[3], 0xDE00);
-  EXPECT_EQ(utf16::toUtf8(units), "A\xC3\xA9\xF0\x9F\x98\x80");
-  EXPECT_EQ(utf16::toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // lone surrogate
+  EXPECT_EQ(utf16::ToUtf8(units), "A\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf16::ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // lone surrogate
 }
 
 TEST(Variant, ConvertsLikeAutomationValues) {

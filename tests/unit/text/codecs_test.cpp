@@ -44,7 +44,7 @@ TEST(Base64, MatchesOpenSslInLinesOf76ForEveryLengthUpTo300) {
 }
 
 TEST(QuotedPrintable, EscapesHighBytesEqualsAndTabOnly) {
-  EXPECT_EQ(EncodeQuotedPrintable(ansi::encode("Caf\u00E9 = 5\u20AC")), "Caf=E9 =3D 5=80");
+  EXPECT_EQ(EncodeQuotedPrintable(ansi::Encode("Caf\u00E9 = 5\u20AC")), "Caf=E9 =3D 5=80");
   const std::string plain = std::string(200, 'a') + " \r\nend \r\n";  // no soft line breaks
   EXPECT_EQ(EncodeQuotedPrintable(plain), plain);
   std::string all, expected;
@@ -71,7 +71,7 @@ TEST(Utf8, EncodesEachUtf16UnitByItself) {
     if (c < 0xD800 || c > 0xDFFF) units += static_cast<char16_t>(c);
     if (c % 7 == 0) units += u"ab";
   }
-  const std::string text = utf16::toUtf8(units);
+  const std::string text = utf16::ToUtf8(units);
   EXPECT_EQ(EncodeUTF8(text), text);
 }
 

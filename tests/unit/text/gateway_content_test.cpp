@@ -10,8 +10,8 @@ namespace {
 TEST(GatewayContent, OnlyTheExactSettingTextsChooseATransferEncoding) {
   for (const char* none : {"01", "0", "3", " 1", "1 ", ""}) {
     const GatewayContent out = ComposeGatewayContent("Windows-1252", "\u00E9=", "0", none);
-    EXPECT_EQ(out.Content, "text/plain; charset=\"Windows-1252\"") << none;
-    EXPECT_EQ(out.Body, "\u00E9=") << none;
+    EXPECT_EQ(out.content, "text/plain; charset=\"Windows-1252\"") << none;
+    EXPECT_EQ(out.body, "\u00E9=") << none;
   }
 }
 

@@ -1,0 +1,86 @@
+// Setting up connections of the embedded backend: the SQL functions, the pragmas and the
+// schema migrations.
+#include "data/sqlite_setup.hpp"
+
+#include <string>
+
+#include "data/sql_catalog.hpp"
+#include "platform/ansi.hpp"
+
+namespace talvex::data {
+
+namespace {
+
+void AnsiLength(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_null(context);
+    return;
+  }
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
+  sqlite3_result_int64(
+      context, static_cast<sqlite3_int64>(ansi::EncodedLength(std::string_view(text, size))));
+}
+
+int SchemaVersion(const sqlite::Database& db) {
+  sqlite::Statement exists(
+      db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'SchemaVersion'");
+  if (!exists.Step()) return 0;
+  sqlite::Statement version(db, "SELECT coalesce(max(Version), 0) FROM SchemaVersion");
+  version.Step();
+  return static_cast<int>(version.ColumnInt(0));
+}
+
+}  // namespace
+
+void ConfigureConnection(sqlite::Database& db, SqlFunction raiseError, void* raiseContext) {
+  const auto check = [&](int rc) {
+    if (rc != SQLITE_OK) throw sqlite::Error(rc, sqlite3_errmsg(db.Handle()));
+  };
+  check(sqlite3_create_function_v2(db.Handle(), "ansi_length", 1,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   AnsiLength, nullptr, nullptr, nullptr));
+  check(sqlite3_create_function_v2(db.Handle(), "raise_error", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                   raiseContext, raiseError, nullptr, nullptr, nullptr));
+  db.Exec("PRAGMA foreign_keys = ON");
+  // A call that returned has reached the disk, power loss included: a stored item must not
+  // vanish after its writer was told it is stored.
+  db.Exec("PRAGMA synchronous = FULL");
+  // Readers of other processes go on while one writes; the mode stays with the file.
+  sqlite::Statement journal(db, "PRAGMA journal_mode = WAL");
+  journal.Step();
+  const std::string mode = journal.ColumnText(0);
+  if (mode != "wal") throw sqlite::Error(SQLITE_ERROR, "cannot use WAL mode (" + mode + ")");
+}
+
+// Brings the schema to the latest version. The common case only reads; a migration runs in
+// one write transaction, so that of several processes opening a new file one migrates and
+// the others find it done.
+void MigrateSchema(sqlite::Database& db) {
+  const SqlCatalog& catalog = SqlCatalog::Sqlite();
+  const auto current = [&] {
+    const int version = SchemaVersion(db);
+    if (version > catalog.LatestVersion()) {
+      throw sqlite::Error(SQLITE_ERROR, "schema version " + std::to_string(version) +
+                                            " is newer than this program's (" +
+                                            std::to_string(catalog.LatestVersion()) + ")");
+    }
+    return version;
+  };
+  if (current() == catalog.LatestVersion()) return;
+  sqlite::Transaction transaction(db);
+  const int from = current();
+  db.Exec(
+      "CREATE TABLE IF NOT EXISTS SchemaVersion (Version INTEGER PRIMARY KEY, "
+      "Applied TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP)");
+  for (const Migration& migration : catalog.Migrations()) {
+    if (migration.version <= from) continue;
+    db.Exec(migration.sql);
+    sqlite::Statement record(db, "INSERT INTO SchemaVersion (Version) VALUES (?1)");
+    record.Bind(1, std::int64_t{migration.version});
+    record.Step();
+  }
+  transaction.Commit();
+}
+
+}  // namespace talvex::data
