@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "loopback.hpp"
+#include "temp_dir.hpp"
 #include "platform/reglib.hpp"
 #include "platform/resources.hpp"
 
