@@ -39,10 +39,6 @@ std::optional<HashAlgorithm> HashFromCode(std::int32_t code) {
   return std::nullopt;
 }
 
-std::size_t DigestLength(HashAlgorithm algorithm) {
-  return EntryOf(algorithm).length;
-}
-
 std::optional<Bytes> Digest(const Providers& providers, HashAlgorithm algorithm,
                             std::span<const std::uint8_t> message) {
   const HashSpec& entry = EntryOf(algorithm);

@@ -16,10 +16,7 @@ enum class HashAlgorithm { kMd5, kMd4, kMd2, kSha1 };
 // Hash codes 1 MD5, 2 MD4, 3 MD2, 4 SHA-1; anything else has no algorithm.
 std::optional<HashAlgorithm> HashFromCode(std::int32_t code);
 
-// Digest length in bytes: 16, or 20 for SHA-1.
-std::size_t DigestLength(HashAlgorithm algorithm);
-
-// nullopt when the provider cannot compute it.
+// The digest of the message; nullopt when the provider cannot compute it.
 std::optional<Bytes> Digest(const Providers& providers, HashAlgorithm algorithm,
                             std::span<const std::uint8_t> message);
 

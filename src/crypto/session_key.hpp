@@ -43,9 +43,8 @@ class SessionKey {
   std::optional<Bytes> Decrypt(const Providers& providers,
                                std::span<const std::uint8_t> data) const;
 
-  // The bytes the cipher is keyed with, salt included, and RC2's effective key bits.
+  // The bytes the cipher is keyed with, salt included.
   const Bytes& KeyBytes() const { return key_.Get(); }
-  int EffectiveBits() const { return effectiveBits_; }
 
  private:
   SessionKey(CipherAlgorithm cipher, Bytes key, int effectiveBits)

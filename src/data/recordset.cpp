@@ -72,14 +72,4 @@ Variant& Recordset::Fields(std::string_view name) {
   return cells_[CellIndex(name)];
 }
 
-std::size_t Recordset::FieldCount() const {
-  RequireOpen();
-  return names_->size();
-}
-
-const std::string& Recordset::FieldName(std::size_t index) const {
-  if (index >= FieldCount()) RaiseItemNotFound();
-  return (*names_)[index];
-}
-
 }  // namespace talvex

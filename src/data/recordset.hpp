@@ -40,9 +40,6 @@ class Recordset {
   const Variant& Fields(std::string_view name) const;
   Variant& Fields(std::string_view name);
 
-  std::size_t FieldCount() const;
-  const std::string& FieldName(std::size_t index) const;
-
  private:
   std::size_t CellIndex(std::string_view name) const;
   void RequireOpen() const;

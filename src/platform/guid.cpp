@@ -20,16 +20,6 @@ std::optional<Guid> NewGuid() {
   return g;
 }
 
-std::string ToRegistryForm(const Guid& guid) {
-  std::string out = "{";
-  for (std::size_t i = 0; i < guid.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    hex::AppendByte(out, guid[i]);
-  }
-  out += '}';
-  return out;
-}
-
 }  // namespace talvex::guid
 
 namespace talvex {

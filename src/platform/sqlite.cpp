@@ -80,10 +80,6 @@ Statement& Statement::BindNull(int index) {
   return *this;
 }
 
-int Statement::ParameterIndex(const char* name) const {
-  return sqlite3_bind_parameter_index(stmt_.get(), name);
-}
-
 bool Statement::Step() {
   const int rc = sqlite3_step(stmt_.get());
   Check(rc);

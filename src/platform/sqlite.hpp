@@ -34,7 +34,6 @@ class Database {
 
   void Exec(std::string_view sql);
   sqlite3* Handle() const { return db_.get(); }
-  std::int64_t LastInsertRowId() const { return sqlite3_last_insert_rowid(db_.get()); }
   int Changes() const { return sqlite3_changes(db_.get()); }
 
  private:
@@ -53,8 +52,6 @@ class Statement {
   Statement& Bind(int index, std::string_view text);
   Statement& BindBlob(int index, std::string_view bytes);
   Statement& BindNull(int index);
-  // Index of a named parameter (":name"), 0 when the statement has none of that name.
-  int ParameterIndex(const char* name) const;
 
   // Runs to the next row; false when the statement is done.
   bool Step();

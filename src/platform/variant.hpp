@@ -37,8 +37,6 @@ class Variant {
   bool IsNull() const { return std::holds_alternative<NullValue>(value_); }
   bool IsBool() const { return std::holds_alternative<bool>(value_); }
   bool IsInteger() const { return std::holds_alternative<std::int64_t>(value_); }
-  bool IsDouble() const { return std::holds_alternative<double>(value_); }
-  bool IsNumber() const { return IsInteger() || IsDouble(); }
   bool IsText() const { return std::holds_alternative<std::string>(value_); }
 
   // Text form: Empty gives "", Booleans "True"/"False", numbers in decimal. Null raises
