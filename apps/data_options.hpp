@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "data/backend.hpp"
+#include "exit_codes.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
 
@@ -53,7 +54,6 @@ class DataOptions {
 // --help, 2 for a bad option or value, the reason as one line on stderr), or nothing to go on.
 inline std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv,
                                            const DataOptions& data, std::string_view program) {
-  constexpr int kExitUsage = 2;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

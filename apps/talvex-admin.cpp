@@ -26,13 +26,12 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+using talvex::apps::Action;
+using talvex::apps::kExitOk;
+using talvex::apps::kExitUsage;
 
 int Fail(const std::string& reason) {
-  std::cerr << "talvex-admin: " << reason << "\n";
-  return kExitRefused;
+  return talvex::apps::Refuse(reason);
 }
 
 // A DataHandler whose failure lines become the reason printed on refusal.
@@ -179,83 +178,77 @@ int ItemList(const talvex::Environment& env, const std::string& to) {
   return kExitOk;
 }
 
+void AddUserCommands(CLI::App& app, UserArgs& args, Action& action) {
+  auto* user = app.add_subcommand("user", "POP3 users");
+  user->require_subcommand(1);
+  auto* add = user->add_subcommand("add", "add a POP3 user");
+  add->add_option("LOGON", args.logon, "logon name")->required();
+  add->add_option("--email", args.email, "address of the user's mail drop")->required();
+  add->add_option("--password", args.password, "password")->required();
+  add->add_flag("--disabled", args.disabled, "add the account disabled");
+  add->callback(
+      [&] { action = [&](const talvex::Environment& env) { return UserAdd(env, args); }; });
+  auto* passwd = user->add_subcommand("passwd", "set a user's password");
+  passwd->add_option("LOGON", args.logon, "logon name")->required();
+  passwd->add_option("--password", args.password, "new password")->required();
+  passwd->callback(
+      [&] { action = [&](const talvex::Environment& env) { return UserPasswd(env, args); }; });
+  user->add_subcommand("list", "one line per user: logon, email, state")->callback([&] {
+    action = UserList;
+  });
+}
+
+void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action& action) {
+  auto* item = app.add_subcommand("item", "gateway items");
+  item->require_subcommand(1);
+  auto* add = item->add_subcommand("add", "store one outbound item; prints its GWQID");
+  add->add_option("--to", args.to, "recipient address")->required();
+  add->add_option("--from", args.from, "sender address");
+  add->add_option("--from-name", args.fromName, "sender display name");
+  add->add_option("--subject", args.subject, "subject");
+  add->add_option("--date", args.date, "date in mail form (default: now)");
+  add->add_option("--message-id", args.messageId, "message identifier (default: none)");
+  add->add_option("--content", args.content,
+                  "charset: Windows-1252 lets the registry settings choose; anything else "
+                  "stores UTF-8")
+      ->capture_default_str();
+  auto* bodyText = add->add_option("--body", args.body, "body text (UTF-8)");
+  bodyText->excludes(add->add_option("--body-file", args.bodyFile, "file with the body"));
+  add->callback([&args, &action, bodyText] {
+    args.bodyGiven = bodyText->count() > 0;
+    action = [&args](const talvex::Environment& env) { return ItemAdd(env, args); };
+  });
+  auto* list = item->add_subcommand(
+      "list", "one line per item: GWQID, status, session, to, subject, body length");
+  list->add_option("--to", listTo, "only the items for this address");
+  list->callback(
+      [&] { action = [&](const talvex::Environment& env) { return ItemList(env, listTo); }; });
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
   CLI::App app{"Talvex administration: registry values, users and gateway items"};
   app.require_subcommand(1);
   const talvex::apps::DataOptions dataOptions(app);
-
   UserArgs userArgs;
-  auto* user = app.add_subcommand("user", "POP3 users");
-  user->require_subcommand(1);
-  auto* userAdd = user->add_subcommand("add", "add a POP3 user");
-  userAdd->add_option("LOGON", userArgs.logon, "logon name")->required();
-  userAdd->add_option("--email", userArgs.email, "address of the user's mail drop")->required();
-  userAdd->add_option("--password", userArgs.password, "password")->required();
-  userAdd->add_flag("--disabled", userArgs.disabled, "add the account disabled");
-  auto* userPasswd = user->add_subcommand("passwd", "set a user's password");
-  userPasswd->add_option("LOGON", userArgs.logon, "logon name")->required();
-  userPasswd->add_option("--password", userArgs.password, "new password")->required();
-  auto* userList = user->add_subcommand("list", "one line per user: logon, email, state");
-
   ItemArgs itemArgs;
   std::string listTo;
-  auto* item = app.add_subcommand("item", "gateway items");
-  item->require_subcommand(1);
-  auto* itemAdd = item->add_subcommand("add", "store one outbound item; prints its GWQID");
-  itemAdd->add_option("--to", itemArgs.to, "recipient address")->required();
-  itemAdd->add_option("--from", itemArgs.from, "sender address");
-  itemAdd->add_option("--from-name", itemArgs.fromName, "sender display name");
-  itemAdd->add_option("--subject", itemArgs.subject, "subject");
-  itemAdd->add_option("--date", itemArgs.date, "date in mail form (default: now)");
-  itemAdd->add_option("--message-id", itemArgs.messageId, "message identifier (default: none)");
-  itemAdd
-      ->add_option("--content", itemArgs.content,
-                   "charset: Windows-1252 lets the registry settings choose; anything else "
-                   "stores UTF-8")
-      ->capture_default_str();
-  auto* bodyText = itemAdd->add_option("--body", itemArgs.body, "body text (UTF-8)");
-  auto* bodyFile = itemAdd->add_option("--body-file", itemArgs.bodyFile, "file with the body");
-  bodyText->excludes(bodyFile);
-  auto* itemList = item->add_subcommand("list",
-                                        "one line per item: GWQID, status, session, to, "
-                                        "subject, body length");
-  itemList->add_option("--to", listTo, "only the items for this address");
-
   talvex::apps::RegArgs regArgs;
-  auto* reg = app.add_subcommand("reg", "registry values under HKEY_LOCAL_MACHINE");
-  reg->require_subcommand(1);
-  auto* regGet = reg->add_subcommand("get", "print a text value (exit 1 when absent)");
-  auto* regSet = reg->add_subcommand("set", "write a text value");
-  auto* regDelete = reg->add_subcommand("delete", "delete a value");
-  for (auto* sub : {regGet, regSet, regDelete}) {
-    sub->add_option("KEY", regArgs.key, "key path, e.g. Software\\Corvath\\Talvex\\Database")
-        ->required();
-    sub->add_option("NAME", regArgs.name, "value name")->required();
-  }
-  regSet->add_option("VALUE", regArgs.value, "text to store")->required();
-
+  Action action;
+  AddUserCommands(app, userArgs, action);
+  AddItemCommands(app, itemArgs, listTo, action);
+  talvex::apps::AddRegistryCommands(app, regArgs, action);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
     return *exitCode;
   }
-
-  const talvex::Environment env = dataOptions.Env();
-  itemArgs.bodyGiven = bodyText->count() > 0;
+  if (!action) return kExitUsage;
   try {
-    if (userAdd->parsed()) return UserAdd(env, userArgs);
-    if (userPasswd->parsed()) return UserPasswd(env, userArgs);
-    if (userList->parsed()) return UserList(env);
-    if (itemAdd->parsed()) return ItemAdd(env, itemArgs);
-    if (itemList->parsed()) return ItemList(env, listTo);
+    return action(dataOptions.Env());
   } catch (const std::exception& error) {
     return Fail(error.what());
   }
-  if (regGet->parsed()) return talvex::apps::RegGet(env, regArgs);
-  if (regSet->parsed()) return talvex::apps::RegSet(env, regArgs);
-  if (regDelete->parsed()) return talvex::apps::RegDelete(env, regArgs);
-  return kExitUsage;
 }
 
 int main(int argc, char** argv) {
@@ -263,6 +256,6 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "talvex-admin: " << error.what() << "\n";
-    return 1;
+    return talvex::apps::kExitRefused;
   }
 }

@@ -79,7 +79,7 @@ int Run(int argc, char** argv) {
   server.MyDomain(domain);
   server.ForceDelete(forceDelete);
   server.LoggingMode(loggingMode);
-  if (!server.StartListening(port)) return 1;
+  if (!server.StartListening(port)) return talvex::apps::kExitRefused;
 
   asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const std::error_code& ec, int) {
@@ -89,7 +89,7 @@ int Run(int argc, char** argv) {
   });
   io.run();
   server.EventLog(nullptr);  // the object's own stop on the way out is not news any more
-  return 0;
+  return talvex::apps::kExitOk;
 }
 
 int main(int argc, char** argv) {
@@ -97,6 +97,6 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "talvex-pop3d: " << error.what() << "\n";
-    return 1;
+    return talvex::apps::kExitRefused;
   }
 }
