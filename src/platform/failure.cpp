@@ -1,29 +1,31 @@
 // The failure type and the error line shared by every reporter of the component.
 #include "platform/failure.hpp"
 
+#include <array>
+#include <string_view>
+#include <utility>
+
 #include "platform/resources.hpp"
 
 namespace talvex {
 
 namespace {
 
+// The runtime's own descriptions of the failures it raises.
+constexpr std::array<std::pair<ErrorNumber, std::string_view>, 6> kRuntimeDescriptions = {{
+    {ErrorNumber::kOverflow, "Overflow"},
+    {ErrorNumber::kSubscriptOutOfRange, "Subscript out of range"},
+    {ErrorNumber::kTypeMismatch, "Type mismatch"},
+    {ErrorNumber::kObjectNotSet, "Object variable or With block variable not set"},
+    {ErrorNumber::kInvalidUseOfNull, "Invalid use of Null"},
+    {ErrorNumber::kCannotCreateObject, "ActiveX component can't create object"},
+}};
+
 std::string RuntimeDescription(ErrorNumber number) {
-  switch (number) {
-    case ErrorNumber::kOverflow:
-      return "Overflow";
-    case ErrorNumber::kSubscriptOutOfRange:
-      return "Subscript out of range";
-    case ErrorNumber::kTypeMismatch:
-      return "Type mismatch";
-    case ErrorNumber::kObjectNotSet:
-      return "Object variable or With block variable not set";
-    case ErrorNumber::kInvalidUseOfNull:
-      return "Invalid use of Null";
-    case ErrorNumber::kCannotCreateObject:
-      return "ActiveX component can't create object";
-    default:
-      return "Application-defined or object-defined error";
+  for (const auto& [known, description] : kRuntimeDescriptions) {
+    if (known == number) return std::string(description);
   }
+  return "Application-defined or object-defined error";
 }
 
 }  // namespace

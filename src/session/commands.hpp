@@ -80,6 +80,8 @@ class Commands {
     data::MailItem item;
   };
   asio::awaitable<Loaded> LoadMessage(std::string_view argument);
+  // The same for DELE and RETR, which take exactly one argument, in the transaction state only.
+  asio::awaitable<Loaded> LoadNamedMessage(const std::string& line);
 
   bool InTransaction() const { return state_ == State::kTransaction; }
   void Reply(std::string_view text);

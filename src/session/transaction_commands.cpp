@@ -28,6 +28,15 @@ asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argumen
   co_return Loaded{Loaded::Outcome::kItem, parsed.number, *std::move(item)};
 }
 
+asio::awaitable<Commands::Loaded> Commands::LoadNamedMessage(const std::string& line) {
+  const auto words = SplitWords(line);
+  if (words.size() != 2 || !InTransaction()) {
+    ReplyNotValidInThisState();
+    co_return Loaded{};
+  }
+  co_return co_await LoadMessage(words[1]);
+}
+
 asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass() {
   Totals totals;
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
@@ -110,12 +119,7 @@ asio::awaitable<bool> Commands::CmdUidl(const std::string& line) {
 }
 
 asio::awaitable<bool> Commands::CmdDele(const std::string& line) {
-  const auto words = SplitWords(line);
-  if (words.size() != 2 || !InTransaction()) {
-    ReplyNotValidInThisState();
-    co_return true;
-  }
-  const Loaded loaded = co_await LoadMessage(words[1]);
+  const Loaded loaded = co_await LoadNamedMessage(line);
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
@@ -146,12 +150,7 @@ asio::awaitable<bool> Commands::CmdNoop(const std::string& /*line*/) {
 }
 
 asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
-  const auto words = SplitWords(line);
-  if (words.size() != 2 || !InTransaction()) {
-    ReplyNotValidInThisState();
-    co_return true;
-  }
-  const Loaded loaded = co_await LoadMessage(words[1]);
+  const Loaded loaded = co_await LoadNamedMessage(line);
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
