@@ -10,7 +10,6 @@
 #include "platform/guid.hpp"
 #include "platform/hex.hpp"
 #include "platform/numbers.hpp"
-#include "platform/resources.hpp"
 
 namespace talvex {
 namespace {
@@ -74,10 +73,6 @@ TEST(Identifiers, HexDigitsAndNewIdentifiers) {
   EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos);
   EXPECT_EQ(id[12], '4');  // version 4
   EXPECT_NE(id, NewHexIdentifier());
-}
-
-TEST(Resources, ProductBannerOfLabelNameAndVersion) {
-  EXPECT_EQ(resources::ProductBanner(), "Talvex POP3 service version 2.3.1");
 }
 
 }  // namespace
