@@ -1,4 +1,6 @@
-// Registry values: status codes, value types and the rules for empty and oversized values.
+// Registry values: the stored form of each value type, the status codes callers decide on, and
+// the rules for empty, absent and oversized values. Get, set and delete through talvex-admin are
+// proven end to end.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,122 +12,101 @@
 namespace talvex {
 namespace {
 
+constexpr const char* kKey = "Software\\Corvath\\Talvex\\Tests";
+constexpr RegRoot kHklm = RegRoot::kLocalMachine;
+
 class Registry : public ::testing::Test {
  protected:
+  RegStatus Write(const std::string& name, RegValueType type, const Variant& value,
+                  const std::string& key = kKey, RegRoot root = kHklm) {
+    return reg_.WriteRegValue(root, key, name, type, value);
+  }
+  // The status of the read; value holds what it left there, starting from "stale".
+  RegStatus Read(const std::string& name, RegValueType type, const Variant& fallback,
+                 const std::string& key = kKey, RegRoot root = kHklm) {
+    value_ = "stale";
+    return reg_.ReadRegValue(root, key, name, type, fallback, value_);
+  }
+  std::string Stored(const char* name, const char* root = "HKLM") {
+    return store_.QueryValue(root, kKey, name).data;
+  }
+
   testing::TempDir dir_;
   Environment env_{dir_.Path(), ""};
   RegLib reg_{env_};
   RegistryStore store_{env_.RegistryPath()};
+  Variant value_;
 };
 
-constexpr const char* kKey = "Software\\Corvath\\Talvex\\Tests";
-
-TEST_F(Registry, TextValuesRoundTripWithTheirTerminator) {
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "Name", RegValueType::kText, "abc"),
+TEST_F(Registry, TextIsStoredWithItsTerminatorAndTheEmptyTextAsOneNul) {
+  // Absent before anything was stored: the default comes back.
+  EXPECT_EQ(Read("TLOff", RegValueType::kText, "0", resources::DatabaseSettingsKey()),
+            RegStatus::kNotFound);
+  EXPECT_EQ(value_, Variant("0"));
+  ASSERT_EQ(Write("Name", RegValueType::kText, "abc"), RegStatus::kSuccess);
+  EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Name").type, RegType::kString);
+  EXPECT_EQ(Stored("Name"), std::string("abc\0", 4));
+  ASSERT_EQ(Write("Empty", RegValueType::kText, ""), RegStatus::kSuccess);
+  EXPECT_EQ(Stored("Empty"), std::string(2, '\0'));
+  EXPECT_EQ(Read("Empty", RegValueType::kText, "d"), RegStatus::kSuccess);
+  EXPECT_EQ(value_, Variant(""));
+  // Non-ASCII text survives the code page; key paths compare without case or trailing "\".
+  ASSERT_EQ(Write("Euro", RegValueType::kText, "5\xE2\x82\xAC"), RegStatus::kSuccess);
+  EXPECT_EQ(Read("EURO", RegValueType::kText, "", "software\\corvath\\talvex\\TESTS\\"),
             RegStatus::kSuccess);
-  const auto stored = store_.QueryValue("HKLM", kKey, "Name");
-  EXPECT_EQ(stored.type, RegType::kString);
-  EXPECT_EQ(stored.data, std::string("abc\0", 4));
-
-  // The empty text is stored as the one-character text NUL and read back as empty.
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "Empty", RegValueType::kText, ""),
-            RegStatus::kSuccess);
-  EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Empty").data, std::string(2, '\0'));
-  Variant value = "stale";
-  EXPECT_EQ(
-      reg_.ReadRegValue(RegRoot::kLocalMachine, kKey, "Empty", RegValueType::kText, "d", value),
-      RegStatus::kSuccess);
-  EXPECT_EQ(value, Variant(""));
-
-  // Non-ASCII text is kept in the code page and comes back as the same text; key paths and
-  // names compare without regard to case.
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "Euro", RegValueType::kText,
-                               "5\xE2\x82\xAC"),
-            RegStatus::kSuccess);
-  EXPECT_EQ(reg_.ReadRegValue(RegRoot::kLocalMachine, "software\\corvath\\talvex\\TESTS\\", "EURO",
-                              RegValueType::kText, "", value),
-            RegStatus::kSuccess);
-  EXPECT_EQ(value, Variant("5\xE2\x82\xAC"));
+  EXPECT_EQ(value_, Variant("5\xE2\x82\xAC"));
 }
 
-TEST_F(Registry, MissingValuesLeaveTheDefault) {
-  Variant value;
-  // Before anything was written, and for an absent key or value afterwards.
-  EXPECT_EQ(reg_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                              RegValueType::kText, "0", value),
-            RegStatus::kNotFound);
-  EXPECT_EQ(value, Variant("0"));
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "A", RegValueType::kText, "x"),
-            RegStatus::kSuccess);
-  EXPECT_EQ(reg_.ReadRegValue(RegRoot::kLocalMachine, kKey, "B", RegValueType::kText, 0, value),
-            RegStatus::kNotFound);
-  EXPECT_EQ(value, Variant(0));
-  EXPECT_EQ(reg_.ReadRegValue(RegRoot::kLocalMachine, "Software\\None", "A", RegValueType::kText,
-                              "1", value),
-            RegStatus::kNotFound);
-  EXPECT_EQ(value, Variant("1"));
-  // Unknown root codes reach nothing.
-  EXPECT_EQ(reg_.ReadRegValue(static_cast<RegRoot>(7), kKey, "A", RegValueType::kText, "d", value),
+TEST_F(Registry, AbsentValuesAndKeysLeaveTheDefaultAndDeleteAsSuccess) {
+  ASSERT_EQ(Write("A", RegValueType::kText, "x"), RegStatus::kSuccess);
+  EXPECT_EQ(Read("B", RegValueType::kText, 0), RegStatus::kNotFound);
+  EXPECT_EQ(value_, Variant(0));
+  EXPECT_EQ(Read("A", RegValueType::kText, "1", "Software\\None"), RegStatus::kNotFound);
+  EXPECT_EQ(value_, Variant("1"));
+  EXPECT_EQ(Read("A", RegValueType::kText, "d", kKey, static_cast<RegRoot>(7)),
             RegStatus::kNoRoot);
-  EXPECT_EQ(value, Variant("d"));
-  // Deleting what does not exist counts as success.
-  EXPECT_EQ(reg_.DeleteRegValue(RegRoot::kLocalMachine, kKey, "B"), RegStatus::kSuccess);
-  EXPECT_EQ(reg_.DeleteRegValue(RegRoot::kLocalMachine, "Software\\None", "B"),
-            RegStatus::kSuccess);
-  EXPECT_EQ(reg_.DeleteRegKey(RegRoot::kLocalMachine, "Software", "None"), RegStatus::kSuccess);
+  EXPECT_EQ(value_, Variant("d"));
+  EXPECT_EQ(reg_.DeleteRegValue(kHklm, kKey, "B"), RegStatus::kSuccess);
+  EXPECT_EQ(reg_.DeleteRegValue(kHklm, "Software\\None", "B"), RegStatus::kSuccess);
+  EXPECT_EQ(reg_.DeleteRegKey(kHklm, "Software", "None"), RegStatus::kSuccess);
 }
 
 TEST_F(Registry, BooleanAndWordValues) {
-  Variant value;
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kCurrentUser, kKey, "Flag", RegValueType::kBoolean, true),
+  ASSERT_EQ(Write("Flag", RegValueType::kBoolean, true, kKey, RegRoot::kCurrentUser),
             RegStatus::kSuccess);
-  EXPECT_EQ(store_.QueryValue("HKCU", kKey, "Flag").data, "\xFF\xFF");
-  EXPECT_EQ(
-      reg_.ReadRegValue(RegRoot::kCurrentUser, kKey, "Flag", RegValueType::kBoolean, false, value),
-      RegStatus::kSuccess);
-  EXPECT_EQ(value, Variant(true));
-
-  ASSERT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "Word", RegValueType::kWord, -5),
+  EXPECT_EQ(Stored("Flag", "HKCU"), "\xFF\xFF");
+  EXPECT_EQ(Read("Flag", RegValueType::kBoolean, false, kKey, RegRoot::kCurrentUser),
             RegStatus::kSuccess);
-  EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Word").data, "\xFB\xFF\xFF\xFF");  // sign-extended
-  EXPECT_EQ(reg_.ReadRegValue(RegRoot::kLocalMachine, kKey, "Word", RegValueType::kWord, 0, value),
-            RegStatus::kSuccess);
-  EXPECT_EQ(value, Variant(-5));
+  EXPECT_EQ(value_, Variant(true));
+  ASSERT_EQ(Write("Word", RegValueType::kWord, -5), RegStatus::kSuccess);
+  EXPECT_EQ(Stored("Word"), "\xFB\xFF\xFF\xFF");  // sign-extended
+  EXPECT_EQ(Read("Word", RegValueType::kWord, 0), RegStatus::kSuccess);
+  EXPECT_EQ(value_, Variant(-5));
+  // A four-byte value read as a boolean is larger than its buffer.
+  EXPECT_EQ(Read("Word", RegValueType::kBoolean, false), RegStatus::kMoreData);
 
   // A word outside 16 bits fails after the key was made: status 0, nothing stored.
-  EXPECT_EQ(reg_.WriteRegValue(RegRoot::kLocalMachine, "Software\\Fresh", "Big",
-                               RegValueType::kWord, 40000),
-            RegStatus::kSuccess);
+  EXPECT_EQ(Write("Big", RegValueType::kWord, 40000, "Software\\Fresh"), RegStatus::kSuccess);
   EXPECT_EQ(store_.OpenKey("HKLM", "Software\\Fresh"), RegStatus::kSuccess);
   EXPECT_EQ(store_.QueryValue("HKLM", "Software\\Fresh", "Big").status, RegStatus::kNotFound);
-
-  // A text read as a word is larger than its buffer.
-  EXPECT_EQ(
-      reg_.ReadRegValue(RegRoot::kLocalMachine, kKey, "Word", RegValueType::kBoolean, false, value),
-      RegStatus::kMoreData);
-  // Types without a letter read and write nothing.
-  EXPECT_EQ(
-      reg_.WriteRegValue(RegRoot::kLocalMachine, kKey, "Other", static_cast<RegValueType>(9), "x"),
-      RegStatus::kSuccess);
+  // Types without a letter write nothing.
+  EXPECT_EQ(Write("Other", static_cast<RegValueType>(9), "x"), RegStatus::kSuccess);
   EXPECT_EQ(store_.QueryValue("HKLM", kKey, "Other").status, RegStatus::kNotFound);
 }
 
 TEST_F(Registry, KeysWithSubkeysAreNotDeleted) {
-  ASSERT_EQ(
-      reg_.WriteRegValue(RegRoot::kLocalMachine, "Software\\A\\B", "V", RegValueType::kText, "1"),
-      RegStatus::kSuccess);
-  EXPECT_EQ(reg_.DeleteRegKey(RegRoot::kLocalMachine, "Software", "A"), RegStatus::kAccessDenied);
-  EXPECT_EQ(reg_.DeleteRegKey(RegRoot::kLocalMachine, "Software\\A", "B"), RegStatus::kSuccess);
+  ASSERT_EQ(Write("V", RegValueType::kText, "1", "Software\\A\\B"), RegStatus::kSuccess);
+  EXPECT_EQ(reg_.DeleteRegKey(kHklm, "Software", "A"), RegStatus::kAccessDenied);
+  EXPECT_EQ(reg_.DeleteRegKey(kHklm, "Software\\A", "B"), RegStatus::kSuccess);
   EXPECT_EQ(store_.OpenKey("HKLM", "Software\\A\\B"), RegStatus::kNotFound);
-  EXPECT_EQ(reg_.DeleteRegKey(RegRoot::kLocalMachine, "Software", "A"), RegStatus::kSuccess);
+  EXPECT_EQ(reg_.DeleteRegKey(kHklm, "Software", "A"), RegStatus::kSuccess);
 }
 
 TEST_F(Registry, UnwritableStoreReportsAnIoFailure) {
   Environment broken;
   broken.dataDir = dir_.Path() / "file";
-  { std::ofstream(broken.dataDir) << "not a directory"; }
-  const RegLib reg(broken);
-  EXPECT_EQ(reg.WriteRegValue(RegRoot::kLocalMachine, kKey, "A", RegValueType::kText, "x"),
+  std::ofstream(broken.dataDir) << "not a directory";
+  EXPECT_EQ(RegLib(broken).WriteRegValue(kHklm, kKey, "A", RegValueType::kText, "x"),
             RegStatus::kIoFailed);
   RecordLocalHostName(broken, "host");  // must not throw
 }

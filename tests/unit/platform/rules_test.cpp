@@ -10,7 +10,6 @@
 #include "platform/guid.hpp"
 #include "platform/hex.hpp"
 #include "platform/numbers.hpp"
-#include "platform/resources.hpp"
 
 namespace talvex {
 namespace {
@@ -49,9 +48,10 @@ TEST(DateText, EachReaderAcceptsItsFormsOfRealDates) {
   EXPECT_FALSE(ReadDateTime("2016-12-31 23:59:60", DateReading::kParameter));
   EXPECT_FALSE(ReadDateTime("0000-01-01", DateReading::kParameter));
   EXPECT_FALSE(ReadDateTime("2024-02-29T12:05", DateReading::kTextForm));
-  for (const char* text : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-1-01",
-                           "2024-01-01 12:00:0x", "2024-01-01 12:00:00Z"}) {
+  for (const char* text : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-01-01 09:60:00",
+                           "2024-1-01", "+024-01-01", "2024-01-01 12:00:0x", "2024-01-01 12:00:00Z"}) {
     EXPECT_FALSE(ReadDateTime(text, DateReading::kParameter)) << text;
+    EXPECT_FALSE(ReadDateTime(text, DateReading::kTextForm)) << text;
   }
 }
 
@@ -74,10 +74,6 @@ TEST(Identifiers, HexDigitsAndNewIdentifiers) {
   EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos);
   EXPECT_EQ(id[12], '4');  // version 4
   EXPECT_NE(id, NewHexIdentifier());
-}
-
-TEST(Resources, ProductBannerOfLabelNameAndVersion) {
-  EXPECT_EQ(resources::ProductBanner(), "Talvex POP3 service version 2.3.1");
 }
 
 }  // namespace

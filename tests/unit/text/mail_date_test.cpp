@@ -70,9 +70,9 @@ TEST(MailDate, FormatsDateTextWithTheOffsetOfTheMomentOfComposing) {
   EXPECT_EQ(GetDayName(7), "Saturday");
   EXPECT_EQ(GetMonthName(12), "December");
   EXPECT_TRUE(GetDayName(8).empty() && GetMonthName(0).empty());
-  for (const char* text : {"garbage", "2007-13-01 00:00:00", "2023-02-29 00:00:00",
-                           "2007-12-04 24:00:00", "2007-12-04 09:60:00", "2007-12-04T09:05:07",
-                           "2007-12-4 09:05:07", "+007-12-04 09:05:07", "2007-12-04 09:05"}) {
+  // The text grammar is tested with its reader (rules_test.cpp); a text it refuses raises
+  // the type mismatch callers see.
+  for (const char* text : {"garbage", "2007-12-04 09:05"}) {
     try {
       FormatMailDate(text, kJanuary);
       ADD_FAILURE() << text;
