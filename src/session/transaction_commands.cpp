@@ -1,7 +1,7 @@
 // The commands on an open mail drop: STAT, LIST and UIDL, which work out sizes and identifiers
 // from the database each time they are asked; DELE, RSET and NOOP; RETR and TOP, which send a
-// message as one reply. Listings yield to the event loop after each item and stop as soon as
-// the session begins to end.
+// message as one reply. Listings yield to the event loop after each item and stop, without a
+// further reply, as soon as they find the session ending.
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "session/command_line.hpp"
@@ -44,8 +44,8 @@ asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass() {
       totals.octets += MessageSize(*item, session_.HostName());
       ++totals.count;
     }
+    co_await session_.Yield();  // other sessions, and this one's own events, run meanwhile
     if (session_.Terminating()) co_return std::nullopt;
-    co_await session_.Yield();
   }
   co_return totals;
 }
@@ -103,8 +103,8 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     const auto item = co_await drop_.Stats(n);
     if (!item) continue;  // gone: left out, the others keep their numbers
     Reply(std::to_string(n) + " " + ListingValue(*item, kind));
-    if (session_.Terminating()) co_return true;
     co_await session_.Yield();
+    if (session_.Terminating()) co_return true;
   }
   Reply(".");
   co_return true;
