@@ -53,6 +53,11 @@ std::optional<std::string> ResolveRoot(std::string_view given) {
   return name;
 }
 
+// A delete of something that is not there has nothing left to do.
+RegStatus GoneIsDone(RegStatus status) {
+  return status == RegStatus::kNotFound ? RegStatus::kSuccess : status;
+}
+
 std::string LittleEndian(std::uint32_t value, std::size_t bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -139,17 +144,13 @@ RegStatus RegLib::WriteRegValue(RegRoot parentKey, const std::string& subKey,
 RegStatus RegLib::DeleteRegValue(RegRoot parentKey, const std::string& subKey,
                                  const std::string& valueName) const {
   const auto root = ResolveRoot(RootName(parentKey));
-  if (!root) return RegStatus::kNoRoot;
-  const RegStatus status = store_.DeleteValue(*root, subKey, valueName);
-  return status == RegStatus::kNotFound ? RegStatus::kSuccess : status;
+  return root ? GoneIsDone(store_.DeleteValue(*root, subKey, valueName)) : RegStatus::kNoRoot;
 }
 
 RegStatus RegLib::DeleteRegKey(RegRoot parentKey, const std::string& subKey,
                                const std::string& keyName) const {
   const auto root = ResolveRoot(RootName(parentKey));
-  if (!root) return RegStatus::kNoRoot;
-  const RegStatus status = store_.DeleteKey(*root, subKey, keyName);
-  return status == RegStatus::kNotFound ? RegStatus::kSuccess : status;
+  return root ? GoneIsDone(store_.DeleteKey(*root, subKey, keyName)) : RegStatus::kNoRoot;
 }
 
 void RecordLocalHostName(const Environment& env, const std::string& hostName) {
