@@ -2,11 +2,17 @@
 // that a parsed command line leaves to run.
 #pragma once
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
+#include <optional>
 #include <string>
 
 #include "exit_codes.hpp"
+#include "platform/ansi.hpp"
 #include "platform/environment.hpp"
 
 namespace talvex::apps {
@@ -15,6 +21,24 @@ namespace talvex::apps {
 inline int Refuse(const std::string& reason) {
   std::cerr << "talvex-admin: " << reason << "\n";
   return kExitRefused;
+}
+
+inline bool IsUtf8(std::string_view text) {
+  return utf16::ToUtf8(utf16::FromUtf8(text)) == text;
+}
+
+// Reads a message body from `file` when one is named, else from stdin unless `given` says the
+// body came as an option. The reason when the file cannot be read.
+inline std::optional<std::string> ReadBody(const std::string& file, bool given, std::string& body) {
+  if (!file.empty()) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return "cannot read body file '" + file + "': " + std::strerror(errno);
+    body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return "cannot read body file '" + file + "'";
+  } else if (!given) {
+    body.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  }
+  return std::nullopt;
 }
 
 // The work of the subcommand that was given, set while the command line is parsed.

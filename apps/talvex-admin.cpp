@@ -1,20 +1,17 @@
 // talvex-admin: administration of the suite's data that this service shares: POP3 users,
-// gateway items and registry values. Users and items go through the data layer's operations,
-// exactly as the suite's other programs write them.
+// gateway items, the transaction log and registry values. Users, items and records go through
+// the data layer's operations, exactly as the suite's other programs write them.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
 #include "admin_registry.hpp"
+#include "admin_translog.hpp"
 #include "crypto/password_digest.hpp"
 #include "data/data_handler.hpp"
 #include "data_options.hpp"
@@ -136,21 +133,11 @@ struct ItemArgs {
   bool bodyGiven = false;
 };
 
-bool IsUtf8(std::string_view text) {
-  return talvex::utf16::ToUtf8(talvex::utf16::FromUtf8(text)) == text;
-}
-
 int ItemAdd(const talvex::Environment& env, ItemArgs args) {
-  if (!args.bodyFile.empty()) {
-    std::ifstream file(args.bodyFile, std::ios::binary);
-    if (!file)
-      return Fail("cannot read body file '" + args.bodyFile + "': " + std::strerror(errno));
-    args.body.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) return Fail("cannot read body file '" + args.bodyFile + "'");
-  } else if (!args.bodyGiven) {
-    args.body.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  if (const auto problem = talvex::apps::ReadBody(args.bodyFile, args.bodyGiven, args.body)) {
+    return Fail(*problem);
   }
-  if (!IsUtf8(args.body)) return Fail("the body is not UTF-8 text");
+  if (!talvex::apps::IsUtf8(args.body)) return Fail("the body is not UTF-8 text");
   if (args.date.empty()) args.date = talvex::FormatMailDate("");
   Data data(env);
   talvex::Variant content = args.content;
@@ -235,10 +222,12 @@ int Run(int argc, char** argv) {
   ItemArgs itemArgs;
   std::string listTo;
   talvex::apps::RegArgs regArgs;
+  talvex::apps::TransLogArgs transLogArgs;
   Action action;
   AddUserCommands(app, userArgs, action);
   AddItemCommands(app, itemArgs, listTo, action);
   talvex::apps::AddRegistryCommands(app, regArgs, action);
+  talvex::apps::AddTransLogCommands(app, transLogArgs, action);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
     return *exitCode;

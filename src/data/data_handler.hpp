@@ -50,6 +50,28 @@ struct UserRecord {
   std::string userType = "0";
 };
 
+// A transaction-log record as WriteTransLog receives it, in the order of the operation's
+// arguments. Numbers are passed as their decimal text; an empty one is stored as NULL.
+struct TransLogEntry {
+  std::string transDt;  // "YYYY-MM-DD HH:MM:SS"; empty: the time of writing
+  std::string messageId;
+  std::string content;  // "Unicode": the body is kept as its 16-bit character codes
+  std::string fromAddress;
+  std::string fromName;
+  Variant toAddress;
+  std::string toName;
+  std::string subject;
+  std::string body;
+  std::string direction;
+  std::string network;
+  std::string cost;  // set to "0" in place when empty or not a number
+  std::string type;
+  std::string status;
+  std::string department;
+  std::string parentId;
+  std::string messageType;
+};
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -99,6 +121,23 @@ class DataHandler {
                    const std::string& transport = {}, std::string* newItemId = nullptr);
   Recordset GetGWItems(const std::string& direction);
 
+  // The transaction log. While the transaction-log switch is on, every operation but
+  // GetTransLogs returns true at once and touches nothing. Subject and body are stored
+  // encrypted under the message identifier unless "EncryptTrans" says otherwise; GetTransItem
+  // gives them back decrypted in the rows it returns. WriteTransLog, RemoveTransItem and
+  // SetTLItemStatus log their failures and return false; the others raise them.
+  bool WriteTransLog(TransLogEntry& entry);
+  bool GetTransItem(const std::string& messageId, const std::string& direction,
+                    Recordset& transItem);
+  Recordset GetTransLogs();
+  bool RemoveTransItem(const Variant& itemId);
+  bool SetTLItemStatus(const std::string& transDt, const std::string& direction,
+                       const Variant& itemStatus, const std::string& messageId,
+                       const std::string& toAddress, std::string cost = {});
+  // False, writing nothing, for empty itemData.
+  bool SetTLExtItem(const std::string& messageId, const std::string& extItem,
+                    const std::string& itemData);
+
   // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
   // the first use and kept while the read gives a non-empty text.
   bool TransLogOff();
@@ -115,6 +154,10 @@ class DataHandler {
   RegLib regLib_;
   std::string connectionString_;
   std::string transLogSwitch_;
+  // The encryption setting "EncryptTrans" (default "1"), read once while non-empty: on when
+  // its text reads as the number 1; raises Type mismatch for a text that is not a number.
+  bool EncryptTrans();
+  std::string encryptTrans_;
   void ReadContentSettings();
   std::string contentType_;        // registry "ContentType", cached at the first outbound write
   std::string contTransEncoding_;  // registry "ContTransEncoding", read with it

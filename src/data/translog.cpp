@@ -1,0 +1,154 @@
+// The transaction-log operations (procedures in db/sqlite/translog.sql): records written with
+// their subject and body encrypted under the message identifier when the suite asks for it,
+// read back decrypted, their status and extension items.
+#include "data/data_handler.hpp"
+#include "data/trans_crypt.hpp"
+#include "platform/ansi.hpp"
+#include "platform/numbers.hpp"
+#include "platform/resources.hpp"
+#include "text/codecs.hpp"
+
+namespace talvex {
+
+namespace {
+
+constexpr std::size_t kMaxSubject = 255;
+
+// The first `limit` characters (UTF-16 code units, as the database counts) of a text.
+std::string FirstCharacters(const std::string& text, std::size_t limit) {
+  const std::u16string units = utf16::FromUtf8(text);
+  if (units.size() <= limit) return text;
+  return utf16::ToUtf8(std::u16string_view(units).substr(0, limit));
+}
+
+std::int32_t CharacterCount(const std::string& text) {
+  return static_cast<std::int32_t>(utf16::FromUtf8(text).size());
+}
+
+// A date-time when one is given; otherwise an empty text, which the procedure replaces with
+// the time of writing (an empty value cannot pass as a date).
+ParameterDescriptor TransDtDescriptor(const std::string& transDt) {
+  if (transDt.empty()) return {"TransDT", AdType::kVarChar, 50, transDt};
+  return {"TransDT", AdType::kDate, 8, transDt};
+}
+
+// Undoes the encryption in the current row; a field that does not decrypt becomes empty.
+void DecryptCurrentRow(Recordset& rows) {
+  const std::string password = rows.Fields("MessageID").TextOrEmpty();
+  for (const char* name : {"Subject", "Body"}) {
+    Variant& field = rows.Fields(name);
+    field = DecryptText(field.TextOrEmpty(), password);
+  }
+  if (rows.Fields("Content").TextOrEmpty() == "Unicode") {
+    Variant& body = rows.Fields("Body");
+    body = HexToText(body.TextOrEmpty());
+  }
+}
+
+}  // namespace
+
+bool DataHandler::EncryptTrans() {
+  if (encryptTrans_.empty()) {
+    Variant value;
+    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "EncryptTrans",
+                         RegValueType::kText, Variant("1"), value);
+    encryptTrans_ = value.TextOrEmpty();
+  }
+  return Variant(encryptTrans_).ToDouble() == 1;
+}
+
+bool DataHandler::WriteTransLog(TransLogEntry& entry) {
+  try {
+    if (TransLogOff()) return true;
+    if (!ParseDecimal(entry.cost)) entry.cost = "0";
+    std::string subject = FirstCharacters(entry.subject, kMaxSubject);
+    std::string body = entry.body;
+    if (EncryptTrans()) {
+      subject = EncryptText(subject, entry.messageId);
+      if (entry.content == "Unicode") body = TextToHex(body);
+      body = EncryptText(body, entry.messageId);
+    }
+    Execute("SMS_WriteTransLog", {TransDtDescriptor(entry.transDt),
+                                  {"MessageID", AdType::kChar, 32, entry.messageId},
+                                  {"ParentID", AdType::kChar, 32, entry.parentId},
+                                  {"Content", AdType::kVarChar, 255, entry.content},
+                                  {"MessageType", AdType::kSmallInt, 2, entry.messageType},
+                                  {"FromAddress", AdType::kVarChar, 255, entry.fromAddress},
+                                  {"FromName", AdType::kVarChar, 255, entry.fromName},
+                                  {"ToAddress", AdType::kVarChar, 255, entry.toAddress},
+                                  {"ToName", AdType::kVarChar, 255, entry.toName},
+                                  {"Subject", AdType::kVarChar, 512, subject},
+                                  {"Body", AdType::kLongVarWChar, CharacterCount(body) + 1, body},
+                                  {"Direction", AdType::kChar, 1, entry.direction},
+                                  {"Network", AdType::kVarChar, 255, entry.network},
+                                  {"Cost", AdType::kCurrency, 4, entry.cost},
+                                  {"Type", AdType::kSmallInt, 2, entry.type},
+                                  {"Status", AdType::kSmallInt, 2, entry.status},
+                                  {"Encrypted", AdType::kSmallInt, 2, encryptTrans_},
+                                  {"Department", AdType::kVarChar, 255, entry.department}});
+    return true;
+  } catch (const std::exception& error) {
+    ReportError("Unable to add TransLog item due to a database error", ToFailure(error));
+    return false;
+  }
+}
+
+bool DataHandler::GetTransItem(const std::string& messageId, const std::string& direction,
+                               Recordset& transItem) {
+  if (TransLogOff()) return true;
+  transItem = Query("SMS_GetTransItem", {{"MessageID", AdType::kChar, 32, messageId},
+                                         {"Direction", AdType::kChar, 1, direction}});
+  if (transItem.RecordCount() > 0 && transItem.Fields("Encrypted").ToBool()) {
+    DecryptCurrentRow(transItem);
+  }
+  return true;
+}
+
+Recordset DataHandler::GetTransLogs() {
+  return Query("SMS_GetTransLogs", {});
+}
+
+bool DataHandler::RemoveTransItem(const Variant& itemId) {
+  return ExecuteHandled("Unable to remove TransLog item due to a database error",
+                        "SMS_RemoveTransItem", {{"ItemID", AdType::kInteger, 4, itemId}});
+}
+
+bool DataHandler::SetTLItemStatus(const std::string& transDt, const std::string& direction,
+                                  const Variant& itemStatus, const std::string& messageId,
+                                  const std::string& toAddress, std::string cost) {
+  try {
+    if (TransLogOff()) return true;
+    // Windows writes 0.00 in the user's currency format ("$0.00", "0,00 €"), which only that
+    // locale's reader takes back. Here it is the plain "0.00" that the currency binding reads
+    // the same in every locale.
+    if (cost.empty()) cost = "0.00";
+    Execute("SMS_SetTLItemStatus", {TransDtDescriptor(transDt),
+                                    {"Direction", AdType::kChar, 1, direction},
+                                    {"Status", AdType::kSmallInt, 2, itemStatus},
+                                    {"MessageID", AdType::kChar, 32, messageId},
+                                    {"ToAddress", AdType::kVarChar, 255, toAddress},
+                                    {"Cost", AdType::kCurrency, 4, cost}});
+    return true;
+  } catch (const std::exception& error) {
+    ReportError("Unable to change TransLog item status due to a database error", ToFailure(error));
+    return false;
+  }
+}
+
+bool DataHandler::SetTLExtItem(const std::string& messageId, const std::string& extItem,
+                               const std::string& itemData) {
+  bool off = false;
+  try {
+    off = TransLogOff();
+  } catch (const std::exception&) {
+    off = false;  // a switch that cannot be read leaves the log on
+  }
+  if (off) return true;
+  if (itemData.empty()) return false;
+  Execute("SMS_SetTLExtItem", {{"MessageID", AdType::kChar, 32, messageId},
+                               {"ExtItem", AdType::kVarChar, 255, "TransLogExt." + extItem},
+                               {"ItemData", AdType::kVarChar, 255, itemData}});
+  return true;
+}
+
+}  // namespace talvex
