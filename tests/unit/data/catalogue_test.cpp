@@ -1,13 +1,14 @@
 // The catalogue operations of configuration, direct queries, counters and the event log: each
 // operation's call (procedure, descriptors, call kind) as a recording engine sees it, its result
-// on the embedded database, and its failure contract against an engine that fails; then the
-// rules of the few operations whose work goes beyond one call.
+// on the embedded database, and its failure contract against an engine that fails. The rows
+// are in catalogue_cases.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <optional>
 
+#include "catalogue_cases.hpp"
 #include "data_support.hpp"
 #include "recording_backend.hpp"
 
@@ -16,256 +17,6 @@ namespace {
 
 const Failure kEngineDown("Fake Engine", -2147217900, "engine down");
 const char* const kEngineDownLine = "[Fake Engine: -2147217900. engine down]";
-
-std::string Flag(bool value) {
-  return value ? "True" : "False";
-}
-std::string Shown(const Variant& value) {
-  return value.IsEmpty() ? "Empty" : value.ToText();
-}
-// The named field of every row, joined by ",".
-std::string Column(Recordset rows, const char* field) {
-  std::string joined;
-  for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
-    if (!joined.empty()) joined += ',';
-    joined += rows.Fields(field).TextOrEmpty();
-  }
-  return joined;
-}
-
-enum class OnFailure { kLogged, kRaised, kIgnored };
-
-struct CatalogueCase {
-  const char* operation;
-  std::function<std::string(DataHandler&)> call;  // runs the operation, renders its result
-  const char* procedure;
-  std::vector<ParameterDescriptor> descriptors;
-  bool rows;             // RunProcedureQuery rather than RunProcedure
-  std::string stored;    // the result on the seeded database
-  const char* afterSql;  // what the database holds afterwards (first column), when not null
-  std::int64_t after;
-  OnFailure onFailure;
-  std::string failed;  // the result after a logged or ignored failure
-};
-
-void PrintTo(const CatalogueCase& c, std::ostream* out) {
-  *out << c.operation;
-}
-
-constexpr auto kText = AdType::kVarChar;
-constexpr auto kInt = AdType::kInteger;
-
-const std::vector<CatalogueCase>& Cases() {
-  static const std::vector<CatalogueCase> kCases = {
-      {"TestConnection",
-       [](DataHandler& d) {
-         d.TestConnection("");
-         return std::string("done");
-       },
-       "SMS_EvaluateSQL",
-       {{"SQLString", kText, 4096, "SELECT * FROM Configuration"}},
-       true,
-       "done",
-       nullptr,
-       0,
-       OnFailure::kRaised,
-       ""},
-      {"ReadConfItem",
-       [](DataHandler& d) { return d.ReadConfItem("Mail", "Domain", "dflt"); },
-       "SMS_ReadConfItem",
-       {{"ConfCat", kText, 255, "Mail"}, {"ConfName", kText, 255, "Domain"}},
-       true,
-       "example.org",
-       nullptr,
-       0,
-       OnFailure::kIgnored,
-       "dflt"},
-      {"WriteConfItem",
-       [](DataHandler& d) { return Flag(d.WriteConfItem("Mail", "Domain", "x.example", true)); },
-       "SMS_WriteConfItem",
-       {{"ConfCat", kText, 255, "Mail"},
-        {"ConfName", kText, 255, "Domain"},
-        {"ConfValue", kText, 255, "x.example"},
-        {"NoUpdate", AdType::kSmallInt, 2, true}},
-       false,
-       "True",
-       "SELECT count(*) FROM Configuration WHERE ConfValue = 'example.org'",
-       1,
-       OnFailure::kLogged,
-       "False"},
-      {"UpdateConfItem",
-       [](DataHandler& d) { return Flag(d.UpdateConfItem("3", "7")); },
-       "SMS_UpdateConfItem",
-       {{"ConfID", kInt, 4, "3"}, {"ConfValue", kText, 255, "7"}},
-       false,
-       "True",
-       "SELECT ConfValue FROM Configuration WHERE ConfID = 3",
-       7,
-       OnFailure::kRaised,
-       ""},
-      {"DeleteConfItem",
-       [](DataHandler& d) { return Shown(d.DeleteConfItem("Queue", "Retries")); },
-       "SMS_DeleteConfItem",
-       {{"ConfCat", kText, 255, "Queue"}, {"ConfName", kText, 255, "Retries"}},
-       false,
-       "True",
-       "SELECT count(*) FROM Configuration WHERE ConfCat = 'Queue'",
-       0,
-       OnFailure::kLogged,
-       "Empty"},
-      {"RemoveConfItem",
-       [](DataHandler& d) { return Shown(d.RemoveConfItem("1")); },
-       "SMS_RemoveConfItem",
-       {{"ConfID", kInt, 4, "1"}},
-       false,
-       "True",
-       "SELECT count(*) FROM Configuration WHERE ConfID = 1",
-       0,
-       OnFailure::kLogged,
-       "Empty"},
-      {"GetConfItems",
-       [](DataHandler& d) {
-         const auto rows = d.GetConfItems("Mail", "");
-         return rows ? Column(*rows, "ConfName") : std::string("none");
-       },
-       "SMS_ReadConfItem",
-       {{"ConfCat", kText, 255, "Mail"}, {"ConfName", kText, 255, ""}},
-       true,
-       "Domain,Relay",
-       nullptr,
-       0,
-       OnFailure::kLogged,
-       "none"},
-      {"GetACLNetworkList",
-       [](DataHandler& d) { return Column(d.GetACLNetworkList("ACL", "POP3"), "Network"); },
-       "SMS_GetACLNetworkList",
-       {{"ConfCat", kText, 255, "ACL"}, {"ConfName", kText, 255, "POP3"}},
-       true,
-       "192.0.2.0/24,198.51.100.7",
-       nullptr,
-       0,
-       OnFailure::kRaised,
-       ""},
-      {"EvaluateSQL",
-       [](DataHandler& d) {
-         return Column(d.EvaluateSQL("SELECT ConfValue AS v FROM Configuration WHERE ConfID = 3"),
-                       "v");
-       },
-       "SMS_EvaluateSQL",
-       {{"SQLString", kText, 4095, "SELECT ConfValue AS v FROM Configuration WHERE ConfID = 3"}},
-       true,
-       "5",
-       nullptr,
-       0,
-       OnFailure::kRaised,
-       ""},
-      {"GetDatabaseVersion",
-       [](DataHandler& d) { return std::to_string(d.GetDatabaseVersion("")); },
-       "SMS_EvaluateSQL",
-       {{"SQLString", kText, 4095, "SELECT * FROM Version"}},
-       true,
-       "231",
-       nullptr,
-       0,
-       OnFailure::kRaised,
-       ""},
-      {"GetNMQCounter",
-       [](DataHandler& d) { return d.GetNMQCounter("+4412345"); },
-       "SMS_GetNMQCounter",
-       {{"TargetAddress", kText, 255, "+4412345"}},
-       true,
-       "007",
-       "SELECT Counter FROM NMQCounters",
-       7,
-       OnFailure::kIgnored,
-       ""},
-      {"GetNMQMsgID",
-       [](DataHandler& d) { return d.GetNMQMsgID("+4412345", "012"); },
-       "SMS_GetNMQMsgID",
-       {{"TargetAddress", kText, 255, "+4412345"}, {"Counter", kInt, 4, "012"}},
-       true,
-       "ID-twelve",
-       nullptr,
-       0,
-       OnFailure::kIgnored,
-       ""},
-      {"WriteNMQMsgID",
-       [](DataHandler& d) { return Shown(d.WriteNMQMsgID("+4412345", "007", "ID-new")); },
-       "SMS_WriteNMQMsgID",
-       {{"TargetAddress", kText, 255, "+4412345"},
-        {"Counter", kInt, 4, "7"},
-        {"MessageID", AdType::kChar, 32, "ID-new"}},
-       false,
-       "True",
-       "SELECT count(*) FROM NMQMessageIDs WHERE Counter = 7 AND MessageID = 'ID-new'",
-       1,
-       OnFailure::kLogged,
-       "Empty"},
-      {"UpdateNMQMsgID",
-       [](DataHandler& d) { return Shown(d.UpdateNMQMsgID("+4412345", "012", "ID-changed")); },
-       "SMS_UpdateNMQMsgID",
-       {{"TargetAddress", kText, 255, "+4412345"},
-        {"Counter", kInt, 4, "12"},
-        {"MessageID", AdType::kChar, 32, "ID-changed"}},
-       false,
-       "True",
-       "SELECT count(*) FROM NMQMessageIDs WHERE Counter = 12 AND MessageID = 'ID-changed'",
-       1,
-       OnFailure::kLogged,
-       "Empty"},
-      {"WriteEventLog",
-       [](DataHandler& d) {
-         return Flag(d.WriteEventLog("2026-12-07 10:00:00", "4", "talvex", "started"));
-       },
-       "SMS_WriteEventLog",
-       {{"EventDT", AdType::kDate, 8, "2026-12-07 10:00:00"},
-        {"EventType", kInt, 255, "4"},
-        {"Source", kText, 255, "talvex"},
-        {"Event", kText, 4096, "started"}},
-       false,
-       "True",
-       "SELECT count(*) FROM EventLog WHERE Source = 'talvex' AND EventType = 4",
-       1,
-       OnFailure::kLogged,
-       "False"},
-      {"ClearEventLog",
-       [](DataHandler& d) { return Flag(d.ClearEventLog()); },
-       "SMS_ClearEventLog",
-       {},
-       false,
-       "True",
-       "SELECT count(*) FROM EventLog",
-       0,
-       OnFailure::kLogged,
-       "False"},
-      {"PurgeELI",
-       [](DataHandler& d) { return Flag(d.PurgeELI()); },
-       "SMS_PurgeELI",
-       {},
-       false,
-       "True",
-       "SELECT count(*) FROM EventLog WHERE Source = 'recent'",
-       1,
-       OnFailure::kRaised,
-       ""},
-  };
-  return kCases;
-}
-
-// What the seeded database holds before each operation.
-void Seed(TestDatabase& db) {
-  db.Exec(
-      "INSERT INTO Configuration (ConfID, ConfCat, ConfName, ConfValue) VALUES "
-      "(1, 'Mail', 'Domain', 'example.org'), (2, 'Mail', 'Relay', ''), (3, 'Queue', 'Retries', "
-      "'5');"
-      "INSERT INTO ACLNetworks (ConfCat, ConfName, Network) VALUES ('ACL', 'POP3', "
-      "'192.0.2.0/24'), ('ACL', 'POP3', '198.51.100.7'), ('ACL', 'HTTP', '203.0.113.0/24');"
-      "INSERT INTO NMQCounters VALUES ('+4412345', 6);"
-      "INSERT INTO NMQMessageIDs VALUES ('+4412345', 7, 'ID-seven'), ('+4412345', 12, "
-      "'ID-twelve');"
-      "INSERT INTO EventLog (EventDT, EventType, Source, Event) VALUES ('2000-01-01 00:00:00', "
-      "4, 'old', 'x'), (datetime('now', 'localtime'), 4, 'recent', 'y');");
-}
 
 class CatalogueOperation : public ::testing::TestWithParam<CatalogueCase> {};
 
@@ -292,7 +43,7 @@ TEST_P(CatalogueOperation, CallsItsProcedureWithItsDescriptors) {
 TEST_P(CatalogueOperation, WorksOnTheEmbeddedDatabase) {
   const CatalogueCase& c = GetParam();
   const auto db = MakeSqliteTestDatabase();
-  Seed(*db);
+  SeedCatalogue(*db);
   Session session(db->Env());
   EXPECT_EQ(c.call(session.data), c.stored);
   EXPECT_TRUE(session.log.empty()) << session.log.front().message;
@@ -322,7 +73,7 @@ TEST_P(CatalogueOperation, KeepsItsFailureContract) {
   EXPECT_EQ(session.log[0].message, kEngineDownLine);
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(CatalogueCases()),
                          [](const auto& testInfo) {
                            return std::string(testInfo.param.operation);
                          });
