@@ -119,7 +119,9 @@ class DataHandler {
   // The items of SMS_ReadConfItem; no record set at all (std::nullopt) after a logged failure.
   std::optional<Recordset> GetConfItems(const std::string& confCat, const std::string& confName);
   Recordset GetACLNetworkList(const std::string& confCat, const std::string& confName);
-  Recordset EvaluateSQL(const std::string& sqlString);  // any statement text; raises
+  // Runs any statement text and returns its rows; raises. An administrator's interface: no
+  // network command reaches it.
+  Recordset EvaluateSQL(const std::string& sqlString);
   // Release, version and revision of the Version row joined as digits (2, 3, 1 give 231); 0
   // when there is no row or the joined text is not a number. Raises failures.
   std::int16_t GetDatabaseVersion(const std::string& connection = {});
