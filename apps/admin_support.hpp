@@ -1,5 +1,5 @@
-// What every command of talvex-admin shares: its exit codes, how it refuses, and the action
-// that a parsed command line leaves to run.
+// What every command of talvex-admin shares: its exit codes, how it refuses, the action that a
+// parsed command line leaves to run, and the data layer whose failure lines become reasons.
 #pragma once
 
 #include <cerrno>
@@ -10,7 +10,9 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "data/data_handler.hpp"
 #include "exit_codes.hpp"
 #include "platform/ansi.hpp"
 #include "platform/environment.hpp"
@@ -43,5 +45,15 @@ inline std::optional<std::string> ReadBody(const std::string& file, bool given, 
 
 // The work of the subcommand that was given, set while the command line is parsed.
 using Action = std::function<int(const Environment& env)>;
+
+// A DataHandler whose failure lines become the reason printed on refusal.
+struct Data {
+  explicit Data(const Environment& env) : handler(env) {
+    handler.SetEventLog(
+        [this](Severity, std::string_view, std::string_view message) { lastError = message; });
+  }
+  DataHandler handler;
+  std::string lastError;
+};
 
 }  // namespace talvex::apps

@@ -1,6 +1,7 @@
 // talvex-admin: administration of the suite's data that this service shares: POP3 users,
-// gateway items, the transaction log and registry values. Users, items and records go through
-// the data layer's operations, exactly as the suite's other programs write them.
+// gateway items, the transaction log, registry values, configuration items and the database's
+// version. Users, items and records go through the data layer's operations, exactly as the
+// suite's other programs write them.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "admin_conf.hpp"
 #include "admin_registry.hpp"
 #include "admin_translog.hpp"
 #include "crypto/password_digest.hpp"
@@ -24,23 +26,13 @@
 namespace {
 
 using talvex::apps::Action;
+using talvex::apps::Data;
 using talvex::apps::kExitOk;
 using talvex::apps::kExitUsage;
 
 int Fail(const std::string& reason) {
   return talvex::apps::Refuse(reason);
 }
-
-// A DataHandler whose failure lines become the reason printed on refusal.
-struct Data {
-  explicit Data(const talvex::Environment& env) : handler(env) {
-    handler.SetEventLog([this](talvex::Severity, std::string_view, std::string_view message) {
-      lastError = message;
-    });
-  }
-  talvex::DataHandler handler;
-  std::string lastError;
-};
 
 std::string NewUserID() {
   std::string id = talvex::NewHexIdentifier();
@@ -223,11 +215,14 @@ int Run(int argc, char** argv) {
   std::string listTo;
   talvex::apps::RegArgs regArgs;
   talvex::apps::TransLogArgs transLogArgs;
+  talvex::apps::ConfArgs confArgs;
   Action action;
   AddUserCommands(app, userArgs, action);
   AddItemCommands(app, itemArgs, listTo, action);
   talvex::apps::AddRegistryCommands(app, regArgs, action);
   talvex::apps::AddTransLogCommands(app, transLogArgs, action);
+  talvex::apps::AddConfCommands(app, confArgs, action);
+  talvex::apps::AddDatabaseCommands(app, action);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
     return *exitCode;

@@ -25,6 +25,18 @@ class BackendPool {
     return backend;
   }
 
+  // Serves `backend` for the target from now on, in place of any made before: how a caller
+  // (a test, above all) puts its own engine behind the DataHandlers that share the pool.
+  void Provide(const ConnectionTarget& target, std::shared_ptr<Backend> backend) {
+    for (auto& [known, current] : backends_) {
+      if (known == target) {
+        current = std::move(backend);
+        return;
+      }
+    }
+    backends_.emplace_back(target, std::move(backend));
+  }
+
  private:
   std::vector<std::pair<ConnectionTarget, std::shared_ptr<Backend>>> backends_;
 };

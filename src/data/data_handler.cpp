@@ -43,6 +43,11 @@ Recordset DataHandler::Query(std::string_view procedure,
   return dataAccess_.RunProcedureQuery(procedure, connectionString_, kCmdStoredProc, parameters);
 }
 
+Recordset DataHandler::QueryOn(const std::string& connection, std::string_view procedure,
+                               const std::vector<ParameterDescriptor>& parameters) {
+  return dataAccess_.RunProcedureQuery(procedure, connection, kCmdStoredProc, parameters);
+}
+
 void DataHandler::Execute(std::string_view procedure,
                           const std::vector<ParameterDescriptor>& parameters) {
   dataAccess_.RunProcedure(procedure, connectionString_, kCmdStoredProc, parameters);
@@ -57,6 +62,11 @@ bool DataHandler::ExecuteHandled(std::string_view message, std::string_view proc
     ReportError(message, failure);
     return false;
   }
+}
+
+Variant DataHandler::ExecuteHandledVariant(std::string_view message, std::string_view procedure,
+                                           const std::vector<ParameterDescriptor>& parameters) {
+  return ExecuteHandled(message, procedure, parameters) ? Variant(true) : Variant();
 }
 
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -138,13 +139,62 @@ class DataHandler {
   bool SetTLExtItem(const std::string& messageId, const std::string& extItem,
                     const std::string& itemData);
 
+  // Configuration and direct queries (catalogue.cpp). TestConnection and GetDatabaseVersion use
+  // their own connection string instead of ConnectionString(), empty meaning the process
+  // default.
+  // Runs "SELECT * FROM Configuration"; raises when the database cannot be reached.
+  void TestConnection(const std::string& connection);
+  // The item's value; defaultValue when it is empty or absent, or when the read fails (nothing
+  // logged, nothing raised).
+  std::string ReadConfItem(const std::string& confCat, const std::string& confName,
+                           const std::string& defaultValue);
+  // With noUpdate an existing item keeps its value. Logs a failure and gives false.
+  bool WriteConfItem(const std::string& confCat, const std::string& confName,
+                     const std::string& confValue, bool noUpdate = false);
+  bool UpdateConfItem(const std::string& confId, const std::string& confValue);  // raises
+  // True, or Empty after a logged failure.
+  Variant DeleteConfItem(const std::string& confCat, const std::string& confName);
+  Variant RemoveConfItem(const std::string& confId);
+  // The items of SMS_ReadConfItem; no record set at all (std::nullopt) after a logged failure.
+  std::optional<Recordset> GetConfItems(const std::string& confCat, const std::string& confName);
+  Recordset GetACLNetworkList(const std::string& confCat, const std::string& confName);
+  // Runs any statement text and returns its rows; raises. An administrator's interface: no
+  // network command reaches it.
+  Recordset EvaluateSQL(const std::string& sqlString);
+  // Release, version and revision of the Version row joined as digits (2, 3, 1 give 231); 0
+  // when there is no row or the joined text is not a number. Raises failures.
+  std::int16_t GetDatabaseVersion(const std::string& connection = {});
+
+  // Counters and message identifiers of the network message queue (counters.cpp). The two
+  // reads give the empty text when their call fails, without a log line; the two writes log a
+  // failure and give Empty, else True.
+  std::string GetNMQCounter(const std::string& toAddress);  // advanced counter as "007"
+  std::string GetNMQMsgID(const std::string& toAddress, const std::string& counter);
+  Variant WriteNMQMsgID(const std::string& toAddress, const std::string& counter,
+                        const std::string& messageId);
+  Variant UpdateNMQMsgID(const std::string& toAddress, const std::string& counter,
+                         const std::string& messageId);
+
+  // The event log (counters.cpp). eventDt is "YYYY-MM-DD HH:MM:SS". PurgeELI raises failures.
+  bool WriteEventLog(const std::string& eventDt, const std::string& eventType,
+                     const std::string& source, const std::string& eventData);
+  bool ClearEventLog();
+  bool PurgeELI();
+
   // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
   // the first use and kept while the read gives a non-empty text.
   bool TransLogOff();
 
  private:
   Recordset Query(std::string_view procedure, const std::vector<ParameterDescriptor>& parameters);
+  // Query on a connection of the caller's instead of ConnectionString().
+  Recordset QueryOn(const std::string& connection, std::string_view procedure,
+                    const std::vector<ParameterDescriptor>& parameters);
   void Execute(std::string_view procedure, const std::vector<ParameterDescriptor>& parameters);
+  // Execute under a failure handler whose failure value is Empty: True, or Empty after a
+  // failure reported with `message`.
+  Variant ExecuteHandledVariant(std::string_view message, std::string_view procedure,
+                                const std::vector<ParameterDescriptor>& parameters);
   // Execute under a failure handler: a failure is reported with `message` and gives false.
   bool ExecuteHandled(std::string_view message, std::string_view procedure,
                       const std::vector<ParameterDescriptor>& parameters);

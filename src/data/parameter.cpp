@@ -132,7 +132,7 @@ BoundParameter BindParameter(const ParameterDescriptor& d) {
                                           std::to_string(static_cast<std::int32_t>(d.type)) +
                                           " is not supported");
   }
-  BoundParameter bound{d.name, std::monostate{}};
+  BoundParameter bound{d.name, std::monostate{}, &d};
   if (d.value.IsNull() || (rule->kind != Kind::kText && IsOmitted(d.value))) return bound;
   switch (rule->kind) {
     case Kind::kInteger:

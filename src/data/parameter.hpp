@@ -55,6 +55,9 @@ using BoundValue = std::variant<std::monostate, std::int64_t, Currency, Timestam
 struct BoundParameter {
   std::string_view name;  // refers to the descriptor's name
   BoundValue value;
+  // The descriptor it was bound from, valid during the call: its declared type and size (what
+  // an engine with typed parameters declares) and the caller's value as given.
+  const ParameterDescriptor* descriptor = nullptr;
 };
 
 // Converts a descriptor's value by its type code:

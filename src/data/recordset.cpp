@@ -72,4 +72,10 @@ Variant& Recordset::Fields(std::string_view name) {
   return cells_[CellIndex(name)];
 }
 
+const Variant& Recordset::FieldAt(std::size_t index) const {
+  if (Eof()) RaiseNoCurrentRecord();
+  if (index >= names_->size()) RaiseItemNotFound();
+  return cells_[row_ * names_->size() + index];
+}
+
 }  // namespace talvex

@@ -39,6 +39,8 @@ class Recordset {
 
   const Variant& Fields(std::string_view name) const;
   Variant& Fields(std::string_view name);
+  // The field of the current row by its position, from 0 ("the first field" of a row).
+  const Variant& FieldAt(std::size_t index) const;
 
  private:
   std::size_t CellIndex(std::string_view name) const;

@@ -8,6 +8,9 @@
 // Two SQL functions exist on every connection: ansi_length(text), the octets of the text in
 // Windows-1252 as the POP3 wire carries it, and raise_error(text), by which a procedure
 // refuses a call; the refusal becomes a failure with ErrorNumber::kDbCommand and that text.
+//
+// SMS_EvaluateSQL is the exception to the catalog: its parameter is a statement text, which is
+// prepared for its call alone.
 #include "data/sqlite_backend.hpp"
 
 #include <map>
@@ -25,6 +28,9 @@
 namespace talvex::data {
 
 namespace {
+
+constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
+constexpr std::string_view kSqlStringParameter = "SQLString";
 
 struct CompiledStatement {
   sqlite::Statement statement;
@@ -99,6 +105,7 @@ class SqliteBackend final : public Backend {
     raised_.reset();
     try {
       if (!db_) Open();
+      if (name == kEvaluateSql) return EvaluateSql(parameters, rows);
       return Execute(Prepared(name), parameters, rows);
     } catch (const sqlite::Error& error) {
       if (raised_) Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + *raised_);
@@ -134,8 +141,30 @@ class SqliteBackend final : public Backend {
     const auto sql = SqlCatalog::Sqlite().Procedure(name);
     if (!sql)
       Raise(ErrorNumber::kDbCommand, "Could not find stored procedure '" + std::string(name) + "'");
+    Procedure procedure = Compile(name, *sql);
+    return procedures_.emplace(procedure.name, std::move(procedure)).first->second;
+  }
+
+  // SMS_EvaluateSQL: the statement text itself is the one parameter. It is prepared for this
+  // call only, as any text may come, and runs with no parameters of its own. Only programs of
+  // the administrator call it; no network command leads here.
+  Recordset EvaluateSql(std::span<const BoundParameter> parameters, bool rows) {
+    const std::string* text =
+        parameters.size() == 1 && EqualsIgnoreCase(parameters[0].name, kSqlStringParameter)
+            ? std::get_if<std::string>(&parameters[0].value)
+            : nullptr;
+    if (!text) {
+      Raise(ErrorNumber::kDbCommand, std::string(kEvaluateSql) + " takes one parameter '" +
+                                         std::string(kSqlStringParameter) +
+                                         "', the statement text");
+    }
+    Procedure adHoc = Compile(kEvaluateSql, *text);
+    return Execute(adHoc, {}, rows);
+  }
+
+  Procedure Compile(std::string_view name, std::string_view sql) {
     Procedure procedure{std::string(name), {}, {}, true, std::nullopt, nullptr};
-    for (const std::string& text : sqlite::SplitStatements(*db_, *sql)) {
+    for (const std::string& text : sqlite::SplitStatements(*db_, sql)) {
       CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
       sqlite3_stmt* handle = compiled.statement.Handle();
       for (int i = 1; i <= sqlite3_bind_parameter_count(handle); ++i) {
@@ -156,7 +185,7 @@ class SqliteBackend final : public Backend {
         columns.emplace_back(statement.ColumnName(i));
       procedure.columns = std::make_shared<const std::vector<std::string>>(std::move(columns));
     }
-    return procedures_.emplace(procedure.name, std::move(procedure)).first->second;
+    return procedure;
   }
 
   static std::size_t SlotOf(std::vector<std::string>& parameters, std::string_view name) {

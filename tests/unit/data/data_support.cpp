@@ -37,7 +37,8 @@ std::unique_ptr<TestDatabase> MakeSqliteTestDatabase() {
   return std::make_unique<SqliteTestDatabase>();
 }
 
-Session::Session(const Environment& env) : data(env) {
+Session::Session(const Environment& env, std::shared_ptr<data::BackendPool> pool)
+    : data(env, std::move(pool)) {
   data.SetEventLog([this](Severity severity, std::string_view source, std::string_view message) {
     log.push_back({severity, std::string(source), std::string(message)});
   });

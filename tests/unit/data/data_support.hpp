@@ -43,7 +43,8 @@ struct LogLine {
 
 // A session's DataHandler with the lines it logged.
 struct Session {
-  explicit Session(const Environment& env);
+  // With `pool`, the backends that the pool provides serve the session's calls.
+  explicit Session(const Environment& env, std::shared_ptr<data::BackendPool> pool = {});
   DataHandler data;
   std::vector<LogLine> log;
 };

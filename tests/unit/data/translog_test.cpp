@@ -205,7 +205,7 @@ TEST(TransLogSchema, DatabaseOfVersionOneIsUpgradedInPlace) {
   sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::kReadWrite);
   sqlite::Statement version(db, "SELECT max(Version) FROM SchemaVersion");
   version.Step();
-  EXPECT_EQ(version.ColumnInt(0), 2);
+  EXPECT_EQ(version.ColumnInt(0), data::SqlCatalog::Sqlite().LatestVersion());
 }
 
 }  // namespace

@@ -1,0 +1,82 @@
+// The catalogue operations of configuration, direct queries, counters and the event log: each
+// operation's call (procedure, descriptors, call kind) as a recording engine sees it, its result
+// on the embedded database, and its failure contract against an engine that fails. The rows
+// are in catalogue_cases.cpp.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "catalogue_cases.hpp"
+#include "data_support.hpp"
+#include "recording_backend.hpp"
+
+namespace talvex::test {
+namespace {
+
+const Failure kEngineDown("Fake Engine", -2147217900, "engine down");
+const char* const kEngineDownLine = "[Fake Engine: -2147217900. engine down]";
+
+class CatalogueOperation : public ::testing::TestWithParam<CatalogueCase> {};
+
+TEST_P(CatalogueOperation, CallsItsProcedureWithItsDescriptors) {
+  const CatalogueCase& c = GetParam();
+  const auto engine = std::make_shared<RecordingBackend>();
+  FakeSession fake(engine);
+  c.call(fake.session->data);
+  ASSERT_EQ(engine->calls.size(), 1u);
+  const RecordedCall& call = engine->calls[0];
+  EXPECT_EQ(call.procedure, c.procedure);
+  EXPECT_EQ(call.rows, c.rows);
+  ASSERT_EQ(call.descriptors.size(), c.descriptors.size());
+  for (std::size_t i = 0; i < c.descriptors.size(); ++i) {
+    const ParameterDescriptor& got = call.descriptors[i];
+    const ParameterDescriptor& want = c.descriptors[i];
+    EXPECT_EQ(got.name, want.name) << i;
+    EXPECT_EQ(got.type, want.type) << want.name;
+    EXPECT_EQ(got.size, want.size) << want.name;
+    EXPECT_EQ(got.value, want.value) << want.name << ": " << got.value.TextOrEmpty();
+  }
+}
+
+TEST_P(CatalogueOperation, WorksOnTheEmbeddedDatabase) {
+  const CatalogueCase& c = GetParam();
+  const auto db = MakeSqliteTestDatabase();
+  SeedCatalogue(*db);
+  Session session(db->Env());
+  EXPECT_EQ(c.call(session.data), c.stored);
+  EXPECT_TRUE(session.log.empty()) << session.log.front().message;
+  if (c.afterSql) {
+    EXPECT_EQ(db->QueryInt(c.afterSql), c.after);
+  }
+}
+
+TEST_P(CatalogueOperation, KeepsItsFailureContract) {
+  const CatalogueCase& c = GetParam();
+  FakeSession fake(std::make_shared<RecordingBackend>(kEngineDown));
+  Session& session = *fake.session;
+  if (c.onFailure == OnFailure::kRaised) {
+    const Failure raised = Raised([&] { c.call(session.data); });
+    EXPECT_EQ(ErrorLine(raised), ErrorLine(kEngineDown));
+    EXPECT_TRUE(session.log.empty());
+    return;
+  }
+  EXPECT_EQ(c.call(session.data), c.failed);
+  if (c.onFailure == OnFailure::kIgnored) {
+    EXPECT_TRUE(session.log.empty());
+    return;
+  }
+  ASSERT_EQ(session.log.size(), 1u);
+  EXPECT_EQ(session.log[0].severity, Severity::kFailure);
+  EXPECT_EQ(session.log[0].source, "Data Handler");
+  EXPECT_EQ(session.log[0].message, kEngineDownLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(CatalogueCases()),
+                         [](const auto& testInfo) {
+                           return std::string(testInfo.param.operation);
+                         });
+
+}  // namespace
+}  // namespace talvex::test
