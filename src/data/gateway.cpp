@@ -12,16 +12,6 @@ namespace {
 
 constexpr std::size_t kMaxHeaderText = 255;
 
-// Cuts a text to its first `limit` characters (UTF-16 code units, as the database counts).
-void CutTo(std::string& text, std::size_t limit) {
-  const std::u16string units = utf16::FromUtf8(text);
-  if (units.size() > limit) text = utf16::ToUtf8(std::u16string_view(units).substr(0, limit));
-}
-
-std::int32_t CharacterCount(const std::string& text) {
-  return static_cast<std::int32_t>(utf16::FromUtf8(text).size());
-}
-
 }  // namespace
 
 // The content settings of the gateway service, read once per object (an absent value reads as
@@ -44,8 +34,8 @@ bool DataHandler::WriteGWItem(const std::string& dtReceived, const std::string& 
                               const std::string& transport, std::string* newItemId) {
   try {
     if (toAddress.empty()) return false;
-    CutTo(messageId, kMaxHeaderText);
-    CutTo(subject, kMaxHeaderText);
+    messageId = utf16::Prefix(messageId, kMaxHeaderText);
+    subject = utf16::Prefix(subject, kMaxHeaderText);
     if (direction == "O") {
       if (contentType_.empty()) ReadContentSettings();
       const std::string requested = content.IsText() ? content.ToText() : std::string();
@@ -63,7 +53,7 @@ bool DataHandler::WriteGWItem(const std::string& dtReceived, const std::string& 
         {"FromName", AdType::kVarChar, 255, fromName},
         {"ToAddress", AdType::kVarChar, 4096, toAddress},
         {"Subject", AdType::kVarChar, 255, subject},
-        {"Body", AdType::kLongVarWChar, CharacterCount(body) + 1, body},
+        LongTextDescriptor("Body", body),
         {"Direction", AdType::kChar, 1, direction},
         {"RawData", AdType::kVarChar, 255, rawData},
         {"Transport", AdType::kSmallInt, 2, transport},

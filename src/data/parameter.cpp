@@ -113,7 +113,7 @@ std::string Text(const ParameterDescriptor& d, const TypeRule& rule) {
     Raise(ErrorNumber::kDbConversion,
           Subject(d, rule.name) + ": size " + std::to_string(d.size) + " is not valid");
   }
-  const std::size_t length = utf16::FromUtf8(text).size();
+  const std::size_t length = utf16::Length(text);
   if (length > static_cast<std::size_t>(d.size)) {
     Raise(ErrorNumber::kDbOverflow, Subject(d, rule.name) + ": a text of " +
                                         std::to_string(length) + " characters does not fit in " +
@@ -152,3 +152,12 @@ BoundParameter BindParameter(const ParameterDescriptor& d) {
 }
 
 }  // namespace talvex::data
+
+namespace talvex {
+
+ParameterDescriptor LongTextDescriptor(std::string name, const std::string& value) {
+  return {std::move(name), AdType::kLongVarWChar,
+          static_cast<std::int32_t>(utf16::Length(value) + 1), value};
+}
+
+}  // namespace talvex

@@ -35,6 +35,9 @@ struct ParameterDescriptor {
   Variant value;      // usually the caller's text; converting it is the binding's work
 };
 
+// A long text (adLongVarWChar) sized to its value: its characters plus one.
+ParameterDescriptor LongTextDescriptor(std::string name, const std::string& value);
+
 namespace data {
 
 // Money in ten-thousandths, the precision of the currency type.

@@ -14,17 +14,6 @@ namespace {
 
 constexpr std::size_t kMaxSubject = 255;
 
-// The first `limit` characters (UTF-16 code units, as the database counts) of a text.
-std::string FirstCharacters(const std::string& text, std::size_t limit) {
-  const std::u16string units = utf16::FromUtf8(text);
-  if (units.size() <= limit) return text;
-  return utf16::ToUtf8(std::u16string_view(units).substr(0, limit));
-}
-
-std::int32_t CharacterCount(const std::string& text) {
-  return static_cast<std::int32_t>(utf16::FromUtf8(text).size());
-}
-
 // A date-time when one is given; otherwise an empty text, which the procedure replaces with
 // the time of writing (an empty value cannot pass as a date).
 ParameterDescriptor TransDtDescriptor(const std::string& transDt) {
@@ -61,7 +50,7 @@ bool DataHandler::WriteTransLog(TransLogEntry& entry) {
   try {
     if (TransLogOff()) return true;
     if (!ParseDecimal(entry.cost)) entry.cost = "0";
-    std::string subject = FirstCharacters(entry.subject, kMaxSubject);
+    std::string subject = utf16::Prefix(entry.subject, kMaxSubject);
     std::string body = entry.body;
     if (EncryptTrans()) {
       subject = EncryptText(subject, entry.messageId);
@@ -78,7 +67,7 @@ bool DataHandler::WriteTransLog(TransLogEntry& entry) {
                                   {"ToAddress", AdType::kVarChar, 255, entry.toAddress},
                                   {"ToName", AdType::kVarChar, 255, entry.toName},
                                   {"Subject", AdType::kVarChar, 512, subject},
-                                  {"Body", AdType::kLongVarWChar, CharacterCount(body) + 1, body},
+                                  LongTextDescriptor("Body", body),
                                   {"Direction", AdType::kChar, 1, entry.direction},
                                   {"Network", AdType::kVarChar, 255, entry.network},
                                   {"Cost", AdType::kCurrency, 4, entry.cost},

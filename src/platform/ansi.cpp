@@ -164,6 +164,16 @@ std::string ToUtf8(std::u16string_view units) {
   return out;
 }
 
+std::size_t Length(std::string_view text) {
+  return FromUtf8(text).size();
+}
+
+std::string Prefix(const std::string& text, std::size_t limit) {
+  const std::u16string units = FromUtf8(text);
+  if (units.size() <= limit) return text;
+  return ToUtf8(std::u16string_view(units).substr(0, limit));
+}
+
 }  // namespace utf16
 
 }  // namespace talvex

@@ -30,4 +30,10 @@ std::u16string FromUtf8(std::string_view text);
 // UTF-16 code units to UTF-8 text; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view units);
 
+// The text's length in UTF-16 code units: how the database and the codecs count characters.
+std::size_t Length(std::string_view text);
+
+// The text's first `limit` UTF-16 code units, as UTF-8; the whole text when it has no more.
+std::string Prefix(const std::string& text, std::size_t limit);
+
 }  // namespace talvex::utf16

@@ -128,10 +128,6 @@ char* PutLineBreak(char* out) {
   return out + kLineBreak.size();
 }
 
-std::size_t Utf16Length(std::string_view text) {
-  return utf16::FromUtf8(text).size();
-}
-
 }  // namespace
 
 std::string EncodeUTF8(std::string_view text) {
@@ -221,11 +217,11 @@ std::uint8_t ShiftRightByte(std::uint8_t b, std::int16_t n) {
 std::string PadZero2(std::string_view text) {
   // Appending, not "0" + std::string(text): GCC 12 at -O3 inlines that operator+ into an
   // insert at position 0 and wrongly warns that its memcpy may overlap (-Wrestrict).
-  return Utf16Length(text) == 1 ? std::string("0").append(text) : std::string(text);
+  return utf16::Length(text) == 1 ? std::string("0").append(text) : std::string(text);
 }
 
 std::string PadZero4(std::string_view text) {
-  const std::size_t length = Utf16Length(text);
+  const std::size_t length = utf16::Length(text);
   if (length == 0 || length >= 4) return std::string(text);
   return std::string(4 - length, '0') + std::string(text);
 }
