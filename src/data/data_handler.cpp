@@ -75,14 +75,19 @@ void DataHandler::ReportError(std::string_view message, const Failure& failure) 
             ErrorReportLine(message, failure));
 }
 
-bool DataHandler::TransLogOff() {
-  if (transLogSwitch_.empty()) {
+const std::string& DataHandler::DatabaseSetting(std::string& cache, const char* name,
+                                                const char* fallback) const {
+  if (cache.empty()) {
     Variant value;
-    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "TLOff",
-                         RegValueType::kText, Variant("0"), value);
-    transLogSwitch_ = value.TextOrEmpty();
+    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), name,
+                         RegValueType::kText, Variant(fallback), value);
+    cache = value.TextOrEmpty();
   }
-  return transLogSwitch_ == "1";
+  return cache;
+}
+
+bool DataHandler::TransLogOff() {
+  return DatabaseSetting(transLogSwitch_, "TLOff", "0") == "1";
 }
 
 }  // namespace talvex

@@ -199,6 +199,10 @@ class DataHandler {
   bool ExecuteHandled(std::string_view message, std::string_view procedure,
                       const std::vector<ParameterDescriptor>& parameters);
   void ReportError(std::string_view message, const Failure& failure) const;
+  // A setting under the database key, read into `cache` when it is empty (an absent value
+  // reads as `fallback`) and kept from then on.
+  const std::string& DatabaseSetting(std::string& cache, const char* name,
+                                     const char* fallback) const;
 
   DataAccess dataAccess_;
   RegLib regLib_;

@@ -37,19 +37,14 @@ void DecryptCurrentRow(Recordset& rows) {
 }  // namespace
 
 bool DataHandler::EncryptTrans() {
-  if (encryptTrans_.empty()) {
-    Variant value;
-    regLib_.ReadRegValue(RegRoot::kLocalMachine, resources::DatabaseSettingsKey(), "EncryptTrans",
-                         RegValueType::kText, Variant("1"), value);
-    encryptTrans_ = value.TextOrEmpty();
-  }
-  return Variant(encryptTrans_).ToDouble() == 1;
+  return Variant(DatabaseSetting(encryptTrans_, "EncryptTrans", "1")).ToDouble() == 1;
 }
 
 bool DataHandler::WriteTransLog(TransLogEntry& entry) {
   try {
     if (TransLogOff()) return true;
-    if (!ParseDecimal(entry.cost)) entry.cost = "0";
+    // assign(1, '0'), not = "0": GCC 12 at -O3 misreads that assignment as an overlapping copy.
+    if (!ParseDecimal(entry.cost)) entry.cost.assign(1, '0');
     std::string subject = utf16::Prefix(entry.subject, kMaxSubject);
     std::string body = entry.body;
     if (EncryptTrans()) {
