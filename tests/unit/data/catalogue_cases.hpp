@@ -19,12 +19,16 @@ struct CatalogueCase {
   std::function<std::string(DataHandler&)> call;  // runs the operation, renders its result
   const char* procedure;
   std::vector<ParameterDescriptor> descriptors;
-  bool rows;             // RunProcedureQuery rather than RunProcedure
-  std::string stored;    // the result on the seeded database
-  const char* afterSql;  // what the database holds afterwards (first column), when not null
-  std::int64_t after;
-  OnFailure onFailure;
-  std::string failed;  // the result after a logged or ignored failure
+  bool rows;           // RunProcedureQuery rather than RunProcedure
+  std::string stored;  // the result on the seeded database
+  struct {
+    const char* sql;  // what the database holds afterwards (first column), when not null
+    std::int64_t value;
+  } after;
+  struct {
+    OnFailure kind;
+    std::string result;  // the result after a logged or ignored failure
+  } onFailure;
 };
 
 inline void PrintTo(const CatalogueCase& c, std::ostream* out) {

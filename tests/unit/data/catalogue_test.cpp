@@ -47,8 +47,8 @@ TEST_P(CatalogueOperation, WorksOnTheEmbeddedDatabase) {
   Session session(db->Env());
   EXPECT_EQ(c.call(session.data), c.stored);
   EXPECT_TRUE(session.log.empty()) << session.log.front().message;
-  if (c.afterSql) {
-    EXPECT_EQ(db->QueryInt(c.afterSql), c.after);
+  if (c.after.sql) {
+    EXPECT_EQ(db->QueryInt(c.after.sql), c.after.value);
   }
 }
 
@@ -56,14 +56,14 @@ TEST_P(CatalogueOperation, KeepsItsFailureContract) {
   const CatalogueCase& c = GetParam();
   FakeSession fake(std::make_shared<RecordingBackend>(kEngineDown));
   Session& session = *fake.session;
-  if (c.onFailure == OnFailure::kRaised) {
+  if (c.onFailure.kind == OnFailure::kRaised) {
     const Failure raised = Raised([&] { c.call(session.data); });
     EXPECT_EQ(ErrorLine(raised), ErrorLine(kEngineDown));
     EXPECT_TRUE(session.log.empty());
     return;
   }
-  EXPECT_EQ(c.call(session.data), c.failed);
-  if (c.onFailure == OnFailure::kIgnored) {
+  EXPECT_EQ(c.call(session.data), c.onFailure.result);
+  if (c.onFailure.kind == OnFailure::kIgnored) {
     EXPECT_TRUE(session.log.empty());
     return;
   }
