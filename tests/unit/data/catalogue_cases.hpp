@@ -17,14 +17,16 @@ enum class OnFailure { kLogged, kRaised, kIgnored };
 struct CatalogueCase {
   const char* operation;
   std::function<std::string(DataHandler&)> call;  // runs the operation, renders its result
-  const char* procedure;
-  std::vector<ParameterDescriptor> descriptors;
-  bool rows;           // RunProcedureQuery rather than RunProcedure
-  std::string stored;  // the result on the seeded database
   struct {
-    const char* sql;  // what the database holds afterwards (first column), when not null
-    std::int64_t value;
-  } after;
+    const char* name;
+    bool rows;  // RunProcedureQuery rather than RunProcedure
+  } procedure;
+  std::vector<ParameterDescriptor> descriptors;
+  struct {
+    std::string result;    // on the seeded database
+    const char* sql = {};  // what the database holds afterwards (first column), when not null
+    std::int64_t value = {};
+  } onDatabase;
   struct {
     OnFailure kind;
     std::string result;  // the result after a logged or ignored failure

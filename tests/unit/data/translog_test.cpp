@@ -20,7 +20,8 @@ using ::testing::HasSubstr;
 
 const std::string kMessageId = "0123456789ABCDEF0123456789ABCDEF";
 
-TransLogEntry Entry(std::string subject = "s", std::string body = "b", std::string content = "") {
+TransLogEntry Entry(std::string subject = "s", std::string body = "b", std::string content = "",
+                    std::string cost = "") {
   TransLogEntry entry;
   entry.transDt = "2026-12-05 01:27:37";
   entry.messageId = kMessageId;
@@ -30,6 +31,7 @@ TransLogEntry Entry(std::string subject = "s", std::string body = "b", std::stri
   entry.subject = std::move(subject);
   entry.body = std::move(body);
   entry.direction = "O";
+  entry.cost = std::move(cost);
   entry.status = "1";
   return entry;
 }
@@ -89,8 +91,7 @@ TEST_F(TransLog, CostIsNormalisedInTheCallersEntry) {
   } cases[] = {{"", "0", 0}, {"abc", "0", 0}, {"1.25", "1.25", 125}};
   Session session(db_->Env());
   for (const auto& c : cases) {
-    TransLogEntry entry = Entry();
-    entry.cost = c.given;
+    TransLogEntry entry = Entry("s", "b", "", c.given);
     ASSERT_TRUE(session.data.WriteTransLog(entry)) << c.given;
     EXPECT_EQ(entry.cost, c.kept);
     EXPECT_EQ(db_->QueryInt("SELECT Cost * 100 FROM TransLog ORDER BY ItemID DESC"), c.cents);
@@ -99,8 +100,7 @@ TEST_F(TransLog, CostIsNormalisedInTheCallersEntry) {
 
 TEST_F(TransLog, StatusCostAndExtensionItemsAndTheirSwitch) {
   Session session(db_->Env());
-  TransLogEntry entry = Entry();
-  entry.cost = "2";
+  TransLogEntry entry = Entry("s", "b", "", "2");
   ASSERT_TRUE(session.data.WriteTransLog(entry));
   ASSERT_TRUE(session.data.SetTLItemStatus("", "O", "7", kMessageId, "BOB@example.org"));
   EXPECT_EQ(db_->QueryInt("SELECT Status FROM TransLog"), 7);
@@ -175,13 +175,13 @@ TEST(TransLogSchema, DatabaseOfVersionOneIsUpgradedInPlace) {
   Session session(env);
   EXPECT_EQ(session.data.GetAllUsers("").RecordCount(), 1);
   EXPECT_EQ(session.data.GetGWItems("O").Fields("Subject").ToText(), "kept");
-  TransLogEntry entry;
-  entry.messageId = kMessageId;
+  TransLogEntry entry = Entry();
+  entry.transDt = "";  // the time of writing
   entry.direction = "I";
   ASSERT_TRUE(session.data.WriteTransLog(entry));
   Recordset item;
   ASSERT_TRUE(session.data.GetTransItem(kMessageId, "I", item));
-  EXPECT_FALSE(item.Fields("TransDT").ToText().empty());  // the time of writing
+  EXPECT_FALSE(item.Fields("TransDT").ToText().empty());
   sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::kReadWrite);
   sqlite::Statement version(db, "SELECT max(Version) FROM SchemaVersion");
   version.Step();
