@@ -17,14 +17,20 @@ enum class OnFailure { kLogged, kRaised, kIgnored };
 struct CatalogueCase {
   const char* operation;
   std::function<std::string(DataHandler&)> call;  // runs the operation, renders its result
-  const char* procedure;
+  struct {
+    const char* name;
+    bool rows;  // RunProcedureQuery rather than RunProcedure
+  } procedure;
   std::vector<ParameterDescriptor> descriptors;
-  bool rows;             // RunProcedureQuery rather than RunProcedure
-  std::string stored;    // the result on the seeded database
-  const char* afterSql;  // what the database holds afterwards (first column), when not null
-  std::int64_t after;
-  OnFailure onFailure;
-  std::string failed;  // the result after a logged or ignored failure
+  struct {
+    std::string result;    // on the seeded database
+    const char* sql = {};  // what the database holds afterwards (first column), when not null
+    std::int64_t value = {};
+  } onDatabase;
+  struct {
+    OnFailure kind;
+    std::string result;  // the result after a logged or ignored failure
+  } onFailure;
 };
 
 inline void PrintTo(const CatalogueCase& c, std::ostream* out) {

@@ -5,9 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <optional>
-
 #include "catalogue_cases.hpp"
 #include "data_support.hpp"
 #include "recording_backend.hpp"
@@ -27,8 +24,8 @@ TEST_P(CatalogueOperation, CallsItsProcedureWithItsDescriptors) {
   c.call(fake.session->data);
   ASSERT_EQ(engine->calls.size(), 1u);
   const RecordedCall& call = engine->calls[0];
-  EXPECT_EQ(call.procedure, c.procedure);
-  EXPECT_EQ(call.rows, c.rows);
+  EXPECT_EQ(call.procedure, c.procedure.name);
+  EXPECT_EQ(call.rows, c.procedure.rows);
   ASSERT_EQ(call.descriptors.size(), c.descriptors.size());
   for (std::size_t i = 0; i < c.descriptors.size(); ++i) {
     const ParameterDescriptor& got = call.descriptors[i];
@@ -45,10 +42,10 @@ TEST_P(CatalogueOperation, WorksOnTheEmbeddedDatabase) {
   const auto db = MakeSqliteTestDatabase();
   SeedCatalogue(*db);
   Session session(db->Env());
-  EXPECT_EQ(c.call(session.data), c.stored);
+  EXPECT_EQ(c.call(session.data), c.onDatabase.result);
   EXPECT_TRUE(session.log.empty()) << session.log.front().message;
-  if (c.afterSql) {
-    EXPECT_EQ(db->QueryInt(c.afterSql), c.after);
+  if (c.onDatabase.sql) {
+    EXPECT_EQ(db->QueryInt(c.onDatabase.sql), c.onDatabase.value);
   }
 }
 
@@ -56,18 +53,14 @@ TEST_P(CatalogueOperation, KeepsItsFailureContract) {
   const CatalogueCase& c = GetParam();
   FakeSession fake(std::make_shared<RecordingBackend>(kEngineDown));
   Session& session = *fake.session;
-  if (c.onFailure == OnFailure::kRaised) {
-    const Failure raised = Raised([&] { c.call(session.data); });
-    EXPECT_EQ(ErrorLine(raised), ErrorLine(kEngineDown));
-    EXPECT_TRUE(session.log.empty());
-    return;
+  if (c.onFailure.kind == OnFailure::kRaised) {
+    EXPECT_EQ(ErrorLine(Raised([&] { c.call(session.data); })), ErrorLine(kEngineDown));
+  } else {
+    EXPECT_EQ(c.call(session.data), c.onFailure.result);
   }
-  EXPECT_EQ(c.call(session.data), c.failed);
-  if (c.onFailure == OnFailure::kIgnored) {
-    EXPECT_TRUE(session.log.empty());
-    return;
-  }
-  ASSERT_EQ(session.log.size(), 1u);
+  const bool logged = c.onFailure.kind == OnFailure::kLogged;
+  ASSERT_EQ(session.log.size(), logged ? 1u : 0u);
+  if (!logged) return;
   EXPECT_EQ(session.log[0].severity, Severity::kFailure);
   EXPECT_EQ(session.log[0].source, "Data Handler");
   EXPECT_EQ(session.log[0].message, kEngineDownLine);

@@ -5,19 +5,15 @@
 #include <gtest/gtest.h>
 
 #include "platform/failure.hpp"
-#include "text/codecs.hpp"
 
 namespace talvex {
 namespace {
 
 // The Windows base provider's RC4 under CryptDeriveKey of the MD5 digest of "secret": the
 // first 5 digest bytes and 11 zero salt bytes key the cipher (40-bit key).
-TEST(TransCrypt, KnownAnswerOfTheBaseProvider) {
+TEST(TransCrypt, KnownAnswerDefaultPasswordAndFailures) {
   EXPECT_EQ(EncryptText("Hello, World", "secret"), "47AF0E9668F602FD67097E17");
   EXPECT_EQ(DecryptText("47AF0E9668F602FD67097E17", "secret"), "Hello, World");
-}
-
-TEST(TransCrypt, EmptyPasswordMeansTheDefaultOne) {
   const std::string text = "Grüße, €5";
   const std::string byDefault = EncryptText(text, "");
   ASSERT_EQ(byDefault.size(), 2 * 9u);  // one byte per Windows-1252 character
@@ -25,34 +21,24 @@ TEST(TransCrypt, EmptyPasswordMeansTheDefaultOne) {
   EXPECT_NE(EncryptText(text, "secret"), byDefault);
   EXPECT_EQ(DecryptText(byDefault, ""), text);
   EXPECT_NE(DecryptText(byDefault, "secret"), text);
-}
-
-TEST(TransCrypt, FailuresGiveEmptyText) {
   EXPECT_EQ(EncryptText("", "secret"), "");
-  for (const char* hex : {"", "47A", "4"}) {
-    EXPECT_EQ(DecryptText(hex, "secret"), "") << hex;
-  }
+  for (const char* hex : {"", "47A", "4"}) EXPECT_EQ(DecryptText(hex, "secret"), "") << hex;
 }
 
 TEST(TransCrypt, HexToTextReadsGroupsOfFourDigits) {
   const struct {
     const char* hex;
     const char* text;
-  } cases[] = {
-      {"", ""},          {"00410062", "Ab"}, {"20ac9A6C", "€\u9A6C"},
-      {"004100", "A"},    // a tail of two digits is no character
-      {"0041062", "Ab"},  // three are one
-      {"00410", "A"},
-  };
+  } cases[] = {{"", ""},          {"00410062", "Ab"}, {"20ac9A6C", "€\u9A6C"}, {"004100", "A"},
+               {"0041062", "Ab"}, {"00410", "A"}};  // a tail of two digits is none, of three one
   for (const auto& c : cases) EXPECT_EQ(HexToText(c.hex), c.text) << c.hex;
-  const std::string text = "Ωmega \u20AC ü";
-  EXPECT_EQ(HexToText(TextToHex(text)), text);
+  bool mismatch = false;
   try {
     HexToText("00G1");
-    ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
-    EXPECT_TRUE(failure.Is(ErrorNumber::kTypeMismatch));
+    mismatch = failure.Is(ErrorNumber::kTypeMismatch);
   }
+  EXPECT_TRUE(mismatch);
 }
 
 }  // namespace
