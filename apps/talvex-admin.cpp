@@ -123,6 +123,7 @@ struct ItemArgs {
   std::string body;
   std::string bodyFile;
   bool bodyGiven = false;
+  bool dateGiven = false;  // an explicit empty date is stored empty: served, it is dated then
 };
 
 int ItemAdd(const talvex::Environment& env, ItemArgs args) {
@@ -130,7 +131,7 @@ int ItemAdd(const talvex::Environment& env, ItemArgs args) {
     return Fail(*problem);
   }
   if (!talvex::apps::IsUtf8(args.body)) return Fail("the body is not UTF-8 text");
-  if (args.date.empty()) args.date = talvex::FormatMailDate("");
+  if (!args.dateGiven) args.date = talvex::FormatMailDate("");
   Data data(env);
   talvex::Variant content = args.content;
   std::string id;
@@ -185,7 +186,8 @@ void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action&
   add->add_option("--from", args.from, "sender address");
   add->add_option("--from-name", args.fromName, "sender display name");
   add->add_option("--subject", args.subject, "subject");
-  add->add_option("--date", args.date, "date in mail form (default: now)");
+  auto* date = add->add_option("--date", args.date,
+                               "date in mail form (default: now; \"\": dated at each retrieval)");
   add->add_option("--message-id", args.messageId, "message identifier (default: none)");
   add->add_option("--content", args.content,
                   "charset: Windows-1252 lets the registry settings choose; anything else "
@@ -193,8 +195,9 @@ void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action&
       ->capture_default_str();
   auto* bodyText = add->add_option("--body", args.body, "body text (UTF-8)");
   bodyText->excludes(add->add_option("--body-file", args.bodyFile, "file with the body"));
-  add->callback([&args, &action, bodyText] {
+  add->callback([&args, &action, bodyText, date] {
     args.bodyGiven = bodyText->count() > 0;
+    args.dateGiven = date->count() > 0;
     action = [&args](const talvex::Environment& env) { return ItemAdd(env, args); };
   });
   auto* list = item->add_subcommand(
