@@ -73,19 +73,16 @@ inline void AddConfCommands(CLI::App& app, ConfArgs& args, Action& action) {
   conf->require_subcommand(1);
   const auto add = [&](const char* name, const char* help,
                        int (*run)(const Environment&, const ConfArgs&)) {
-    auto* sub = conf->add_subcommand(name, help);
-    sub->callback([&args, &action, run] {
-      action = [&args, run](const Environment& env) { return run(env, args); };
-    });
-    return sub;
+    return OnGiven(conf->add_subcommand(name, help), action,
+                   [&args, run](const Environment& env) { return run(env, args); });
   };
   auto* get = add("get", "print an item's value (exit 1 when it has none)", ConfGet);
   get->add_option("CATEGORY", args.category, "category")->required();
   get->add_option("NAME", args.name, "item name")->required();
   auto* fallback = get->add_option("--default", args.defaultValue, "printed when there is none");
-  get->callback([&args, &action, fallback] {
+  OnGiven(get, action, [&args, fallback](const Environment& env) {
     args.defaultGiven = fallback->count() > 0;
-    action = [&args](const Environment& env) { return ConfGet(env, args); };
+    return ConfGet(env, args);
   });
   auto* set = add("set", "write an item's value", ConfSet);
   set->add_option("CATEGORY", args.category, "category")->required();
@@ -99,8 +96,8 @@ inline void AddConfCommands(CLI::App& app, ConfArgs& args, Action& action) {
 inline void AddDatabaseCommands(CLI::App& app, Action& action) {
   auto* db = app.add_subcommand("db", "the database");
   db->require_subcommand(1);
-  db->add_subcommand("version", "print the database's version (231 for release 2.3.1)")
-      ->callback([&action] { action = DatabaseVersion; });
+  OnGiven(db->add_subcommand("version", "print the database's version (231 for release 2.3.1)"),
+          action, DatabaseVersion);
 }
 
 }  // namespace talvex::apps

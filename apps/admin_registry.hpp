@@ -72,10 +72,7 @@ inline void AddRegistryCommands(CLI::App& app, RegArgs& args, Action& action) {
     sub->add_option("KEY", args.key, "key path, e.g. Software\\Corvath\\Talvex\\Database")
         ->required();
     sub->add_option("NAME", args.name, "value name")->required();
-    sub->callback([&args, &action, run] {
-      action = [&args, run](const Environment& env) { return run(env, args); };
-    });
-    return sub;
+    return OnGiven(sub, action, [&args, run](const Environment& env) { return run(env, args); });
   };
   add("get", "print a text value (exit 1 when absent)", RegGet);
   add("set", "write a text value", RegSet)

@@ -2,6 +2,7 @@
 // parsed command line leaves to run, and the data layer whose failure lines become reasons.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -45,6 +46,12 @@ inline std::optional<std::string> ReadBody(const std::string& file, bool given, 
 
 // The work of the subcommand that was given, set while the command line is parsed.
 using Action = std::function<int(const Environment& env)>;
+
+// Makes `run` the action when the subcommand is given; returns the subcommand.
+inline CLI::App* OnGiven(CLI::App* sub, Action& action, Action run) {
+  sub->callback([&action, run = std::move(run)] { action = run; });
+  return sub;
+}
 
 // A DataHandler whose failure lines become the reason printed on refusal.
 struct Data {

@@ -114,24 +114,24 @@ inline void AddTransLogCommands(CLI::App& app, TransLogArgs& args, Action& actio
   add->add_option("--cost", entry.cost, "cost (default: 0)");
   entry.status = "0";
   add->add_option("--status", entry.status, "status")->capture_default_str();
-  add->callback([&args, &action, bodyText] {
+  OnGiven(add, action, [&args, bodyText](const Environment& env) {
     args.bodyGiven = bodyText->count() > 0;
     args.entry.toAddress = args.to;
-    action = [&args](const Environment& env) { return TransLogAdd(env, args); };
+    return TransLogAdd(env, args);
   });
   auto* list = translog->add_subcommand(
       "list",
       "one line per record, newest first: date, message id, direction, from, to, "
       "status, subject");
   list->add_option("--limit", args.limit, "at most this many records")->check(CLI::PositiveNumber);
-  list->callback([&] { action = [&](const Environment& env) { return TransLogList(env, args); }; });
+  OnGiven(list, action, [&args](const Environment& env) { return TransLogList(env, args); });
   auto* show = translog->add_subcommand("show", "every field of a message's latest record");
   show->add_option("ID", args.messageId, "message identifier")->required();
   show->add_option("--direction", args.direction, "O outbound, I inbound")
       ->check(CLI::IsMember({"O", "I"}))
       ->capture_default_str();
   show->add_flag("--raw", args.raw, "the fields as stored, without decryption");
-  show->callback([&] { action = [&](const Environment& env) { return TransLogShow(env, args); }; });
+  OnGiven(show, action, [&args](const Environment& env) { return TransLogShow(env, args); });
 }
 
 }  // namespace talvex::apps

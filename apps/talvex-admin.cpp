@@ -29,6 +29,7 @@ using talvex::apps::Action;
 using talvex::apps::Data;
 using talvex::apps::kExitOk;
 using talvex::apps::kExitUsage;
+using talvex::apps::OnGiven;
 
 int Fail(const std::string& reason) {
   return talvex::apps::Refuse(reason);
@@ -166,16 +167,13 @@ void AddUserCommands(CLI::App& app, UserArgs& args, Action& action) {
   add->add_option("--email", args.email, "address of the user's mail drop")->required();
   add->add_option("--password", args.password, "password")->required();
   add->add_flag("--disabled", args.disabled, "add the account disabled");
-  add->callback(
-      [&] { action = [&](const talvex::Environment& env) { return UserAdd(env, args); }; });
+  OnGiven(add, action, [&args](const talvex::Environment& env) { return UserAdd(env, args); });
   auto* passwd = user->add_subcommand("passwd", "set a user's password");
   passwd->add_option("LOGON", args.logon, "logon name")->required();
   passwd->add_option("--password", args.password, "new password")->required();
-  passwd->callback(
-      [&] { action = [&](const talvex::Environment& env) { return UserPasswd(env, args); }; });
-  user->add_subcommand("list", "one line per user: logon, email, state")->callback([&] {
-    action = UserList;
-  });
+  OnGiven(passwd, action,
+          [&args](const talvex::Environment& env) { return UserPasswd(env, args); });
+  OnGiven(user->add_subcommand("list", "one line per user: logon, email, state"), action, UserList);
 }
 
 void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action& action) {
@@ -195,16 +193,16 @@ void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action&
       ->capture_default_str();
   auto* bodyText = add->add_option("--body", args.body, "body text (UTF-8)");
   bodyText->excludes(add->add_option("--body-file", args.bodyFile, "file with the body"));
-  add->callback([&args, &action, bodyText, date] {
+  OnGiven(add, action, [&args, bodyText, date](const talvex::Environment& env) {
     args.bodyGiven = bodyText->count() > 0;
     args.dateGiven = date->count() > 0;
-    action = [&args](const talvex::Environment& env) { return ItemAdd(env, args); };
+    return ItemAdd(env, args);
   });
   auto* list = item->add_subcommand(
       "list", "one line per item: GWQID, status, session, to, subject, body length");
   list->add_option("--to", listTo, "only the items for this address");
-  list->callback(
-      [&] { action = [&](const talvex::Environment& env) { return ItemList(env, listTo); }; });
+  OnGiven(list, action,
+          [&listTo](const talvex::Environment& env) { return ItemList(env, listTo); });
 }
 
 }  // namespace
