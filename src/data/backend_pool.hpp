@@ -17,27 +17,26 @@ class BackendPool {
  public:
   // The pool's backend of the target, made at the first request.
   std::shared_ptr<Backend> Get(const ConnectionTarget& target) {
-    for (const auto& [known, backend] : backends_) {
-      if (known == target) return backend;
-    }
-    std::shared_ptr<Backend> backend = CreateBackend(target);
-    backends_.emplace_back(target, backend);
-    return backend;
+    std::shared_ptr<Backend>& slot = SlotOf(target);
+    if (!slot) slot = CreateBackend(target);
+    return slot;
   }
 
   // Serves `backend` for the target from now on, in place of any made before: how a caller
   // (a test, above all) puts its own engine behind the DataHandlers that share the pool.
   void Provide(const ConnectionTarget& target, std::shared_ptr<Backend> backend) {
-    for (auto& [known, current] : backends_) {
-      if (known == target) {
-        current = std::move(backend);
-        return;
-      }
-    }
-    backends_.emplace_back(target, std::move(backend));
+    SlotOf(target) = std::move(backend);
   }
 
  private:
+  // The target's entry, added empty when the pool has none yet.
+  std::shared_ptr<Backend>& SlotOf(const ConnectionTarget& target) {
+    for (auto& [known, backend] : backends_) {
+      if (known == target) return backend;
+    }
+    return backends_.emplace_back(target, nullptr).second;
+  }
+
   std::vector<std::pair<ConnectionTarget, std::shared_ptr<Backend>>> backends_;
 };
 
