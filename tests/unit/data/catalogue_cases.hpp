@@ -29,7 +29,8 @@ struct CatalogueCase {
   } onDatabase;
   struct {
     OnFailure kind;
-    std::string result;  // the result after a logged or ignored failure
+    std::string result;        // the result after a logged or ignored failure
+    const char* message = "";  // the logged line's message before the failure
   } onFailure;
 };
 
@@ -37,9 +38,23 @@ inline void PrintTo(const CatalogueCase& c, std::ostream* out) {
   *out << c.operation;
 }
 
-// One row per operation, in the order of the DataHandler declarations.
+// A group of operations: its rows, one per operation in the order of the DataHandler
+// declarations, and what the seeded database holds before each of them.
+struct CatalogueGroup {
+  std::vector<CatalogueCase> (*cases)();
+  const char* seed;  // SQL
+};
+
+// Each group's rows live in a file of their own (catalogue_cases_<group>.cpp).
+CatalogueGroup ConfigurationGroup();
+
+// The rows of every group, and the seed of every group run on `db`.
 const std::vector<CatalogueCase>& CatalogueCases();
-// What the seeded database holds before each operation.
 void SeedCatalogue(TestDatabase& db);
+
+// Renderings the rows share.
+std::string Flag(bool value);
+std::string Shown(const Variant& value);                // "Empty" or the text
+std::string Column(Recordset rows, const char* field);  // the field of every row, joined by ","
 
 }  // namespace talvex::test

@@ -63,7 +63,9 @@ TEST_P(CatalogueOperation, KeepsItsFailureContract) {
   if (!logged) return;
   EXPECT_EQ(session.log[0].severity, Severity::kFailure);
   EXPECT_EQ(session.log[0].source, "Data Handler");
-  EXPECT_EQ(session.log[0].message, kEngineDownLine);
+  const std::string prefix =
+      *c.onFailure.message == '\0' ? std::string() : std::string(c.onFailure.message) + ": ";
+  EXPECT_EQ(session.log[0].message, prefix + kEngineDownLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(CatalogueCases()),
