@@ -2,38 +2,41 @@
 // command line, starts it and prints every log line on standard output until SIGINT or
 // SIGTERM stops it.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "data_options.hpp"
 #include "host/pop3_server.hpp"
+#include "platform/hex.hpp"
 
 namespace {
 
-// Fields are tab-separated, so tabs, line ends and backslashes inside them are escaped.
+// Fields are tab-separated and lines end in LF, so tabs, line ends, backslashes and every
+// other control byte inside a field are escaped: a peer's bytes that reach a log line can
+// neither split it nor drive the operator's terminal.
 std::string Escape(const std::string& field) {
+  static constexpr std::array<std::pair<char, const char*>, 4> kNamed = {
+      {{'\r', "\\r"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\\', "\\\\"}}};
   std::string out;
   out.reserve(field.size());
   for (const char c : field) {
-    switch (c) {
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        out += c;
+    const auto named = std::find_if(kNamed.begin(), kNamed.end(),
+                                    [c](const auto& entry) { return entry.first == c; });
+    const auto byte = static_cast<unsigned char>(c);
+    if (named != kNamed.end()) {
+      out += named->second;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      talvex::hex::AppendByte(out, byte);
+    } else {
+      out += c;
     }
   }
   return out;
@@ -55,6 +58,7 @@ int Run(int argc, char** argv) {
   std::int16_t maxConnections = 100;
   std::string domain;
   bool forceDelete = false;
+  bool reusePort = false;
   std::int16_t loggingMode = 1;
   app.add_option("--port", port, "TCP port to listen on (0 picks a free one)")
       ->capture_default_str();
@@ -62,6 +66,8 @@ int Run(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--domain", domain, "mail domain appended to the host name");
   app.add_flag("--force-delete", forceDelete, "mark retrieved messages deleted at once");
+  app.add_flag("--reuse-port", reusePort,
+               "share the port with other talvex-pop3d processes (SO_REUSEPORT)");
   app.add_option("--logging-mode", loggingMode,
                  "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
       ->capture_default_str();
@@ -78,6 +84,7 @@ int Run(int argc, char** argv) {
   server.MaxConnections(maxConnections);
   server.MyDomain(domain);
   server.ForceDelete(forceDelete);
+  server.ReusePort(reusePort);
   server.LoggingMode(loggingMode);
   if (!server.StartListening(port)) return talvex::apps::kExitRefused;
 

@@ -40,6 +40,10 @@ class POP3Server {
   std::int16_t LoggingMode() const { return loggingMode_; }
   void ForceDelete(bool value) { forceDelete_ = value; }
   bool ForceDelete() const { return forceDelete_; }
+  // With ReusePort several processes listen on one port and the kernel spreads the incoming
+  // connections among them (SO_REUSEPORT); they share the mail drops through the database.
+  void ReusePort(bool value) { reusePort_ = value; }
+  bool ReusePort() const { return reusePort_; }
   // Subscribes the host to the log lines; an empty handler unsubscribes.
   void EventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
 
@@ -58,6 +62,7 @@ class POP3Server {
   std::int16_t maxConnections_ = 0;
   std::string myDomain_;
   bool forceDelete_ = false;
+  bool reusePort_ = false;
   std::int16_t loggingMode_ = 0;
   // Last, so that it goes first: its sessions may still log on their way out.
   std::unique_ptr<ServerHandler> handler_;

@@ -103,6 +103,7 @@ void ServerHandler::Listen(std::int16_t portNumber) {
     endpoint = asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port);
   }
   if (!ec) listener_->set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec && reusePort_) listener_->set_option(ReusePortOption(true), ec);
   if (!ec) listener_->bind(endpoint, ec);
   if (!ec) listener_->listen(asio::socket_base::max_listen_connections, ec);
   if (ec) throw SocketFailure(ec);

@@ -38,6 +38,7 @@ class ServerHandler final : public EventProxy {
   const std::string& MyDomain() const { return myDomain_; }
   void ForceDelete(bool value) { forceDelete_ = value; }
   bool ForceDelete() const { return forceDelete_; }
+  void ReusePort(bool value) { reusePort_ = value; }
 
   // Raises to the caller only when the session table cannot be made; every other failure is
   // logged here and gives false.
@@ -75,6 +76,7 @@ class ServerHandler final : public EventProxy {
   // The session table: MaxConnections slots while started, none before.
   std::optional<std::vector<std::shared_ptr<Session>>> sessions_;
   bool forceDelete_ = false;
+  bool reusePort_ = false;
   std::int16_t portNumber_ = 0;
   std::string myDomain_;
   std::int16_t maxIndex_ = 7;

@@ -1,16 +1,20 @@
 // Addresses and names as the component shows them: IPv4 peers of the dual-stack listener
 // appear as plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1"); the local host name is the
-// system's.
+// system's. Also the socket option Asio leaves out: SO_REUSEPORT.
 #pragma once
 
 #include <unistd.h>
 
 #include <array>
+#include <asio/detail/socket_option.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
 #include <string>
 
 namespace talvex {
+
+// Lets several processes bind one port; the kernel spreads new connections among them.
+using ReusePortOption = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
 
 inline std::string AddressText(asio::ip::address address) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {

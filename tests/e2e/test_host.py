@@ -4,6 +4,7 @@ import resource
 import signal
 import socket
 import subprocess
+import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
@@ -26,11 +27,12 @@ class HostService(unittest.TestCase):
             client = Pop3Client(server.port)
             self.assertEqual(GREETING_RE.match(client.read_until()).group(1).decode(),
                              HOST_NAME + ".example.org")
-            # Fields are tab-separated: tabs and line ends inside a logged command are escaped.
-            client.send(b"CA\tPA\r\nNEXT\r\n")
-            self.assertEqual(client.read_until(), b"-ERR Unknown command 'CA\tPA\r\n")
+            # Fields are tab-separated: tabs, line ends and other control bytes inside a logged
+            # command are escaped.
+            client.send(b"CA\tPA\x01\x7f\r\nNEXT\r\n")
+            self.assertEqual(client.read_until(), b"-ERR Unknown command 'CA\tPA\x01\x7f\r\n")
             self.assertEqual(server.wait_for(lambda l: l.message.startswith("CA")).raw.split("\t", 3)[3],
-                             "CA\\tPA\\r\\nNEXT")
+                             "CA\\tPA\\x01\\x7F\\r\\nNEXT")
             client.close()
             server.wait_message("POP3 server socket 0 destroyed")
             types = {l.message: l.message_type for l in server.lines}
@@ -65,6 +67,26 @@ class HostService(unittest.TestCase):
         overflow = pop3d("--port", "70000", "--data-dir", os.devnull + "-unused")
         self.assertEqual(overflow.returncode, 1)
         self.assertIn("\t3\tPOP3 Server: (POP3Server Class)\tSMS_POP3Server: 6. Overflow", overflow.stdout)
+
+    def test_reuse_port_shares_one_port_between_processes(self):
+        port = free_port()
+        db = "--db", "sqlite:" + os.path.join(tempfile.mkdtemp(prefix="talvex-e2e-"), "shared.db")
+        with Server("--reuse-port", "--logging-mode", "2", *db, port=port) as first, \
+                Server("--reuse-port", "--logging-mode", "2", *db, port=port) as second:
+            # The kernel spreads connections by their addresses; among 24 both get some.
+            for _ in range(24):
+                greeted(port).close()
+            connected = lambda m: m == "127.0.0.1 Connected"
+            deadline = time.time() + 10 * SLOW
+            while first.count(connected) + second.count(connected) < 24 and time.time() < deadline:
+                time.sleep(0.05)
+            counts = [first.count(connected), second.count(connected)]
+            self.assertEqual(sum(counts), 24)
+            self.assertNotIn(0, counts, "one process served every connection")
+            self.assertEqual(first.stop(), 0)
+            for _ in range(5):
+                greeted(port).close()  # the second goes on serving alone
+            second.wait_count(connected, counts[1] + 5)
 
     @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own "
                      "checks (it probes memory through a pipe), and this test uses them all up")
