@@ -47,7 +47,7 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
     const bool taken = co_await CmdPass(line);
     if (taken) co_return;
   }
-  session_.Log(Severity::kDetail, ansi::Decode(line));
+  session_.Log(Severity::kDetail, ansi::Decode(LoggedCommandLine(line)));
   if (line.size() > kMaxCommandLength) {
     Reply("-ERR Line too long.");
     co_return;

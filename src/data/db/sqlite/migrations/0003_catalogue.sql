@@ -1,4 +1,4 @@
--- Schema version 2: the configuration items, the database's own version row, the counters and
+-- Schema version 3: the configuration items, the database's own version row, the counters and
 -- message identifiers of the network message queue, the event log and the ACL network lists.
 -- Nothing here refers to a table of another migration, so this step applies on its own.
 
