@@ -26,6 +26,17 @@ inline int Refuse(const std::string& reason) {
   return kExitRefused;
 }
 
+// Header fields go into the message's header block as they are: a CR or LF would start a line
+// of its own, a forged header or a protocol line. (A command line cannot carry NUL.)
+inline CLI::Validator HeaderText() {
+  return {[](const std::string& value) {
+            return value.find_first_of("\r\n") == std::string::npos
+                       ? std::string()
+                       : std::string("holds CR or LF; a header field is one line of text");
+          },
+          "ONE LINE"};
+}
+
 inline bool IsUtf8(std::string_view text) {
   return utf16::ToUtf8(utf16::FromUtf8(text)) == text;
 }

@@ -180,17 +180,21 @@ void AddItemCommands(CLI::App& app, ItemArgs& args, std::string& listTo, Action&
   auto* item = app.add_subcommand("item", "gateway items");
   item->require_subcommand(1);
   auto* add = item->add_subcommand("add", "store one outbound item; prints its GWQID");
-  add->add_option("--to", args.to, "recipient address")->required();
-  add->add_option("--from", args.from, "sender address");
-  add->add_option("--from-name", args.fromName, "sender display name");
-  add->add_option("--subject", args.subject, "subject");
+  const CLI::Validator header = talvex::apps::HeaderText();
+  add->add_option("--to", args.to, "recipient address")->required()->check(header);
+  add->add_option("--from", args.from, "sender address")->check(header);
+  add->add_option("--from-name", args.fromName, "sender display name")->check(header);
+  add->add_option("--subject", args.subject, "subject")->check(header);
   auto* date = add->add_option("--date", args.date,
-                               "date in mail form (default: now; \"\": dated at each retrieval)");
-  add->add_option("--message-id", args.messageId, "message identifier (default: none)");
+                               "date in mail form (default: now; \"\": dated at each retrieval)")
+                   ->check(header);
+  add->add_option("--message-id", args.messageId, "message identifier (default: none)")
+      ->check(header);
   add->add_option("--content", args.content,
                   "charset: Windows-1252 lets the registry settings choose; anything else "
                   "stores UTF-8")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(header);
   auto* bodyText = add->add_option("--body", args.body, "body text (UTF-8)");
   bodyText->excludes(add->add_option("--body-file", args.bodyFile, "file with the body"));
   OnGiven(add, action, [&args, bodyText, date](const talvex::Environment& env) {

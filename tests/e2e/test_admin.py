@@ -1,9 +1,11 @@
-"""talvex-admin item add as the server then serves the item: the date it stores."""
+"""talvex-admin item add as the server then serves the item: the date it stores, and the field
+texts it refuses because they would forge header or protocol lines."""
 import re
+import tempfile
 import time
 import unittest
 
-from harness import Server, add_user, checked_admin, logged_in
+from harness import Server, add_user, admin, checked_admin, logged_in
 
 DATE_LINE = re.compile(rb"^Date: (.*)\r$", re.MULTILINE)
 
@@ -25,6 +27,28 @@ class ItemDates(unittest.TestCase):
             self.assertTrue(all(first + second))
             self.assertNotEqual(first[0], second[0])  # stored empty: dated when served
             self.assertEqual(first[1], second[1])     # --date left out: stored when added
+
+
+class ItemFields(unittest.TestCase):
+    def test_fields_that_would_forge_lines_are_refused(self):
+        with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as data_dir:
+            refused = {
+                "--subject": "Hi\r\nBcc: x@example.org",
+                "--from-name": "Ann\nX-Forged: 1",
+                "--from": "ann@example.org\r\n",
+                "--to": "bob@example.org\rX: y",
+                "--date": "Mon, 7 Dec 2026 10:00:00 +0000\n.",
+                "--content": "utf-8\r\n",
+                "--message-id": "id 1\r\n.\r\n+OK forged",
+            }
+            for option, value in refused.items():
+                args = {"--to": "bob@example.org", option: value}
+                run = admin(data_dir, "item", "add", *[x for pair in args.items() for x in pair], "--body", "x")
+                self.assertEqual(run.returncode, 2, option)
+                self.assertIn(option, run.stderr)
+            self.assertEqual(checked_admin(data_dir, "item", "list"), "")
+            checked_admin(data_dir, "item", "add", "--to", "bob@example.org", "--subject", 'quotes "stay" as they are', "--body", "x")
+            self.assertEqual(len(checked_admin(data_dir, "item", "list").splitlines()), 1)
 
 
 if __name__ == "__main__":
