@@ -51,6 +51,17 @@ struct UserRecord {
   std::string userType = "0";
 };
 
+// A group record as WriteGroup stores it; every field is the text the procedure receives.
+struct GroupRecord {
+  std::string recId;  // empty for a new group
+  std::string groupId;
+  std::string groupName;
+  std::string alias;
+  std::string description;
+  std::string allowBroadcast = "0";
+  std::string groupType = "0";
+};
+
 // A transaction-log record as WriteTransLog receives it, in the order of the operation's
 // arguments. Numbers are passed as their decimal text; an empty one is stored as NULL.
 struct TransLogEntry {
@@ -121,6 +132,26 @@ class DataHandler {
                    const std::string& direction, const std::string& rawData = {},
                    const std::string& transport = {}, std::string* newItemId = nullptr);
   Recordset GetGWItems(const std::string& direction);
+
+  // Web log-ins and the groups of users (users.cpp, groups.cpp). Memberships join a user's
+  // and a group's 32-digit ids; the DeleteAll operations take a record number and find the id.
+  // The writes and deletes log their failures and give false; the reads raise theirs.
+  Recordset GetHTTPUserDetails(const std::string& logonName);
+  bool WriteGroup(const GroupRecord& group);
+  bool DeleteGroup(const std::string& recId);
+  Recordset GetGroup(const std::string& recId);
+  Recordset GetAllGroups();
+  Recordset CheckDupGroups(const std::string& groupName, const std::string& alias,
+                           const std::string& groupType);
+  Recordset CheckDupGroupAlias(const std::string& alias, const std::string& userType);
+  Recordset GetUserGroups(const std::string& userId);
+  Recordset GetGroupUsers(const std::string& groupId);
+  Recordset CheckDupUserAlias(const std::string& alias);
+  Recordset GetGroupUsersByAlias(const std::string& alias);
+  bool WriteUsersGroups(const std::string& userId, const std::string& groupId);
+  bool DeleteUsersGroups(const std::string& userId, const std::string& groupId);
+  bool DeleteAllUserGroups(const std::string& recId);
+  bool DeleteAllGroupUsers(const std::string& recId);
 
   // The transaction log. While the transaction-log switch is on, every operation but
   // GetTransLogs returns true at once and touches nothing. Subject and body are stored
