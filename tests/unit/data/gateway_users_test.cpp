@@ -1,6 +1,7 @@
 // Gateway items, user records and groups written and read back through their procedures on a
 // real database: what the writer changes in its caller's values, the per-handler settings,
-// failures, the user queries and the memberships.
+// failures, the queue's delivery states beside the mail drop, the user queries and the
+// memberships.
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
@@ -109,6 +110,71 @@ TEST_F(GatewayItems, InboundItemsAreStoredAsGivenAndFailuresAreLogged) {
 }
 
 using Names = std::vector<std::string>;
+
+// The gateway's delivery states and the POP3 sessions share the Status column: what the
+// gateway sent or gave up must neither be served nor come back through a session's RSET or
+// release; a readdressed item leaves the old drop's session for the new drop.
+TEST(GatewayQueue, DeliveryStatesAndTheMailDropStayApart) {
+  const auto db = MakeSqliteTestDatabase();
+  Session pop(db->Env()), gateway(db->Env());
+  const std::string bob = "bob@example.org";
+  const Names ids = {WriteItem(pop.data, bob), WriteItem(pop.data, bob), WriteItem(pop.data, bob),
+                     WriteItem(pop.data, bob)};
+  ASSERT_TRUE(pop.data.LockP3MailDrop(bob, kSessionA));
+  ASSERT_EQ(Ids(pop.data.GetP3MailDrop(bob, kSessionA)), ids);
+  EXPECT_TRUE(gateway.data.SetGWItemStatus(ids[1], "3"));
+  EXPECT_TRUE(gateway.data.SetGWItemStatus(ids[2], "2"));
+  EXPECT_EQ(gateway.data.UpdateGWToAddress(ids[3], "ann@example.org"), Variant(true));
+  const auto state = [&](const std::string& id) {
+    const Recordset item = gateway.data.GetGWItem(id);
+    return item.Fields("Status").ToText() + (item.Fields("SessionID").IsNull() ? "" : " listed");
+  };
+  EXPECT_EQ(state(ids[3]), "0");
+  ASSERT_TRUE(pop.data.SetP3ItemsStatus(kSessionA, 4, 0));  // RSET
+  EXPECT_EQ(state(ids[0]) + "," + state(ids[1]) + "," + state(ids[2]), "4 listed,3,2");
+  ASSERT_TRUE(pop.data.SetP3ItemsStatus(kSessionA, 0, -1));  // release
+
+  ASSERT_TRUE(pop.data.LockP3MailDrop(bob, kSessionB));
+  EXPECT_EQ(Ids(pop.data.GetP3MailDrop(bob, kSessionB)), (Names{ids[0]}));
+  ASSERT_TRUE(pop.data.SetP3ItemsStatus(kSessionB, 0, -1));
+  EXPECT_TRUE(gateway.data.ReviveGWItems("O"));
+  ASSERT_TRUE(pop.data.LockP3MailDrop(bob, kSessionA));
+  EXPECT_EQ(Ids(pop.data.GetP3MailDrop(bob, kSessionA)), (Names{ids[0], ids[1]}));
+  EXPECT_TRUE(pop.log.empty() && gateway.log.empty());
+}
+
+TEST(GatewayQueue, PurgeReviveAndQueriesKeepToTheirDirection) {
+  const auto db = MakeSqliteTestDatabase();
+  Session session(db->Env());
+  DataHandler& data = session.data;
+  const Names out = {WriteItem(data, "a@x"), WriteItem(data, "a@x")};
+  const Names in = {WriteItem(data, "a@x", "b", "I"), WriteItem(data, "a@x", "b", "I")};
+  for (const std::string& id : {out[0], in[0], in[1]}) ASSERT_TRUE(data.SetGWItemStatus(id, "3"));
+  Recordset rows;
+  std::string direction = "I";
+  ASSERT_TRUE(data.QueryGWQueue(rows, direction));
+  EXPECT_EQ(direction, "I");
+  EXPECT_TRUE(Ids(rows).empty());
+  ASSERT_TRUE(data.GetDeadGWItems(rows, direction));
+  EXPECT_EQ(Ids(rows), in);
+  ASSERT_TRUE(data.GetDeadGWItems(rows));
+  EXPECT_EQ(Ids(rows), (Names{out[0]}));
+
+  EXPECT_TRUE(data.ReviveGWItems("I"));
+  EXPECT_TRUE(data.PurgeDeadGWItems("O"));
+  ASSERT_TRUE(data.QueryGWQueue(rows, direction));
+  EXPECT_EQ(Ids(rows), in);
+  EXPECT_EQ(Ids(data.GetGWItems("O")), (Names{out[1]}));
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayBodies"), 3);  // the purged body went too
+
+  // A status outside the known codes would hide an item from every drop: refused.
+  for (const char* status : {"9", "x", "", "1"}) EXPECT_FALSE(data.SetGWItemStatus(out[1], status));
+  EXPECT_EQ(data.GetGWItem(out[1]).Fields("Status").ToInt32(), 0);
+  ASSERT_EQ(session.log.size(), 4u);
+  EXPECT_EQ(session.log[0].message,
+            "Unable to change GW item status due to a database error: [SMS_Quillon: "
+            "-2147217900. SMS_SetGWItemStatus: Unknown gateway item status 9]");
+}
 
 std::vector<std::string> Logons(Recordset rows) {
   std::vector<std::string> names;
