@@ -69,6 +69,16 @@ Variant DataHandler::ExecuteHandledVariant(std::string_view message, std::string
   return ExecuteHandled(message, procedure, parameters) ? Variant(true) : Variant();
 }
 
+Recordset DataHandler::QueryHandled(std::string_view message, std::string_view procedure,
+                                    const std::vector<ParameterDescriptor>& parameters) {
+  try {
+    return Query(procedure, parameters);
+  } catch (const Failure& failure) {
+    ReportError(message, failure);
+    return {};
+  }
+}
+
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
   if (!eventLog_) return;
   eventLog_(ErrorMessageType(failure.Number()), kDataHandlerSource,

@@ -51,6 +51,17 @@ struct UserRecord {
   std::string userType = "0";
 };
 
+// A group record as WriteGroup stores it; every field is the text the procedure receives.
+struct GroupRecord {
+  std::string recId;  // empty for a new group
+  std::string groupId;
+  std::string groupName;
+  std::string alias;
+  std::string description;
+  std::string allowBroadcast = "0";
+  std::string groupType = "0";
+};
+
 // A transaction-log record as WriteTransLog receives it, in the order of the operation's
 // arguments. Numbers are passed as their decimal text; an empty one is stored as NULL.
 struct TransLogEntry {
@@ -121,6 +132,48 @@ class DataHandler {
                    const std::string& direction, const std::string& rawData = {},
                    const std::string& transport = {}, std::string* newItemId = nullptr);
   Recordset GetGWItems(const std::string& direction);
+
+  // The gateway's own delivery of the queue (gateway.cpp). Besides the mail-drop states an
+  // item is 0 waiting, 2 sent or 3 failed (dead); reviving puts dead items back to waiting,
+  // purging removes them. GetGWQStats raises its failures; the others log them. GetGWItem
+  // gives a new unopened record set after a failure.
+  Recordset GetGWItem(const std::string& itemId);
+  bool RemoveGWItem(const std::string& itemId);
+  // Item and status travel as texts; the status must be one of the codes above or 4 to 6.
+  bool SetGWItemStatus(const std::string& gwItem, const std::string& itemStatus);
+  bool PurgeDeadGWItems(const std::string& direction);
+  // The waiting items of the direction into gwItems. An empty direction means "O", which the
+  // caller's variable receives. After a failure gwItems is a new unopened record set and the
+  // result false.
+  bool QueryGWQueue(Recordset& gwItems, std::string& direction);
+  Recordset GetGWQStats(const std::string& direction);  // rows of Status and Items
+  bool ReviveGWItems(const std::string& direction);
+  Variant UpdateGWToAddress(const std::string& itemId, const std::string& toAddress);
+  // The dead items, as QueryGWQueue gives the waiting ones. The retry time is accepted for the
+  // callers' sake; the procedure takes none.
+  bool GetDeadGWItems(Recordset& deadItems, std::string& direction,
+                      const std::string& retryTime = {});
+  bool GetDeadGWItems(Recordset& deadItems);  // direction "O"
+
+  // Web log-ins and the groups of users (users.cpp, groups.cpp). Memberships join a user's
+  // and a group's 32-digit ids; the DeleteAll operations take a record number and find the id.
+  // The writes and deletes log their failures and give false; the reads raise theirs.
+  Recordset GetHTTPUserDetails(const std::string& logonName);
+  bool WriteGroup(const GroupRecord& group);
+  bool DeleteGroup(const std::string& recId);
+  Recordset GetGroup(const std::string& recId);
+  Recordset GetAllGroups();
+  Recordset CheckDupGroups(const std::string& groupName, const std::string& alias,
+                           const std::string& groupType);
+  Recordset CheckDupGroupAlias(const std::string& alias, const std::string& userType);
+  Recordset GetUserGroups(const std::string& userId);
+  Recordset GetGroupUsers(const std::string& groupId);
+  Recordset CheckDupUserAlias(const std::string& alias);
+  Recordset GetGroupUsersByAlias(const std::string& alias);
+  bool WriteUsersGroups(const std::string& userId, const std::string& groupId);
+  bool DeleteUsersGroups(const std::string& userId, const std::string& groupId);
+  bool DeleteAllUserGroups(const std::string& recId);
+  bool DeleteAllGroupUsers(const std::string& recId);
 
   // The transaction log. While the transaction-log switch is on, every operation but
   // GetTransLogs returns true at once and touches nothing. Subject and body are stored
@@ -198,6 +251,10 @@ class DataHandler {
   // Execute under a failure handler: a failure is reported with `message` and gives false.
   bool ExecuteHandled(std::string_view message, std::string_view procedure,
                       const std::vector<ParameterDescriptor>& parameters);
+  // Query under a failure handler: the rows, or a new unopened record set after a failure
+  // reported with `message`.
+  Recordset QueryHandled(std::string_view message, std::string_view procedure,
+                         const std::vector<ParameterDescriptor>& parameters);
   void ReportError(std::string_view message, const Failure& failure) const;
   // A setting under the database key, read into `cache` when it is empty (an absent value
   // reads as `fallback`) and kept from then on.

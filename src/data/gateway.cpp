@@ -1,6 +1,7 @@
 // The gateway-queue operations (procedures in db/sqlite/gateway.sql). Outbound items get their
 // content description composed and their body encoded before they are stored, so that the
-// POP3 session can serve them unchanged.
+// POP3 session can serve them unchanged. The gateway's delivery then moves items between
+// waiting, sent and dead, beside the mail-drop states that the POP3 sessions give them.
 #include "data/data_handler.hpp"
 #include "platform/ansi.hpp"
 #include "platform/resources.hpp"
@@ -11,6 +12,16 @@ namespace talvex {
 namespace {
 
 constexpr std::size_t kMaxHeaderText = 255;
+// The queue's direction when the caller names none.
+constexpr char kOutbound = 'O';
+
+ParameterDescriptor ItemId(const std::string& itemId) {
+  return {"ItemID", AdType::kInteger, 4, itemId};
+}
+
+ParameterDescriptor Direction(const std::string& direction) {
+  return {"Direction", AdType::kChar, 1, direction};
+}
 
 }  // namespace
 
@@ -72,6 +83,59 @@ bool DataHandler::WriteGWItem(const std::string& dtReceived, const std::string& 
 
 Recordset DataHandler::GetGWItems(const std::string& direction) {
   return Query("SMS_GetGWItems", {{"Direction", AdType::kChar, 1, direction}});
+}
+
+Recordset DataHandler::GetGWItem(const std::string& itemId) {
+  return QueryHandled("Unable to retrieve GW item due to a database error", "SMS_GetGWItem",
+                      {ItemId(itemId)});
+}
+
+bool DataHandler::RemoveGWItem(const std::string& itemId) {
+  return ExecuteHandled("Unable to remove GW item due to a database error", "SMS_RemoveGWItem",
+                        {ItemId(itemId)});
+}
+
+bool DataHandler::SetGWItemStatus(const std::string& gwItem, const std::string& itemStatus) {
+  return ExecuteHandled(
+      "Unable to change GW item status due to a database error", "SMS_SetGWItemStatus",
+      {{"ItemID", AdType::kVarChar, 255, gwItem}, {"Status", AdType::kVarChar, 255, itemStatus}});
+}
+
+bool DataHandler::PurgeDeadGWItems(const std::string& direction) {
+  return ExecuteHandled("", "SMS_PurgeDeadGWItems", {Direction(direction)});
+}
+
+bool DataHandler::QueryGWQueue(Recordset& gwItems, std::string& direction) {
+  if (direction.empty()) direction.push_back(kOutbound);
+  gwItems = QueryHandled("Unable to retrieve GW items due to a database error", "SMS_QueryGWQueue",
+                         {Direction(direction)});
+  return gwItems.IsOpen();
+}
+
+Recordset DataHandler::GetGWQStats(const std::string& direction) {
+  return Query("SMS_GetGWQStats", {Direction(direction)});
+}
+
+bool DataHandler::ReviveGWItems(const std::string& direction) {
+  return ExecuteHandled("", "SMS_ReviveGWItems", {Direction(direction)});
+}
+
+Variant DataHandler::UpdateGWToAddress(const std::string& itemId, const std::string& toAddress) {
+  return ExecuteHandledVariant("", "SMS_UpdateGWToAddress",
+                               {ItemId(itemId), {"ToAddress", AdType::kVarChar, 4000, toAddress}});
+}
+
+bool DataHandler::GetDeadGWItems(Recordset& deadItems, std::string& direction,
+                                 const std::string& /*retryTime*/) {
+  if (direction.empty()) direction.push_back(kOutbound);
+  deadItems = QueryHandled("Unable to retrieve Dead GW items due to a database error",
+                           "SMS_GetDeadGWItems", {Direction(direction)});
+  return deadItems.IsOpen();
+}
+
+bool DataHandler::GetDeadGWItems(Recordset& deadItems) {
+  std::string direction;
+  return GetDeadGWItems(deadItems, direction);
 }
 
 }  // namespace talvex

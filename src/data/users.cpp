@@ -1,4 +1,5 @@
-// The operations on the suite's user records (procedures in db/sqlite/users.sql).
+// The operations on the suite's user records (procedures in db/sqlite/users.sql): writing,
+// reading and checking them, and the web log-in's read.
 #include "data/data_handler.hpp"
 
 namespace talvex {
@@ -59,6 +60,14 @@ Recordset DataHandler::CheckDupUsers(const std::string& userName, const std::str
                {Text("UserName", 255, userName), Text("Alias", 255, alias),
                 Text("Email", 255, email), Text("Mobile", 255, mobile),
                 Text("LogonName", 255, logonName), SmallInt("UserType", userType)});
+}
+
+Recordset DataHandler::GetHTTPUserDetails(const std::string& logonName) {
+  return Query("SMS_GetHTTPUserDetails", {Text("LogonName", 255, logonName)});
+}
+
+Recordset DataHandler::CheckDupUserAlias(const std::string& alias) {
+  return Query("SMS_CheckDupUserAlias", {Text("Alias", 255, alias)});
 }
 
 }  // namespace talvex

@@ -48,3 +48,16 @@ SELECT * FROM Users
      OR (:Mobile <> '' AND Mobile = :Mobile)
      OR (:LogonName <> '' AND LogonName = :LogonName COLLATE NOCASE))
  ORDER BY RecID;
+
+-- @procedure SMS_GetHTTPUserDetails
+-- The record of a web log-in, by logon name without regard to case; disabled accounts too, as
+-- the caller tells the user why the log-in fails.
+SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, Department,
+       LogonName, UserPassword, POP3User, HTTPUser, Administrator, AcctDisabled, UserType
+  FROM Users
+ WHERE LogonName = :LogonName COLLATE NOCASE AND HTTPUser <> 0
+ ORDER BY RecID;
+
+-- @procedure SMS_CheckDupUserAlias
+-- The users that already answer to the alias, without regard to case.
+SELECT * FROM Users WHERE Alias = :Alias COLLATE NOCASE ORDER BY RecID;

@@ -1,0 +1,128 @@
+// The catalogue rows of the gateway queue's delivery (see catalogue_cases.hpp). The seed's
+// items are addressed to gw-... and numbered from 9001; 9006 is listed by a POP3 session.
+#include "catalogue_cases.hpp"
+
+namespace talvex::test {
+
+namespace {
+
+constexpr auto kDirection = AdType::kChar;
+constexpr bool kRows = true;  // RunProcedureQuery
+constexpr bool kRun = false;  // RunProcedure
+
+// A record set that is open, to show that a failure replaces it.
+Recordset Stale() {
+  return {std::make_shared<const std::vector<std::string>>(std::vector<std::string>{"GWQID"}),
+          {Variant("stale")}};
+}
+
+std::string Listed(const Recordset& rows) {
+  return rows.IsOpen() ? Column(rows, "GWQID") : std::string("unopened");
+}
+
+// The flag, the direction left in the caller's variable and the rows of a queue query.
+std::string Queue(bool done, const std::string& direction, const Recordset& rows) {
+  return Flag(done) + " " + direction + " " + Listed(rows);
+}
+
+std::vector<CatalogueCase> Cases() {
+  return {
+      {"GetGWItems",
+       [](DataHandler& d) { return Column(d.GetGWItems("I"), "GWQID"); },
+       {"SMS_GetGWItems", kRows},
+       {{"Direction", kDirection, 1, "I"}},
+       {"9005,9007"},
+       {OnFailure::kRaised, ""}},
+      {"GetGWItem",
+       [](DataHandler& d) {
+         const Recordset item = d.GetGWItem("9003");
+         return item.IsOpen() ? Column(item, "Subject") + ":" + Column(item, "Body") : "unopened";
+       },
+       {"SMS_GetGWItem", kRows},
+       {{"ItemID", AdType::kInteger, 4, "9003"}},
+       {"dead:dead body"},
+       {OnFailure::kLogged, "unopened", "Unable to retrieve GW item due to a database error"}},
+      {"RemoveGWItem",
+       [](DataHandler& d) { return Flag(d.RemoveGWItem("9003")); },
+       {"SMS_RemoveGWItem", kRun},
+       {{"ItemID", AdType::kInteger, 4, "9003"}},
+       {"True", "SELECT count(*) FROM GatewayBodies WHERE GWQID = 9003", 0},
+       {OnFailure::kLogged, "False", "Unable to remove GW item due to a database error"}},
+      {"SetGWItemStatus",
+       [](DataHandler& d) { return Flag(d.SetGWItemStatus("9001", "2")); },
+       {"SMS_SetGWItemStatus", kRun},
+       {{"ItemID", AdType::kVarChar, 255, "9001"}, {"Status", AdType::kVarChar, 255, "2"}},
+       {"True", "SELECT Status FROM GatewayItems WHERE GWQID = 9001", 2},
+       {OnFailure::kLogged, "False", "Unable to change GW item status due to a database error"}},
+      {"PurgeDeadGWItems",
+       [](DataHandler& d) { return Flag(d.PurgeDeadGWItems("O")); },
+       {"SMS_PurgeDeadGWItems", kRun},
+       {{"Direction", kDirection, 1, "O"}},
+       {"True", "SELECT count(*) FROM GatewayItems WHERE Status = 3", 1},
+       {OnFailure::kLogged, "False"}},
+      {"QueryGWQueue",
+       [](DataHandler& d) {
+         Recordset rows = Stale();
+         std::string direction;
+         const bool done = d.QueryGWQueue(rows, direction);
+         return Queue(done, direction, rows);
+       },
+       {"SMS_QueryGWQueue", kRows},
+       {{"Direction", kDirection, 1, "O"}},
+       {"True O 9001"},
+       {OnFailure::kLogged, "False O unopened",
+        "Unable to retrieve GW items due to a database error"}},
+      {"GetGWQStats",
+       [](DataHandler& d) {
+         const Recordset stats = d.GetGWQStats("O");
+         return Column(stats, "Status") + "/" + Column(stats, "Items");
+       },
+       {"SMS_GetGWQStats", kRows},
+       {{"Direction", kDirection, 1, "O"}},
+       {"0,2,3,4/1,1,2,1"},
+       {OnFailure::kRaised, ""}},
+      {"ReviveGWItems",
+       [](DataHandler& d) { return Flag(d.ReviveGWItems("O")); },
+       {"SMS_ReviveGWItems", kRun},
+       {{"Direction", kDirection, 1, "O"}},
+       {"True", "SELECT count(*) FROM GatewayItems WHERE Status = 0 AND Direction = 'O'", 3},
+       {OnFailure::kLogged, "False"}},
+      {"UpdateGWToAddress",
+       [](DataHandler& d) { return Shown(d.UpdateGWToAddress("9001", "gw-carl@example.org")); },
+       {"SMS_UpdateGWToAddress", kRun},
+       {{"ItemID", AdType::kInteger, 4, "9001"},
+        {"ToAddress", AdType::kVarChar, 4000, "gw-carl@example.org"}},
+       {"True", "SELECT GWQID FROM GatewayItems WHERE ToAddress = 'gw-carl@example.org'", 9001},
+       {OnFailure::kLogged, "Empty"}},
+      {"GetDeadGWItems",
+       [](DataHandler& d) {
+         Recordset rows = Stale();
+         std::string direction;
+         const bool done = d.GetDeadGWItems(rows, direction, "60");
+         return Queue(done, direction, rows);
+       },
+       {"SMS_GetDeadGWItems", kRows},
+       {{"Direction", kDirection, 1, "O"}},
+       {"True O 9003,9004"},
+       {OnFailure::kLogged, "False O unopened",
+        "Unable to retrieve Dead GW items due to a database error"}},
+  };
+}
+
+}  // namespace
+
+CatalogueGroup GatewayGroup() {
+  return {Cases,
+          "INSERT INTO GatewayItems (GWQID, ToAddress, Direction, Subject, Status, SessionID) "
+          "VALUES (9001, 'gw-ann@example.org', 'O', 'waiting', 0, NULL), "
+          "(9002, 'gw-ann@example.org', 'O', 'sent', 2, NULL), "
+          "(9003, 'gw-ann@example.org', 'O', 'dead', 3, NULL), "
+          "(9004, 'gw-bob@example.org', 'O', 'dead too', 3, NULL), "
+          "(9005, 'gw-in@example.org', 'I', 'dead inbound', 3, NULL), "
+          "(9006, 'gw-ann@example.org', 'O', 'listed', 4, 'GW000000000000000000000000000001'), "
+          "(9007, 'gw-in@example.org', 'I', 'waiting inbound', 0, NULL);"
+          "INSERT INTO GatewayBodies (GWQID, Body) VALUES (9001, 'body'), (9003, 'dead body'), "
+          "(9004, 'dead body too');"};
+}
+
+}  // namespace talvex::test
