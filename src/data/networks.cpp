@@ -58,13 +58,12 @@ bool DataHandler::WritePrefix(const std::string& prefixId, const std::string& pr
                               const std::string& networkId, const std::string& localNetwork) {
   return ExecuteHandled("Unable to write Prefix item due to a database error", "SMS_WritePrefix",
                         {SmallInt("PrefixID", prefixId), Text("Prefix", 255, prefix),
-                         SmallInt("NetworkID", networkId),
-                         SmallInt("LocalNetwork", localNetwork)});
+                         SmallInt("NetworkID", networkId), SmallInt("LocalNetwork", localNetwork)});
 }
 
 bool DataHandler::DeletePrefix(const std::string& prefixId) {
-  return ExecuteHandled("Unable to remove Prefix item due to a database error",
-                        "SMS_DeletePrefix", {SmallInt("PrefixID", prefixId)});
+  return ExecuteHandled("Unable to remove Prefix item due to a database error", "SMS_DeletePrefix",
+                        {SmallInt("PrefixID", prefixId)});
 }
 
 Recordset DataHandler::GetPrefix(const std::string& prefix) {
@@ -77,10 +76,13 @@ bool DataHandler::WriteCost(CostRecord& cost) {
   // overlapping copy.
   if (!ParseDecimal(cost.costValue)) cost.costValue.assign(1, '0');
   return ExecuteHandled("Unable to write Cost item due to a database error", "SMS_WriteCost",
-                        {SmallInt("CostID", cost.costId), Text("CostName", 255, cost.costName),
-                         Char("StartTime", 8, cost.startTime), Char("EndTime", 8, cost.endTime),
+                        {SmallInt("CostID", cost.costId),
+                         Text("CostName", 255, cost.costName),
+                         Char("StartTime", 8, cost.startTime),
+                         Char("EndTime", 8, cost.endTime),
                          {"CostValue", AdType::kCurrency, 4, cost.costValue},
-                         SmallInt("NetworkID", cost.networkId), Char("Direction", 1, cost.direction),
+                         SmallInt("NetworkID", cost.networkId),
+                         Char("Direction", 1, cost.direction),
                          SmallInt("Enabled", cost.enabled)});
 }
 

@@ -8,6 +8,8 @@ namespace {
 const std::vector<CatalogueGroup>& Groups() {
   static const std::vector<CatalogueGroup> kGroups = {
       ConfigurationGroup(),
+      NetworksGroup(),
+      TransLogGroup(),
   };
   return kGroups;
 }

@@ -10,7 +10,7 @@
 -- One row per network.
 CREATE TABLE Networks (
   NetworkID   INTEGER PRIMARY KEY CHECK (NetworkID BETWEEN 1 AND 32767),
-  NetworkName TEXT NOT NULL,
+  NetworkName TEXT NOT NULL CHECK (NetworkName <> ''),
   Country     TEXT
 );
 
@@ -19,7 +19,7 @@ CREATE TABLE Networks (
 -- go with it.
 CREATE TABLE Prefixes (
   PrefixID     INTEGER PRIMARY KEY CHECK (PrefixID BETWEEN 1 AND 32767),
-  Prefix       TEXT NOT NULL UNIQUE,
+  Prefix       TEXT NOT NULL UNIQUE CHECK (Prefix <> ''),
   NetworkID    INTEGER NOT NULL REFERENCES Networks (NetworkID) ON DELETE CASCADE,
   LocalNetwork INTEGER NOT NULL DEFAULT 0
 );
