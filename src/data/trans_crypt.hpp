@@ -19,8 +19,8 @@ std::string EncryptText(std::string_view text, std::string_view password);
 std::string DecryptText(std::string_view hexText, std::string_view password);
 
 // TextToHex of a "Unicode" record's body. The suite's writers count the body's characters in
-// 16 bits, so that a body of 32 767 characters (UTF-16 code units) or more cannot be stored
-// by any of them: raises Overflow for it rather than write a record that they cannot.
+// signed 16 bits and fail on a body of 32 767 characters (UTF-16 code units) or more; this one
+// keeps that limit, so that every writer stores the same records: raises Overflow.
 std::string BodyToHex(std::string_view body);
 
 // The reverse of TextToHex: each group of four hexadecimal digits is one 16-bit character
