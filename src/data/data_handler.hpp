@@ -84,6 +84,18 @@ struct TransLogEntry {
   std::string messageType;
 };
 
+// A cost band as WriteCost stores it; every field is the text the procedure receives.
+struct CostRecord {
+  std::string costId;  // "0" or empty for a new band
+  std::string costName;
+  std::string startTime;  // "HH:MM:SS", local time of day
+  std::string endTime;    // likewise; not after startTime: the band runs past midnight
+  std::string costValue;  // set to "0" in place when it is not a number
+  std::string networkId;
+  std::string direction;  // "I" or "O"
+  std::string enabled = "1";
+};
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -233,6 +245,27 @@ class DataHandler {
                      const std::string& source, const std::string& eventData);
   bool ClearEventLog();
   bool PurgeELI();
+
+  // Networks, their number prefixes and cost bands (networks.cpp). Identifiers are small
+  // integers as decimal text; a write with the identifier "0" or empty adds a row, any other
+  // writes the row of that identifier. The reads and DeleteNetwork raise their failures; the
+  // other writes log them and give false. DeleteNetwork takes the network's prefixes and cost
+  // bands with it.
+  Recordset GetPrefixes();
+  Recordset GetCosts(const std::string& direction = {});  // both directions when empty
+  Recordset GetNetworkList();
+  Recordset GetNetworks();
+  Recordset GetCountries();  // the countries that networks name, each once
+  bool WriteNetwork(const std::string& networkId, const std::string& networkName,
+                    const std::string& country);
+  bool DeleteNetwork(const std::string& networkId);
+  bool WritePrefix(const std::string& prefixId, const std::string& prefix,
+                   const std::string& networkId, const std::string& localNetwork);
+  bool DeletePrefix(const std::string& prefixId);
+  Recordset GetPrefix(const std::string& prefix);  // the row of exactly this prefix
+  bool WriteCost(CostRecord& cost);
+  bool DeleteCost(const std::string& costId);
+  Recordset GetACLNetworks();  // the networks of every access-control list
 
   // The transaction-log switch: true when the registry value "TLOff" is exactly "1". Read at
   // the first use and kept while the read gives a non-empty text.

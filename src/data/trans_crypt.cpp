@@ -1,5 +1,5 @@
 // Encryption of transaction-log texts through CryptoAPI, one object per call, and the
-// reading of the hexadecimal form that "Unicode" bodies are kept in.
+// hexadecimal form that "Unicode" bodies are kept in, both ways.
 #include "data/trans_crypt.hpp"
 
 #include <charconv>
@@ -7,6 +7,7 @@
 #include "crypto/crypto_api.hpp"
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
+#include "text/codecs.hpp"
 
 namespace talvex {
 
@@ -15,6 +16,9 @@ namespace {
 constexpr std::int16_t kMd5 = 1;
 constexpr std::int16_t kRc4 = 1;
 constexpr std::size_t kHexGroup = 4;
+// The shortest body that the suite's writers cannot convert: their signed 16-bit position
+// overflows as it steps past the last character.
+constexpr std::size_t kOverflowingBodyLength = 32767;
 
 bool OnlySpaces(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
@@ -48,6 +52,11 @@ std::string DecryptText(std::string_view hexText, std::string_view password) {
   crypto.InputData(CryptoAPI::StringToByteArray(cipher));
   if (!crypto.Decrypt(kMd5, kRc4)) return {};
   return ansi::Decode(CryptoAPI::ByteArrayToString(crypto.OutputData()));
+}
+
+std::string BodyToHex(std::string_view body) {
+  if (utf16::Length(body) >= kOverflowingBodyLength) RaiseRuntime(ErrorNumber::kOverflow);
+  return TextToHex(body);
 }
 
 std::string HexToText(std::string_view hexText) {

@@ -18,6 +18,11 @@ std::string EncryptText(std::string_view text, std::string_view password);
 // (empty or malformed hexadecimal included).
 std::string DecryptText(std::string_view hexText, std::string_view password);
 
+// TextToHex of a "Unicode" record's body. The suite's writers count the body's characters in
+// signed 16 bits and fail on a body of 32 767 characters (UTF-16 code units) or more; this one
+// keeps that limit, so that every writer stores the same records: raises Overflow.
+std::string BodyToHex(std::string_view body);
+
 // The reverse of TextToHex: each group of four hexadecimal digits is one 16-bit character
 // code. A last group of three digits counts by those; one of one or two digits is ignored.
 // Raises Type mismatch for a group that is not hexadecimal.

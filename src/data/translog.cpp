@@ -6,7 +6,6 @@
 #include "platform/ansi.hpp"
 #include "platform/numbers.hpp"
 #include "platform/resources.hpp"
-#include "text/codecs.hpp"
 
 namespace talvex {
 
@@ -49,7 +48,7 @@ bool DataHandler::WriteTransLog(TransLogEntry& entry) {
     std::string body = entry.body;
     if (EncryptTrans()) {
       subject = EncryptText(subject, entry.messageId);
-      if (entry.content == "Unicode") body = TextToHex(body);
+      if (entry.content == "Unicode") body = BodyToHex(body);
       body = EncryptText(body, entry.messageId);
     }
     Execute("SMS_WriteTransLog", {TransDtDescriptor(entry.transDt),

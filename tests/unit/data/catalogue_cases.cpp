@@ -10,6 +10,8 @@ const std::vector<CatalogueGroup>& Groups() {
       ConfigurationGroup(),
       GatewayGroup(),
       UsersGroup(),
+      NetworksGroup(),
+      TransLogGroup(),
   };
   return kGroups;
 }

@@ -49,6 +49,8 @@ struct CatalogueGroup {
 CatalogueGroup ConfigurationGroup();
 CatalogueGroup GatewayGroup();
 CatalogueGroup UsersGroup();
+CatalogueGroup NetworksGroup();
+CatalogueGroup TransLogGroup();
 
 // The rows of every group, and the seed of every group run on `db`.
 const std::vector<CatalogueCase>& CatalogueCases();

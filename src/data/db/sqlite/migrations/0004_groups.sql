@@ -1,5 +1,5 @@
--- The groups of users and who belongs to them, and the gateway queue's own delivery states.
--- Adds tables and an index only; users and items stay as they are.
+-- Schema version 4: the groups of users and who belongs to them, and the gateway queue's own
+-- delivery states. Adds tables and an index only; users and items stay as they are.
 
 -- One row per group of the suite. Groups are typed like users (Users.UserType): a group of one
 -- type gathers users of that type.

@@ -1,0 +1,143 @@
+// The catalogue rows of the transaction log (see catalogue_cases.hpp). Encryption is on, the
+// registry's default. The seeded record "secret" holds the ciphertext that the suite's Windows
+// installations store for "Hello, World" under the password "secret".
+#include "catalogue_cases.hpp"
+
+namespace talvex::test {
+
+namespace {
+
+constexpr auto kText = AdType::kVarChar;
+constexpr auto kSmall = AdType::kSmallInt;
+constexpr auto kChar = AdType::kChar;
+constexpr bool kRows = true;  // RunProcedureQuery
+constexpr bool kRun = false;  // RunProcedure
+
+constexpr const char* kHelloCipher = "47AF0E9668F602FD67097E17";
+
+// An inbound record of message "secret" whose cost is no number; the result shows what the
+// caller's entry holds after.
+std::string WriteHello(DataHandler& d) {
+  TransLogEntry entry{.transDt = "2026-12-05 01:27:37",
+                      .messageId = "secret",
+                      .content = "",
+                      .fromAddress = "+4790000001",
+                      .fromName = "",
+                      .toAddress = Variant("tl-bob@example.org"),
+                      .toName = "",
+                      .subject = "Hello, World",
+                      .body = "Hello, World",
+                      .direction = "I",
+                      .network = "tl-net",
+                      .cost = "free",
+                      .type = "1",
+                      .status = "2",
+                      .department = "",
+                      .parentId = "tl-parent",
+                      .messageType = "3"};
+  const bool written = d.WriteTransLog(entry);
+  return Flag(written) + " " + entry.cost;
+}
+
+std::string ReadHello(DataHandler& d) {
+  Recordset item;
+  const bool read = d.GetTransItem("secret", "O", item);
+  if (item.RecordCount() == 0) return Flag(read);
+  return Flag(read) + " " + item.Fields("Subject").TextOrEmpty() + "|" +
+         item.Fields("Body").TextOrEmpty();
+}
+
+std::vector<CatalogueCase> Cases() {
+  return {
+      {"WriteTransLog",
+       WriteHello,
+       {"SMS_WriteTransLog", kRun},
+       {{"TransDT", AdType::kDate, 8, "2026-12-05 01:27:37"},
+        {"MessageID", kChar, 32, "secret"},
+        {"ParentID", kChar, 32, "tl-parent"},
+        {"Content", kText, 255, ""},
+        {"MessageType", kSmall, 2, "3"},
+        {"FromAddress", kText, 255, "+4790000001"},
+        {"FromName", kText, 255, ""},
+        {"ToAddress", kText, 255, "tl-bob@example.org"},
+        {"ToName", kText, 255, ""},
+        {"Subject", kText, 512, kHelloCipher},
+        {"Body", AdType::kLongVarWChar, 25, kHelloCipher},
+        {"Direction", kChar, 1, "I"},
+        {"Network", kText, 255, "tl-net"},
+        {"Cost", AdType::kCurrency, 4, "0"},
+        {"Type", kSmall, 2, "1"},
+        {"Status", kSmall, 2, "2"},
+        {"Encrypted", kSmall, 2, "1"},
+        {"Department", kText, 255, ""}},
+       {"True 0",
+        "SELECT count(*) FROM TransLog WHERE MessageID = 'secret' AND Direction = 'I' AND "
+        "Encrypted = 1 AND Body = '47AF0E9668F602FD67097E17' AND Cost = 0",
+        1},
+       {OnFailure::kLogged, "False 0", "Unable to add TransLog item due to a database error"}},
+      {"GetTransItem",
+       ReadHello,
+       {"SMS_GetTransItem", kRows},
+       {{"MessageID", kChar, 32, "secret"}, {"Direction", kChar, 1, "O"}},
+       {"True Hello, World|Hello, World"},
+       {OnFailure::kRaised, ""}},
+      {"GetTransLogs",
+       [](DataHandler& d) { return Column(d.GetTransLogs(), "MessageID"); },
+       {"SMS_GetTransLogs", kRows},
+       {},
+       {"tl-plain,secret"},
+       {OnFailure::kRaised, ""}},
+      {"RemoveTransItem",
+       [](DataHandler& d) { return Flag(d.RemoveTransItem("9102")); },
+       {"SMS_RemoveTransItem", kRun},
+       {{"ItemID", AdType::kInteger, 4, "9102"}},
+       // The message's extension items go with its last record.
+       {"True",
+        "SELECT (SELECT count(*) FROM TransLog WHERE ItemID = 9102) + (SELECT count(*) FROM "
+        "TransLogExtItems WHERE MessageID = 'tl-plain')",
+        0},
+       {OnFailure::kLogged, "False", "Unable to remove TransLog item due to a database error"}},
+      {"SetTLItemStatus",
+       [](DataHandler& d) {
+         return Flag(
+             d.SetTLItemStatus("2026-12-06 10:00", "O", "7", "secret", "TL-BOB@example.org"));
+       },
+       {"SMS_SetTLItemStatus", kRun},
+       {{"TransDT", AdType::kDate, 8, "2026-12-06 10:00"},
+        {"Direction", kChar, 1, "O"},
+        {"Status", kSmall, 2, "7"},
+        {"MessageID", kChar, 32, "secret"},
+        {"ToAddress", kText, 255, "TL-BOB@example.org"},
+        {"Cost", AdType::kCurrency, 4, "0.00"}},
+       {"True", "SELECT Status FROM TransLog WHERE ItemID = 9101 AND Cost = 0", 7},
+       {OnFailure::kLogged, "False",
+        "Unable to change TransLog item status due to a database error"}},
+      {"SetTLExtItem",
+       [](DataHandler& d) { return Flag(d.SetTLExtItem("tl-plain", "Route", "new")); },
+       {"SMS_SetTLExtItem", kRun},
+       {{"MessageID", kChar, 32, "tl-plain"},
+        {"ExtItem", kText, 255, "TransLogExt.Route"},
+        {"ItemData", kText, 255, "new"}},
+       // A later value replaces the earlier one.
+       {"True",
+        "SELECT group_concat(ItemData) = 'new' FROM TransLogExtItems WHERE MessageID = "
+        "'tl-plain'",
+        1},
+       {OnFailure::kRaised, ""}},
+  };
+}
+
+}  // namespace
+
+CatalogueGroup TransLogGroup() {
+  return {Cases,
+          "INSERT INTO TransLog (ItemID, TransDT, MessageID, Content, ToAddress, Subject, Body, "
+          "Direction, Cost, Status, Encrypted) VALUES (9101, '2026-12-01 10:00:00', 'secret', '', "
+          "'tl-bob@example.org', '47AF0E9668F602FD67097E17', '47AF0E9668F602FD67097E17', 'O', "
+          "1.5, 1, 1), (9102, '2026-12-02 10:00:00', 'tl-plain', '', 'tl-ann@example.org', "
+          "'plain', 'plain', 'I', 0, 1, 0);"
+          "INSERT INTO TransLogExtItems (MessageID, ItemName, ItemData) VALUES ('tl-plain', "
+          "'TransLogExt.Route', 'old');"};
+}
+
+}  // namespace talvex::test
