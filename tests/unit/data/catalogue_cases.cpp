@@ -8,6 +8,7 @@ namespace {
 const std::vector<CatalogueGroup>& Groups() {
   static const std::vector<CatalogueGroup> kGroups = {
       ConfigurationGroup(),
+      SmsGroup(),
   };
   return kGroups;
 }

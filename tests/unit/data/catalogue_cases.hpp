@@ -47,6 +47,7 @@ struct CatalogueGroup {
 
 // Each group's rows live in a file of their own (catalogue_cases_<group>.cpp).
 CatalogueGroup ConfigurationGroup();
+CatalogueGroup SmsGroup();
 
 // The rows of every group, and the seed of every group run on `db`.
 const std::vector<CatalogueCase>& CatalogueCases();
