@@ -182,11 +182,11 @@ class DataHandler {
                     const std::string& itemData);
 
   // The SMS queue and its segment cache (sms.cpp). Items and segments have the statuses 0
-  // waiting, 1 sending, 2 sent and 3 failed ("dead"). The record-set operations without a
-  // record-set argument raise their failures, except GetSMSItem, which logs a failure and gives
-  // a new, unopened record set; the others log a failure and give false. The queries that fill
-  // a record-set argument put a new, unopened one there when they fail; an empty direction
-  // means "O", for the stale segments "I", and the caller's variable receives it.
+  // waiting, 1 sending, 2 sent and 3 failed ("dead"). GetSMSSegments, GetSMSItems,
+  // GetSMSItemData and GetSMSQStats raise their failures; GetSMSItem logs one and gives a new,
+  // unopened record set; the others log one and give false, and those that fill a record-set
+  // argument put a new, unopened one there. An empty direction of those means "O" ("I" for the
+  // stale segments) and is written back to the caller's variable.
   bool WriteSMSItem(const SmsItemRecord& item);
   bool WriteSMSSegment(const SmsSegmentRecord& segment);
   // Changes recipient, body and status of segment number `segment` of the item smsqId.
