@@ -73,8 +73,8 @@ Recordset DataHandler::QueryHandled(std::string_view message, std::string_view p
                                     const std::vector<ParameterDescriptor>& parameters) {
   try {
     return Query(procedure, parameters);
-  } catch (const Failure& failure) {
-    ReportError(message, failure);
+  } catch (const std::exception& error) {
+    ReportError(message, ToFailure(error));
     return {};
   }
 }

@@ -96,6 +96,48 @@ struct CostRecord {
   std::string enabled = "1";
 };
 
+// An SMS queue item as WriteSMSItem stores it, in the order of the operation's arguments.
+// Dates are "YYYY-MM-DD HH:MM:SS" or empty: no receipt date means the time of writing, no send
+// date means at once.
+struct SmsItemRecord {
+  std::string dtReceived;
+  std::string source;
+  std::string messageId;
+  Variant content;
+  std::string fromAddress;
+  std::string fromName;
+  std::string toAddress;
+  std::string subject;
+  std::string body;
+  std::string direction;  // "I" or "O"
+  std::string rawData;
+  std::string connector;
+  std::string dataCoding;
+  std::string sendDt;
+};
+
+// One segment of a multipart SMS as WriteSMSSegment caches it, in the order of the
+// operation's arguments. Segments with the same hash form one message, which becomes a queue
+// item once all segmentCount of them are cached.
+struct SmsSegmentRecord {
+  std::string dtReceived;  // "YYYY-MM-DD HH:MM:SS"; empty: the time of writing
+  std::string source;
+  std::string messageId;
+  std::string dataCoding;
+  std::string content;
+  std::string fromAddress;
+  std::string toAddress;
+  std::string segmentHash;  // 32 characters
+  std::string segmentReference;
+  std::string segmentCount;
+  std::string segmentNumber;  // from 1
+  std::string body;
+  std::string rawData;
+  std::string direction;
+  std::string connector;
+  std::string status = "0";
+};
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -203,6 +245,49 @@ class DataHandler {
   // False, writing nothing, for empty itemData.
   bool SetTLExtItem(const std::string& messageId, const std::string& extItem,
                     const std::string& itemData);
+
+  // The SMS queue and its segment cache (sms.cpp). Items and segments have the statuses 0
+  // waiting, 1 sending, 2 sent and 3 failed ("dead"). GetSMSSegments, GetSMSItems,
+  // GetSMSItemData and GetSMSQStats raise their failures; GetSMSItem logs one and gives a new,
+  // unopened record set; the others log one and give false, and those that fill a record-set
+  // argument put a new, unopened one there. An empty direction of those means "O" ("I" for the
+  // stale segments) and is written back to the caller's variable.
+  bool WriteSMSItem(const SmsItemRecord& item);
+  bool WriteSMSSegment(const SmsSegmentRecord& segment);
+  // Changes recipient, body and status of segment number `segment` of the item smsqId.
+  bool UpdateSMSSegment(const std::string& smsqId, const std::string& toAddress,
+                        const std::string& body, const std::string& segment,
+                        const std::string& status);
+  // The segments matching every key given; GetSMSSegments gives all when none is given,
+  // RemoveSMSSegments then removes none.
+  Recordset GetSMSSegments(const std::string& segCacheId = {}, const std::string& smsqId = {},
+                           const std::string& segmentHash = {});
+  bool RemoveSMSSegments(const std::string& segCacheId = {}, const std::string& smsqId = {},
+                         const std::string& segmentHash = {});
+  Recordset GetSMSItem(const std::string& itemId);
+  Recordset GetSMSItems(const std::string& direction);
+  // The item named by smsqId, else the one the segment segCacheId was assembled into, else the
+  // latest one assembled from segments of segmentHash.
+  Recordset GetSMSItemData(const std::string& smsqId = {}, const std::string& segCacheId = {},
+                           const std::string& segmentHash = {});
+  bool RemoveSMSItem(std::string itemId);  // removes the item's segments with it
+  // An empty sendDt or subject keeps the stored one; an empty lastError clears it.
+  bool SetSMSItemStatus(const std::string& smsItem, const std::string& itemStatus,
+                        const std::string& sendDt = {}, const std::string& lastError = {},
+                        const std::string& subject = {});
+  // The waiting items whose send time has come.
+  bool QuerySMSQueue(Recordset& smsItems, std::string& direction);
+  Recordset GetSMSQStats(const std::string& direction);  // per Status: ItemCount, OldestReceived
+  bool ReviveSMSItems(const std::string& direction);     // failed items back to waiting
+  bool UpdateSMSToAddress(const std::string& itemId, const std::string& toAddress);
+  // The failed items. retryTime is accepted and not used.
+  bool GetDeadSMSItems(Recordset& deadItems, std::string& direction,
+                       const std::string& retryTime = {});
+  bool GetDeadSMSItems(Recordset& deadItems);  // direction "O"
+  // The segments of incomplete messages whose first segment arrived more than itemTimeOut
+  // minutes ago (empty: 60).
+  bool GetStaleSMSSegments(Recordset& staleItems, std::string& direction,
+                           const std::string& itemTimeOut = {});
 
   // Configuration and direct queries (catalogue.cpp). TestConnection and GetDatabaseVersion use
   // their own connection string instead of ConnectionString(), empty meaning the process

@@ -12,6 +12,7 @@ const std::vector<CatalogueGroup>& Groups() {
       UsersGroup(),
       NetworksGroup(),
       TransLogGroup(),
+      SmsGroup(),
   };
   return kGroups;
 }

@@ -51,6 +51,7 @@ CatalogueGroup GatewayGroup();
 CatalogueGroup UsersGroup();
 CatalogueGroup NetworksGroup();
 CatalogueGroup TransLogGroup();
+CatalogueGroup SmsGroup();
 
 // The rows of every group, and the seed of every group run on `db`.
 const std::vector<CatalogueCase>& CatalogueCases();

@@ -1,0 +1,202 @@
+// The edges of the SMS operations that the catalogue rows leave out: the date parameters' two
+// forms, the default directions written back to the caller, the assembly of multipart messages
+// in the segment cache, and an item's way through waiting, failed and revived.
+#include <gtest/gtest.h>
+
+#include "catalogue_cases.hpp"
+#include "data_support.hpp"
+#include "recording_backend.hpp"
+
+namespace talvex::test {
+namespace {
+
+constexpr const char* kDate = "2026-12-07 10:00:00";
+
+SmsItemRecord Item(const char* toAddress, const char* direction, const std::string& sendDt = {}) {
+  SmsItemRecord item;
+  item.toAddress = toAddress;
+  item.direction = direction;
+  item.sendDt = sendDt;
+  return item;
+}
+
+SmsItemRecord Received(const std::string& date) {
+  SmsItemRecord item;
+  item.dtReceived = date;
+  return item;
+}
+
+SmsSegmentRecord Segment(const char* number, const char* body, const char* date = kDate) {
+  SmsSegmentRecord segment;
+  segment.dtReceived = date;
+  segment.fromAddress = "+447700900300";
+  segment.segmentHash.assign(32, 'h');
+  segment.segmentReference = "42";
+  segment.segmentCount = "3";
+  segment.segmentNumber = number;
+  segment.body = body;
+  segment.direction = "I";
+  return segment;
+}
+
+TEST(SmsRules, EmptyDatesTravelAsOneCharacterTextsExceptASegmentsDate) {
+  struct Case {
+    const char* operation;
+    std::function<void(DataHandler&, const std::string&)> call;
+    std::size_t index;  // of the date's descriptor
+    bool switches;      // an empty date goes as adVarChar of size 1
+  };
+  const std::vector<Case> cases = {
+      {"WriteSMSItem received",
+       [](DataHandler& d, const std::string& date) { d.WriteSMSItem(Received(date)); }, 0, true},
+      {"WriteSMSItem send",
+       [](DataHandler& d, const std::string& date) { d.WriteSMSItem(Item("+1", "O", date)); }, 13,
+       true},
+      {"SetSMSItemStatus",
+       [](DataHandler& d, const std::string& date) { d.SetSMSItemStatus("1", "2", date); }, 2,
+       true},
+      {"WriteSMSSegment",
+       [](DataHandler& d, const std::string& date) {
+         d.WriteSMSSegment(Segment("1", "b", date.c_str()));
+       },
+       0, false},
+  };
+  for (const Case& c : cases) {
+    for (const std::string date : {"", kDate}) {
+      const auto engine = std::make_shared<RecordingBackend>();
+      FakeSession fake(engine);
+      c.call(fake.session->data, date);
+      const ParameterDescriptor& sent = engine->calls.at(0).descriptors.at(c.index);
+      const bool asText = c.switches && date.empty();
+      EXPECT_EQ(sent.type, asText ? AdType::kVarChar : AdType::kDate) << c.operation << date;
+      EXPECT_EQ(sent.size, asText ? 1 : 8) << c.operation << date;
+      EXPECT_EQ(sent.value, Variant(date)) << c.operation;
+    }
+  }
+}
+
+TEST(SmsRules, AnEmptyDirectionIsDefaultedInTheCallersVariable) {
+  struct Case {
+    const char* operation;
+    std::function<bool(DataHandler&, Recordset&, std::string&)> call;
+    const char* fallback;
+  };
+  const std::vector<Case> cases = {
+      {"QuerySMSQueue",
+       [](DataHandler& d, Recordset& rows, std::string& dir) { return d.QuerySMSQueue(rows, dir); },
+       "O"},
+      {"GetDeadSMSItems",
+       [](DataHandler& d, Recordset& rows, std::string& dir) {
+         return d.GetDeadSMSItems(rows, dir);
+       },
+       "O"},
+      {"GetStaleSMSSegments",
+       [](DataHandler& d, Recordset& rows, std::string& dir) {
+         return d.GetStaleSMSSegments(rows, dir);
+       },
+       "I"},
+  };
+  for (const Case& c : cases) {
+    for (const std::string given : {"", "I", "O"}) {
+      const auto engine = std::make_shared<RecordingBackend>();
+      FakeSession fake(engine);
+      Recordset rows;
+      std::string direction = given;
+      EXPECT_TRUE(c.call(fake.session->data, rows, direction)) << c.operation;
+      const std::string expected = given.empty() ? c.fallback : given;
+      EXPECT_EQ(direction, expected) << c.operation;
+      EXPECT_EQ(engine->calls.at(0).descriptors.at(0).value, Variant(expected)) << c.operation;
+      EXPECT_TRUE(rows.IsOpen()) << c.operation;
+    }
+  }
+  // Without a direction at all, the dead items are the outbound ones.
+  const auto engine = std::make_shared<RecordingBackend>();
+  FakeSession fake(engine);
+  Recordset rows;
+  EXPECT_TRUE(fake.session->data.GetDeadSMSItems(rows));
+  EXPECT_EQ(engine->calls.at(0).descriptors.at(0).value, Variant("O"));
+}
+
+TEST(SmsRules, SegmentsAssembleIntoOneItemOnceAllAreCached) {
+  const auto db = MakeSqliteTestDatabase();
+  Session session(db->Env());
+  DataHandler& data = session.data;
+  const std::string hash(32, 'h');
+  // Out of order, and a repeated segment keeps its first copy.
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("2", "b")));
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("1", "a")));
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("2", "repeated")));
+  EXPECT_EQ(data.GetSMSItemData("", "", hash).RecordCount(), 0);
+  EXPECT_EQ(Column(data.GetSMSSegments("", "", hash), "Body"), "a,b");
+  // A segment outside its message does not fit.
+  EXPECT_FALSE(data.WriteSMSSegment(Segment("4", "x")));
+  ASSERT_EQ(session.log.size(), 1u);
+
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("3", "c")));
+  Recordset item = data.GetSMSItemData("", "", hash);
+  ASSERT_EQ(item.RecordCount(), 1);
+  EXPECT_EQ(item.Fields("Body").ToText(), "abc");
+  EXPECT_EQ(item.Fields("Direction").ToText(), "I");
+  EXPECT_EQ(item.Fields("Status").ToText(), "0");
+  EXPECT_EQ(item.Fields("FromAddress").ToText(), "+447700900300");
+  const std::string id = item.Fields("SMSQID").ToText();
+  EXPECT_EQ(Column(data.GetSMSSegments("", id, ""), "SegmentNumber"), "1,2,3");
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSQueue"), 1);
+
+  // The reference comes round: the same hash starts a new message, stale once its first
+  // segment is older than the time-out (60 minutes when none is given).
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("1", "next", "2000-01-01 00:00:00")));
+  std::string direction = "I";
+  Recordset stale;
+  ASSERT_TRUE(data.GetStaleSMSSegments(stale, direction, ""));
+  EXPECT_EQ(Column(stale, "Body"), "next");
+  ASSERT_TRUE(data.GetStaleSMSSegments(stale, direction, "99999999"));
+  EXPECT_EQ(stale.RecordCount(), 0);
+
+  // Removing segments takes a key; the item takes its own segments with it.
+  EXPECT_TRUE(data.RemoveSMSSegments());
+  EXPECT_EQ(data.GetSMSSegments().RecordCount(), 4);
+  EXPECT_TRUE(data.RemoveSMSItem(id));
+  EXPECT_EQ(Column(data.GetSMSSegments(), "Body"), "next");
+  EXPECT_EQ(session.log.size(), 1u);
+}
+
+TEST(SmsRules, FailedItemsAreDeadUntilRevived) {
+  const auto db = MakeSqliteTestDatabase();
+  Session session(db->Env());
+  DataHandler& data = session.data;
+  ASSERT_TRUE(data.WriteSMSItem(Item("+1", "O")));
+  ASSERT_TRUE(data.WriteSMSItem(Item("+2", "O", "2999-01-01 00:00:00")));
+  ASSERT_TRUE(data.WriteSMSItem(Item("+3", "I")));
+  std::string out = "O";
+  std::string in = "I";
+  Recordset rows;
+  const auto queued = [&](std::string& direction) {
+    data.QuerySMSQueue(rows, direction);
+    return Column(rows, "ToAddress");
+  };
+  const auto dead = [&](std::string& direction) {
+    data.GetDeadSMSItems(rows, direction);
+    return Column(rows, "ToAddress");
+  };
+  EXPECT_EQ(queued(out), "+1");  // the other waits for its send date
+  ASSERT_TRUE(data.SetSMSItemStatus("1", "3", "", "21"));
+  ASSERT_TRUE(data.SetSMSItemStatus("3", "3", "", "5"));
+  EXPECT_EQ(queued(out), "");
+  EXPECT_EQ(dead(out), "+1");
+  EXPECT_EQ(data.GetSMSItem("1").Fields("LastError").ToText(), "21");
+
+  ASSERT_TRUE(data.ReviveSMSItems("O"));
+  EXPECT_EQ(queued(out), "+1");
+  EXPECT_EQ(dead(out), "");
+  EXPECT_EQ(dead(in), "+3");  // the other direction is left as it is
+  // A status change without a send date keeps the stored one.
+  ASSERT_TRUE(data.SetSMSItemStatus("2", "0"));
+  EXPECT_EQ(data.GetSMSItem("2").Fields("SendDT").ToText(), "2999-01-01 00:00:00");
+  // An item that is not there gives an open record set without rows.
+  EXPECT_EQ(data.GetSMSItem("99").RecordCount(), 0);
+  EXPECT_TRUE(session.log.empty());
+}
+
+}  // namespace
+}  // namespace talvex::test
