@@ -16,6 +16,7 @@
 namespace talvex::test {
 namespace {
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 
 const std::string kMessageId = "0123456789ABCDEF0123456789ABCDEF";
@@ -36,7 +37,8 @@ TransLogEntry Entry(std::string subject = "s", std::string body = "b", std::stri
   return entry;
 }
 
-class TransLog : public ::testing::Test {
+// Runs once per backend.
+class TransLog : public ::testing::TestWithParam<TestBackend> {
  protected:
   void Set(const char* name, const char* value) const {
     RegLib(db_->Env())
@@ -46,10 +48,10 @@ class TransLog : public ::testing::Test {
   std::int64_t Count(const char* table) const {
     return db_->QueryInt(std::string("SELECT count(*) FROM ") + table);
   }
-  std::unique_ptr<TestDatabase> db_ = MakeSqliteTestDatabase();
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
 };
 
-TEST_F(TransLog, UnicodeBodiesAndTheSubjectsCut) {
+TEST_P(TransLog, UnicodeBodiesAndTheSubjectsCut) {
   const std::string longSubject(300, 's');
   const struct {
     bool encrypted;  // EncryptTrans absent, else "0"
@@ -83,7 +85,7 @@ TEST_F(TransLog, UnicodeBodiesAndTheSubjectsCut) {
   }
 }
 
-TEST_F(TransLog, CostIsNormalisedInTheCallersEntry) {
+TEST_P(TransLog, CostIsNormalisedInTheCallersEntry) {
   const struct {
     const char* given;
     const char* kept;
@@ -98,7 +100,7 @@ TEST_F(TransLog, CostIsNormalisedInTheCallersEntry) {
   }
 }
 
-TEST_F(TransLog, StatusCostAndExtensionItemsAndTheirSwitch) {
+TEST_P(TransLog, StatusCostAndExtensionItemsAndTheirSwitch) {
   Session session(db_->Env());
   TransLogEntry entry = Entry("s", "b", "", "2");
   ASSERT_TRUE(session.data.WriteTransLog(entry));
@@ -133,7 +135,7 @@ TEST_F(TransLog, StatusCostAndExtensionItemsAndTheirSwitch) {
   EXPECT_EQ(Count("TransLogExtItems"), 0);
 }
 
-TEST_F(TransLog, FailuresAreLoggedWithTheirMessageType) {
+TEST_P(TransLog, FailuresAreLoggedWithTheirMessageType) {
   Session session(db_->Env());
   TransLogEntry entry = Entry();
   ASSERT_TRUE(session.data.WriteTransLog(entry));
@@ -152,13 +154,19 @@ TEST_F(TransLog, FailuresAreLoggedWithTheirMessageType) {
   EXPECT_EQ(session.log[1].severity, Severity::kDetail);  // the engine refuses a NULL status
   EXPECT_THAT(session.log[1].message,
               HasSubstr("Unable to change TransLog item status due to a database error: ["));
-  EXPECT_THAT(session.log[1].message, HasSubstr("NOT NULL constraint failed"));
+  EXPECT_THAT(session.log[1].message,
+              ContainsRegex("NOT NULL constraint failed|violates not-null constraint"));
   ASSERT_EQ(unreadable.log.size(), 1u);
   EXPECT_EQ(unreadable.log[0].severity, Severity::kFailure);
   EXPECT_EQ(unreadable.log[0].message,
             "Unable to add TransLog item due to a database error: [SMS_POP3Server: 13. Type "
             "mismatch]");
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, TransLog,
+                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
+                         [](const auto& backend) { return std::string(backend.param.name); });
 
 TEST(TransLogSchema, DatabaseOfVersionOneIsUpgradedInPlace) {
   TempDir dir;
