@@ -18,7 +18,7 @@ def psql(sql):
 
 
 class OnPostgresql(unittest.TestCase):
-    """Each test gets a schema of its own, which both programs reach through TALVEX_DB."""
+    """Each test gets a schema of its own; self.db leads there, and so does TALVEX_DB."""
 
     def setUp(self):
         if not CLUSTER:
@@ -30,7 +30,8 @@ class OnPostgresql(unittest.TestCase):
         self.addCleanup(psql, f"DROP SCHEMA {schema} CASCADE")
         separator = "&" if "?" in CLUSTER else "?"
         previous = os.environ.get("TALVEX_DB")
-        os.environ["TALVEX_DB"] = f"{CLUSTER}{separator}options=-csearch_path%3D{schema}"
+        self.db = f"{CLUSTER}{separator}options=-csearch_path%3D{schema}"
+        os.environ["TALVEX_DB"] = self.db
         self.addCleanup(self._restore, previous)
 
     @staticmethod
@@ -41,9 +42,12 @@ class OnPostgresql(unittest.TestCase):
             os.environ["TALVEX_DB"] = previous
 
     def test_server_serves_what_the_admin_tool_stored(self):
-        with Server() as server:
-            email = add_user(server.data_dir, "pat", "pw")
-            item = Item(server.data_dir, email, body="Gr\u00fc\u00dfe \u65e5\r\n", subject="pg")
+        del os.environ["TALVEX_DB"]  # here both programs are told by --db
+        with Server("--db", self.db) as server:
+            options = ("--db", self.db)
+            email = add_user(server.data_dir, "pat", "pw", options=options)
+            item = Item(server.data_dir, email, body="Gr\u00fc\u00dfe \u65e5\r\n", subject="pg",
+                        options=options)
             size = len(item.message())
             with logged_in(server.port, "pat", "pw") as client:
                 self.assertEqual(client.command("STAT"), f"+OK 1 {size}\r\n".encode())
@@ -52,6 +56,7 @@ class OnPostgresql(unittest.TestCase):
                 client.command("QUIT")
             with logged_in(server.port, "pat", "pw") as client:
                 self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")
+            self.assertFalse(os.path.exists(os.path.join(server.data_dir, "talvex.db")))
 
     def test_two_servers_on_one_database_take_turns_at_a_drop(self):
         with Server() as first, Server() as second:
