@@ -2,6 +2,7 @@
 #include "data/backend.hpp"
 
 #include "data/data_errors.hpp"
+#include "data/postgresql_backend.hpp"
 #include "data/sqlite_backend.hpp"
 
 namespace talvex::data {
@@ -26,7 +27,7 @@ ConnectionTarget ResolveConnection(std::string_view connection, const Environmen
 
 std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target) {
   if (target.engine == ConnectionTarget::Engine::kPostgresql) {
-    Raise(ErrorNumber::kDbProvider, "The PostgreSQL backend is not built yet; use sqlite:PATH");
+    return MakePostgresqlBackend(target.location);
   }
   return MakeSqliteBackend(target.location);
 }

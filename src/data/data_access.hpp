@@ -22,8 +22,7 @@ namespace talvex {
 class DataAccess {
  public:
   // Makes the backend of the process default connection, or takes it from `pool` when one is
-  // given. Raises Failure 429 when it cannot be made (the data directory cannot be created, the
-  // engine is not built).
+  // given. Raises Failure 429 when it cannot be made (the data directory cannot be created).
   explicit DataAccess(Environment env, std::shared_ptr<data::BackendPool> pool = {});
 
   // Runs the procedure; returns the rows of its last SELECT.

@@ -22,7 +22,8 @@ std::string_view Trimmed(std::string_view text) {
 }  // namespace
 
 SqlCatalog::SqlCatalog(std::span<const SqlFile> migrations,
-                       std::span<const SqlFile> procedureGroups) {
+                       std::span<const SqlFile> procedureGroups)
+    : groups_(procedureGroups.begin(), procedureGroups.end()) {
   for (const SqlFile& file : migrations) {
     int version = 0;
     const auto parsed =
@@ -59,6 +60,11 @@ SqlCatalog::SqlCatalog(std::span<const SqlFile> migrations,
 
 const SqlCatalog& SqlCatalog::Sqlite() {
   static const SqlCatalog kCatalog(sql::kSqliteMigrations, sql::kSqliteProcedureGroups);
+  return kCatalog;
+}
+
+const SqlCatalog& SqlCatalog::Postgresql() {
+  static const SqlCatalog kCatalog(sql::kPostgresqlMigrations, sql::kPostgresqlProcedureGroups);
   return kCatalog;
 }
 

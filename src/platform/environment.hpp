@@ -10,7 +10,7 @@ namespace talvex {
 struct Environment {
   // Directory of the embedded database (talvex.db) and the registry store (registry.db).
   std::filesystem::path dataDir = "talvex-data";
-  // Default database connection ("sqlite:PATH", later "postgresql://..."); empty means the
+  // Default database connection ("sqlite:PATH" or "postgresql://..."); empty means the
   // embedded file in dataDir.
   std::string database;
 

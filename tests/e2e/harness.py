@@ -254,9 +254,10 @@ def checked_admin(data_dir, *args):
     return run.stdout
 
 
-def add_user(data_dir, logon, password, disabled=False):
+def add_user(data_dir, logon, password, disabled=False, options=()):
+    """options: talvex-admin's own options before the subcommand, e.g. ("--db", url)."""
     email = f"{logon}@example.org"
-    checked_admin(data_dir, "user", "add", logon, "--email", email, "--password", password,
+    checked_admin(data_dir, *options, "user", "add", logon, "--email", email, "--password", password,
                   *(["--disabled"] if disabled else []))
     return email
 
@@ -270,8 +271,8 @@ class Item:
     """A gateway item as stored with talvex-admin, and the message the server should make of it."""
 
     def __init__(self, data_dir, to, body="", subject="", sender="", sender_name="", message_id=None,
-                 content=None):
-        args = ["item", "add", "--to", to, "--from", sender, "--from-name", sender_name,
+                 content=None, options=()):
+        args = [*options, "item", "add", "--to", to, "--from", sender, "--from-name", sender_name,
                 "--subject", subject, "--date", DATE]
         args += ["--message-id", message_id] if message_id is not None else []
         args += ["--content", content] if content is not None else []

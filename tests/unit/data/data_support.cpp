@@ -1,7 +1,13 @@
 #include "data_support.hpp"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
 #include <stdexcept>
 
+#include "data/postgresql_connection.hpp"
 #include "platform/sqlite.hpp"
 
 namespace talvex::test {
@@ -31,10 +37,91 @@ class SqliteTestDatabase final : public TestDatabase {
   Environment env_;
 };
 
+std::optional<std::string> ClusterUri() {
+  const char* uri = std::getenv("TALVEX_TEST_POSTGRESQL");
+  if (!uri || *uri == '\0') return std::nullopt;
+  return uri;
+}
+
+class PostgresqlTestDatabase final : public TestDatabase {
+ public:
+  explicit PostgresqlTestDatabase(const std::string& clusterUri)
+      : admin_(clusterUri), schema_(NewSchemaName()) {
+    admin_.ExecuteScript("CREATE SCHEMA " + schema_);
+    const char separator = clusterUri.find('?') == std::string::npos ? '?' : '&';
+    env_.dataDir = dir_.Path() / "data";
+    env_.database = clusterUri + separator + "options=-csearch_path%3D" + schema_;
+    DataHandler(env_).GetP3UserDetails("");  // creates the schema's tables and functions
+    connection_.emplace(env_.database);
+  }
+  ~PostgresqlTestDatabase() override {
+    connection_.reset();
+    try {
+      admin_.ExecuteScript("DROP SCHEMA " + schema_ + " CASCADE");
+    } catch (const data::pg::Error&) {
+      // The cluster goes with the test run anyway.
+    }
+  }
+  PostgresqlTestDatabase(const PostgresqlTestDatabase&) = delete;
+  PostgresqlTestDatabase& operator=(const PostgresqlTestDatabase&) = delete;
+
+  const Environment& Env() const override { return env_; }
+  void Exec(const std::string& sql) override { connection_->ExecuteScript(sql); }
+  std::int64_t QueryInt(const std::string& sql) override {
+    return std::stoll(std::string(connection_->ExecuteScript(sql).Value(0, 0)));
+  }
+
+ private:
+  static std::string NewSchemaName() {
+    static std::atomic<int> next{0};
+    return "test_" + std::to_string(getpid()) + "_" + std::to_string(next++);
+  }
+
+  TempDir dir_;
+  data::pg::Connection admin_;
+  std::string schema_;
+  Environment env_;
+  std::optional<data::pg::Connection> connection_;
+};
+
+// What a test gets when there is no cluster: it is skipped before its body runs.
+class AbsentDatabase final : public TestDatabase {
+ public:
+  AbsentDatabase() { env_.database = "postgresql://absent/?host=/nonexistent"; }
+  const Environment& Env() const override { return env_; }
+  void Exec(const std::string&) override { throw std::logic_error("no PostgreSQL cluster"); }
+  std::int64_t QueryInt(const std::string&) override {
+    throw std::logic_error("no PostgreSQL cluster");
+  }
+
+ private:
+  Environment env_;
+};
+
+void ReportAbsentCluster() {
+  const char* required = std::getenv("TALVEX_REQUIRE_POSTGRESQL");
+  if (required && std::string_view(required) == "1") {
+    GTEST_FAIL() << "TALVEX_REQUIRE_POSTGRESQL=1 but TALVEX_TEST_POSTGRESQL is not set";
+  }
+  GTEST_SKIP() << "no PostgreSQL test cluster: run the tests through scripts/with-postgresql "
+                  "(or set TALVEX_TEST_POSTGRESQL to a connection URI)";
+}
+
 }  // namespace
 
 std::unique_ptr<TestDatabase> MakeSqliteTestDatabase() {
   return std::make_unique<SqliteTestDatabase>();
+}
+
+bool PostgresqlAvailable() {
+  if (ClusterUri()) return true;
+  ReportAbsentCluster();
+  return false;
+}
+
+std::unique_ptr<TestDatabase> MakePostgresqlTestDatabase() {
+  if (!PostgresqlAvailable()) return std::make_unique<AbsentDatabase>();
+  return std::make_unique<PostgresqlTestDatabase>(*ClusterUri());
 }
 
 Session::Session(const Environment& env, std::shared_ptr<data::BackendPool> pool)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,6 +27,15 @@ class TestDatabase {
 };
 
 std::unique_ptr<TestDatabase> MakeSqliteTestDatabase();
+
+// A fresh schema on the PostgreSQL test cluster whose URI TALVEX_TEST_POSTGRESQL holds; the
+// schema is the connection's search path and is dropped with the object. Without a cluster the
+// calling test is skipped, or fails when TALVEX_REQUIRE_POSTGRESQL=1 says that there must be
+// one; a stand-in that fails every use is returned then, which the test body never reaches.
+std::unique_ptr<TestDatabase> MakePostgresqlTestDatabase();
+
+// Whether the test cluster is there; when not, skips or fails the running test as above.
+bool PostgresqlAvailable();
 
 struct TestBackend {
   const char* name;

@@ -1,7 +1,7 @@
 // Gateway items, user records and groups written and read back through their procedures on a
 // real database: what the writer changes in its caller's values, the per-handler settings,
 // failures, the queue's delivery states beside the mail drop, the user queries and the
-// memberships.
+// memberships. The gateway-item and user cases run once per backend.
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
@@ -24,7 +24,7 @@ struct GWItem {
   std::string to = "bob@example.org";
 };
 
-class GatewayItems : public ::testing::Test {
+class GatewayItems : public ::testing::TestWithParam<TestBackend> {
  protected:
   void Set(const char* contentType, const char* transferEncoding) const {
     const RegLib registry(db_->Env());
@@ -42,12 +42,12 @@ class GatewayItems : public ::testing::Test {
                              item.direction, "", "", &id);
     return id;
   }
-  std::unique_ptr<TestDatabase> db_ = MakeSqliteTestDatabase();
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
 };
 
 // The served form of each charset and encoding is proven end to end; the writer also hands the
 // encoded body and content description back to its caller, and a null charset means UTF-8.
-TEST_F(GatewayItems, OutboundWriterReturnsTheEncodedItemAndSizesItAfterEncoding) {
+TEST_P(GatewayItems, OutboundWriterReturnsTheEncodedItemAndSizesItAfterEncoding) {
   Set("0", "2");
   Session session(db_->Env());
   GWItem item{.content = Variant::Null(), .body = "\u00E9"};
@@ -59,7 +59,7 @@ TEST_F(GatewayItems, OutboundWriterReturnsTheEncodedItemAndSizesItAfterEncoding)
   EXPECT_EQ(session.data.GetP3ItemStats(id).Fields("BodyLength").ToInt64(), 4);
 }
 
-TEST_F(GatewayItems, SettingsAreReadAtEachHandlersFirstOutboundWrite) {
+TEST_P(GatewayItems, SettingsAreReadAtEachHandlersFirstOutboundWrite) {
   Set("0", "0");
   Session early(db_->Env()), inboundOnly(db_->Env());
   GWItem first, inbound{.direction = "I"};
@@ -75,7 +75,7 @@ TEST_F(GatewayItems, SettingsAreReadAtEachHandlersFirstOutboundWrite) {
   EXPECT_EQ(contentOf(fresh), kUtf8);
 }
 
-TEST_F(GatewayItems, InboundItemsAreStoredAsGivenAndFailuresAreLogged) {
+TEST_P(GatewayItems, InboundItemsAreStoredAsGivenAndFailuresAreLogged) {
   Set("word", "2");  // fails outbound writes that ask for Windows-1252
   Session session(db_->Env());
   std::string longSubject;
@@ -191,9 +191,13 @@ UserRecord User(char id, const char* logon) {
   return user;
 }
 
-TEST(Users, WriteCheckListAndDelete) {
-  const auto db = MakeSqliteTestDatabase();
-  Session session(db->Env());
+class Users : public ::testing::TestWithParam<TestBackend> {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
+};
+
+TEST_P(Users, WriteCheckListAndDelete) {
+  Session session(db_->Env());
   UserRecord alice = User('A', "alice");
   alice.userName = "Alice Ames";
   alice.email = "Alice@Example.org";
@@ -289,6 +293,12 @@ TEST(Groups, MembershipsFollowTheirRecords) {
             12);
   EXPECT_EQ(session.log.size(), 2u);
 }
+
+const auto kBackends = ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                                         TestBackend{"Postgresql", &MakePostgresqlTestDatabase});
+const auto kBackendName = [](const auto& backend) { return std::string(backend.param.name); };
+INSTANTIATE_TEST_SUITE_P(Backends, GatewayItems, kBackends, kBackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, Users, kBackends, kBackendName);
 
 }  // namespace
 }  // namespace talvex::test

@@ -177,7 +177,8 @@ TEST_P(MailDropConformance, ItemRowsCarryTheStoredFieldsAndWireSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase}),
+                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
                          [](const auto& backend) { return std::string(backend.param.name); });
 
 }  // namespace

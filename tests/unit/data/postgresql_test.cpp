@@ -1,0 +1,208 @@
+// What only the PostgreSQL backend has to show: the mail-drop lock between connections that
+// race for one drop, schema set-up by front-ends that start together, a lost connection, and
+// how values and failures come back. The procedures' behaviour itself is the conformance
+// suites' business, which run on both engines.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <thread>
+
+#include "data/backend.hpp"
+#include "data/data_errors.hpp"
+#include "data_support.hpp"
+
+namespace talvex::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string Drop(int round) {
+  return "race" + std::to_string(round) + "@example.com";
+}
+
+// A front-end's own connection: the backend that the process default leads to.
+std::unique_ptr<data::Backend> Connect(const Environment& env) {
+  return data::CreateBackend(data::ResolveConnection("", env));
+}
+
+Recordset Evaluate(data::Backend& backend, const std::string& sql) {
+  const data::BoundParameter statement{"SQLString", sql};
+  return backend.Run("SMS_EvaluateSQL", {&statement, 1}, true);
+}
+
+TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  constexpr int kRounds = 40;
+  // Enough items that claiming them takes the lock's transaction a while: the racers overlap.
+  constexpr int kItems = 300;
+  {
+    // Odd rounds race for a drop whose lock row exists already: a session that found the drop
+    // empty left it, so it stands in no one's way; even rounds race to create the row.
+    Session early(db->Env());
+    const std::string sessionC(32, 'C');
+    for (int round = 0; round < kRounds; ++round) {
+      if (round % 2 == 1) {
+        ASSERT_TRUE(early.data.LockP3MailDrop(Drop(round), sessionC));
+      }
+      db->Exec("INSERT INTO GatewayItems (ToAddress, Direction) SELECT '" + Drop(round) +
+               "', 'O' FROM generate_series(1, " + std::to_string(kItems) + ")");
+    }
+  }
+  std::barrier start(2);
+  std::vector<bool> won[2];
+  const auto frontEnd = [&](int side) {
+    Session session(db->Env());
+    const std::string sessionId(32, side == 0 ? 'A' : 'B');
+    session.data.GetP3UserDetails("");  // connected before the race starts
+    for (int round = 0; round < kRounds; ++round) {
+      start.arrive_and_wait();
+      won[side].push_back(session.data.LockP3MailDrop(Drop(round), sessionId));
+    }
+  };
+  std::thread a(frontEnd, 0), b(frontEnd, 1);
+  a.join();
+  b.join();
+  int winsOfA = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    EXPECT_NE(won[0][static_cast<std::size_t>(round)], won[1][static_cast<std::size_t>(round)])
+        << "round " << round;
+    winsOfA += won[0][static_cast<std::size_t>(round)] ? 1 : 0;
+  }
+  // Every item went to the session that won its drop, none to the other.
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionA +
+                         "' AND Status = 4"),
+            winsOfA * kItems);
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionB +
+                         "' AND Status = 4"),
+            (kRounds - winsOfA) * kItems);
+}
+
+TEST(PostgresqlSchema, FrontEndsStartingTogetherOnAnEmptySchemaAllCreateItOnce) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  Environment fresh = db->Env();
+  const std::string schema = "fresh_" + std::to_string(getpid());
+  db->Exec("CREATE SCHEMA " + schema);
+  fresh.database.replace(fresh.database.rfind("%3D") + 3, std::string::npos, schema);
+  constexpr int kFrontEnds = 4;
+  std::barrier start(kFrontEnds);
+  std::vector<std::string> failures(kFrontEnds);
+  std::vector<std::thread> frontEnds;
+  for (int i = 0; i < kFrontEnds; ++i) {
+    frontEnds.emplace_back([&, i] {
+      const auto backend = Connect(fresh);
+      start.arrive_and_wait();
+      failures[static_cast<std::size_t>(i)] =
+          Raised([&] { Evaluate(*backend, "SELECT 1"); }).Description();
+    });
+  }
+  for (auto& frontEnd : frontEnds) frontEnd.join();
+  for (const auto& failure : failures) EXPECT_EQ(failure, "no failure");
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM " + schema + ".SchemaVersion"),
+            db->QueryInt("SELECT count(*) FROM SchemaVersion"));
+  db->Exec("DROP SCHEMA " + schema + " CASCADE");
+}
+
+TEST(PostgresqlSchema, NewerSchemaThanTheProgramsIsRefused) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  db->Exec("INSERT INTO SchemaVersion (Version) VALUES (999)");
+  const Failure failure = Raised([&] { Evaluate(*Connect(db->Env()), "SELECT 1"); });
+  EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider));
+  EXPECT_THAT(failure.Description(), HasSubstr("schema version 999 is newer"));
+}
+
+TEST(PostgresqlConnection, LostConnectionFailsOneCallAndTheNextReconnects) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  Environment env = db->Env();
+  const std::string name = "victim_" + std::to_string(getpid());
+  env.database += "&application_name=" + name;
+  const auto backend = Connect(env);
+  ASSERT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
+  db->Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+           name + "'");
+  EXPECT_TRUE(Raised([&] { Evaluate(*backend, "SELECT 1"); }).Is(ErrorNumber::kDbProvider));
+  EXPECT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
+}
+
+TEST(PostgresqlValues, ColumnsComeBackAsTheEmbeddedDatabaseGivesThem) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  const auto backend = Connect(db->Env());
+  const Recordset row = Evaluate(
+      *backend,
+      "SELECT 7::smallint AS \"Small\", 9000000000::bigint AS \"Big\", 1.5::float8 AS \"Real\", "
+      "2.25::numeric AS \"Decimal\", 'caf\u00e9' AS \"Text\", NULL::integer AS \"Nothing\", "
+      "true AS \"Flag\", '2024-01-02'::date AS \"Day\"");
+  ASSERT_EQ(row.RecordCount(), 1);
+  EXPECT_EQ(row.Fields("small"), Variant(std::int64_t{7}));
+  EXPECT_EQ(row.Fields("Big"), Variant(std::int64_t{9000000000}));
+  EXPECT_EQ(row.Fields("Real"), Variant(1.5));
+  EXPECT_EQ(row.Fields("Decimal"), Variant(2.25));
+  EXPECT_EQ(row.Fields("Text"), Variant("caf\u00e9"));
+  EXPECT_TRUE(row.Fields("Nothing").IsNull());
+  EXPECT_EQ(row.Fields("Flag"), Variant(std::int64_t{1}));
+  EXPECT_EQ(row.Fields("Day"), Variant("2024-01-02"));
+}
+
+struct FailureCase {
+  const char* what;
+  const char* procedure;
+  std::vector<std::pair<const char*, data::BoundValue>> parameters;
+  ErrorNumber number;
+  const char* description;
+};
+
+TEST(PostgresqlFailures, ComeWithTheDataAccessSourceAndTheNumberOfTheirKind) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  const auto backend = Connect(db->Env());
+  const std::vector<FailureCase> cases = {
+      {"unknown procedure",
+       "SMS_NoSuchThing",
+       {},
+       ErrorNumber::kDbCommand,
+       "Could not find stored procedure 'SMS_NoSuchThing'"},
+      {"the procedure's own refusal",
+       "SMS_GetP3MailDrop",
+       {{"EmailAddress", std::string("a@example.com")}, {"SessionID", kSessionA}},
+       ErrorNumber::kDbCommand,
+       "SMS_GetP3MailDrop: Session AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA does not hold the lock"},
+      {"parameter missing",
+       "SMS_GetP3MailItem",
+       {},
+       ErrorNumber::kDbCommand,
+       "SMS_GetP3MailItem expects parameter 'GWQID', which was not supplied"},
+      {"parameter unknown",
+       "SMS_RemoveP3Items",
+       {{"SessionID", kSessionA}, {"Extra", std::int64_t{1}}},
+       ErrorNumber::kDbCommand,
+       "SMS_RemoveP3Items has no parameter 'Extra'"},
+      {"value the server cannot convert",
+       "SMS_GetP3MailItem",
+       {{"gwqid", std::string("twelve")}},
+       ErrorNumber::kDbProvider,
+       "SMS_GetP3MailItem: invalid input syntax for type bigint"},
+      {"statement the server cannot parse",
+       "SMS_EvaluateSQL",
+       {{"SQLString", std::string("SELEC 1")}},
+       ErrorNumber::kDbProvider,
+       "SMS_EvaluateSQL: syntax error"},
+  };
+  for (const FailureCase& c : cases) {
+    std::vector<data::BoundParameter> bound;
+    for (const auto& [name, value] : c.parameters) bound.push_back({name, value});
+    const Failure failure = Raised([&] { backend->Run(c.procedure, bound, true); });
+    EXPECT_EQ(failure.Source(), data::kDataAccessSource) << c.what;
+    EXPECT_TRUE(failure.Is(c.number)) << c.what << ": " << failure.Number();
+    EXPECT_THAT(failure.Description(), HasSubstr(c.description)) << c.what;
+  }
+  // A failed call leaves the connection usable.
+  EXPECT_EQ(Evaluate(*backend, "SELECT 1").RecordCount(), 1);
+}
+
+}  // namespace
+}  // namespace talvex::test
