@@ -6,6 +6,9 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -62,6 +65,11 @@ class Providers {
   std::unique_ptr<OSSL_LIB_CTX, LibraryFree> library_;
   UniqueProvider legacy_;
   UniqueProvider default_;
+  // The implementations the component uses, fetched once at loading and handed out as new
+  // references: a fetch searches OpenSSL's method store under its lock, which cost about as
+  // much as digesting a short message, and every digest and every encryption needs one.
+  std::vector<std::pair<std::string_view, UniqueMd>> digests_;
+  std::vector<std::pair<std::string_view, UniqueCipher>> ciphers_;
 };
 
 // The providers shared by the whole process, loaded on first use and kept until exit. A fresh

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 namespace talvex {
@@ -48,6 +49,21 @@ inline char32_t NextCodePoint(std::string_view text, std::size_t& i) {
   return cp;
 }
 
+// The end of the run of ASCII bytes that starts at text[i]. Eight bytes are checked at a time,
+// as most texts (and every hexadecimal body) are long runs of ASCII.
+std::size_t AsciiRunEnd(std::string_view text, std::size_t i) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080U;
+  constexpr std::size_t kWord = sizeof(std::uint64_t);
+  while (i + kWord <= text.size()) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, kWord);
+    if ((word & kHighBits) != 0) break;
+    i += kWord;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -84,7 +100,7 @@ std::string Encode(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {  // fast path: copy a whole ASCII run
       const std::size_t start = i;
-      while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+      i = AsciiRunEnd(text, i);
       out.append(text, start, i - start);
       continue;
     }
@@ -96,11 +112,14 @@ std::string Encode(std::string_view text) {
 
 std::size_t EncodedLength(std::string_view text) {
   std::size_t n = 0;
-  for (std::size_t i = 0; i < text.size(); ++n) {
+  for (std::size_t i = 0; i < text.size();) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
-      ++i;
+      const std::size_t end = AsciiRunEnd(text, i);
+      n += end - i;
+      i = end;
     } else {
       NextCodePoint(text, i);
+      ++n;
     }
   }
   return n;
@@ -164,8 +183,20 @@ std::string ToUtf8(std::u16string_view units) {
   return out;
 }
 
+// Counted in place: the long bodies that parameter checks measure would otherwise be copied
+// to UTF-16 only to be counted.
 std::size_t Length(std::string_view text) {
-  return FromUtf8(text).size();
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      const std::size_t end = AsciiRunEnd(text, i);
+      units += end - i;
+      i = end;
+    } else {
+      units += NextCodePoint(text, i) < 0x10000 ? 1 : 2;
+    }
+  }
+  return units;
 }
 
 std::string Prefix(const std::string& text, std::size_t limit) {

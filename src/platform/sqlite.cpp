@@ -41,6 +41,29 @@ void Database::Exec(std::string_view sql) {
   }
 }
 
+void Database::Run(Control control) {
+  static constexpr std::array<std::string_view, kControls> kTexts = {"BEGIN", "BEGIN IMMEDIATE",
+                                                                     "COMMIT", "ROLLBACK"};
+  const auto index = static_cast<std::size_t>(control);
+  auto& slot = controls_.at(index);
+  if (!slot) {
+    const std::string_view text = kTexts.at(index);
+    sqlite3_stmt* raw = nullptr;
+    const int rc =
+        sqlite3_prepare_v2(db_.get(), text.data(), static_cast<int>(text.size()), &raw, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      throw Error(rc, sqlite3_errmsg(db_.get()));
+    }
+    slot.reset(raw);
+  }
+  const int rc = sqlite3_step(slot.get());
+  // Read before the reset, which leaves the statement ready for the next transaction.
+  const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_.get());
+  sqlite3_reset(slot.get());
+  if (rc != SQLITE_DONE) throw Error(rc, message);
+}
+
 Statement::Statement(const Database& db, std::string_view sql) : db_(db.Handle()) {
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
@@ -123,15 +146,21 @@ std::vector<std::string> SplitStatements(const Database& db, std::string_view sq
 }
 
 Transaction::Transaction(Database& db, bool immediate) : db_(db) {
-  db_.Exec(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
+  db_.Run(immediate ? Database::Control::kBeginImmediate : Database::Control::kBegin);
 }
 
 Transaction::~Transaction() {
-  if (open_) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!open_) return;
+  try {
+    db_.Run(Database::Control::kRollback);
+  } catch (const std::exception&) {
+    // A destructor must not raise; a ROLLBACK that fails finds the transaction already
+    // rolled back by SQLite itself (after an I/O or disk-full error) or leaves it to close.
+  }
 }
 
 void Transaction::Commit() {
-  db_.Exec("COMMIT");
+  db_.Run(Database::Control::kCommit);
   open_ = false;
 }
 

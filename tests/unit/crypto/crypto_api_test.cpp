@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <numeric>
 #include <set>
 
@@ -40,6 +41,17 @@ TEST(CryptoApi, ConversionsAndDigestForms) {
   EXPECT_EQ(CryptoAPI::ByteArrayToString(Bytes{}), "");
   EXPECT_EQ(CryptoAPI::ConvertByteToHex(Bytes{0x0A, 0xFF, 0x20, 0x7F}), "0AFF20");
   EXPECT_EQ(CryptoAPI::ConvertStringToHex("\xFF\x01 ", false), "FF0120");
+  // Every byte value, in order and with the NUL, against the C library's upper-case form.
+  std::string allBytes;
+  std::string expectedHex;
+  for (int b = 0; b < 256; ++b) {
+    allBytes += static_cast<char>(b);
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(b));
+    expectedHex.append(pair);
+  }
+  EXPECT_EQ(CryptoAPI::ConvertStringToHex(allBytes), expectedHex);
+  EXPECT_EQ(CryptoAPI::ConvertStringFromHex(expectedHex), allBytes);
   EXPECT_EQ(CryptoAPI::ConvertStringFromHex("ff20"), "\xFF ");
   EXPECT_EQ(CryptoAPI::ConvertStringFromHex("61626"), "");
   EXPECT_EQ(CryptoAPI::ConvertStringFromHex("4G"), std::string(1, '\x04'));

@@ -34,6 +34,39 @@ TEST(Utf16, CountsCodeUnitsAndPairsSurrogates) {
   EXPECT_EQ(utf16::ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // lone surrogate
 }
 
+// The counts skip ASCII a word at a time: a character that is not ASCII must be found wherever
+// it falls within or across the eight-byte steps, and at either end of the text.
+TEST(Utf16, CountsAgreeWithTheConversionsWhereverOtherCharactersFall) {
+  struct Sequence {
+    const char* bytes;
+    std::size_t units;    // UTF-16 code units
+    std::size_t encoded;  // Windows-1252 octets
+  };
+  const Sequence sequences[] = {
+      {"\xC3\xA9", 1, 1},          // é
+      {"\xE2\x82\xAC", 1, 1},      // €
+      {"\xF0\x9F\x98\x80", 2, 1},  // an emoji: a surrogate pair, one "?"
+      {"\xC3", 1, 1},              // malformed: a lead byte alone
+      {"\x80\x80", 2, 2},          // malformed: stray continuation bytes
+  };
+  for (const Sequence& sequence : sequences) {
+    for (std::size_t before = 0; before <= 17; ++before) {
+      for (const std::size_t after : {0UL, 1UL, 7UL, 8UL, 9UL}) {
+        const std::string text =
+            std::string(before, 'a') + sequence.bytes + std::string(after, 'b');
+        const std::size_t ascii = before + after;
+        SCOPED_TRACE(testing::Message() << sequence.bytes << " after " << before << " bytes");
+        EXPECT_EQ(utf16::Length(text), ascii + sequence.units);
+        EXPECT_EQ(utf16::Length(text), utf16::FromUtf8(text).size());
+        EXPECT_EQ(ansi::EncodedLength(text), ascii + sequence.encoded);
+        EXPECT_EQ(ansi::Encode(text).size(), ascii + sequence.encoded);
+      }
+    }
+  }
+  EXPECT_EQ(utf16::Length(""), 0U);
+  EXPECT_EQ(utf16::Length(std::string(4096, 'x')), 4096U);
+}
+
 TEST(Variant, ConvertsLikeAutomationValues) {
   EXPECT_EQ(Variant().ToText(), "");
   EXPECT_EQ(Variant(true).ToText(), "True");
