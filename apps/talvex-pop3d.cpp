@@ -1,7 +1,9 @@
 // talvex-pop3d: the host service. Creates one POP3Server, sets its properties from the
 // command line, starts it and prints every log line on standard output until SIGINT or
 // SIGTERM stops it.
+#include <sys/resource.h>
 #include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <array>
 #include <asio/io_context.hpp>
@@ -14,7 +16,9 @@
 
 #include "data_options.hpp"
 #include "host/pop3_server.hpp"
+#include "platform/date_text.hpp"
 #include "platform/hex.hpp"
+#include "platform/log.hpp"
 
 namespace {
 
@@ -50,6 +54,29 @@ void PrintLogLine(const std::string& dateTime, std::int32_t messageType, const s
   std::fflush(stdout);
 }
 
+// Each session holds one socket; the listener, the databases, the log and the runtime need a
+// few more besides.
+constexpr rlim_t kReservedDescriptors = 32;
+
+// Raises the soft limit on open descriptors to the hard one, so that the sessions fit when the
+// administrator allowed it; a warning line when they still do not.
+void RaiseDescriptorLimit(std::int16_t maxConnections) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  const auto needed =
+      static_cast<rlim_t>(std::max<std::int16_t>(maxConnections, 0)) + kReservedDescriptors;
+  if (limit.rlim_cur == RLIM_INFINITY || needed <= limit.rlim_cur) return;
+  PrintLogLine(
+      talvex::NowText(), static_cast<std::int32_t>(talvex::Severity::kFailure), "talvex-pop3d",
+      "The limit of " + std::to_string(limit.rlim_cur) + " open files is too low for " +
+          std::to_string(maxConnections) + " connections (needs " + std::to_string(needed) +
+          "); further connections wait until descriptors are freed");
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -77,6 +104,7 @@ int Run(int argc, char** argv) {
     return *exitCode;
   }
 
+  RaiseDescriptorLimit(maxConnections);
   asio::io_context io;
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);

@@ -27,6 +27,16 @@ bool IsTransientAcceptError(const std::error_code& ec) {
          ec == asio::error::would_block || ec == asio::error::try_again;
 }
 
+// Errors of the process running short (descriptors, kernel buffers, memory): the listener is
+// sound and the connection waits in its queue until something is freed.
+bool IsResourceAcceptError(const std::error_code& ec) {
+  return ec == asio::error::no_descriptors || ec == std::errc::too_many_files_open_in_system ||
+         ec == asio::error::no_buffer_space || ec == asio::error::no_memory;
+}
+
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr auto kAcceptCalm = std::chrono::seconds(1);
+
 }  // namespace
 
 ServerHandler::ServerHandler(asio::io_context& io, Environment env, LogSink log,
@@ -36,6 +46,7 @@ ServerHandler::ServerHandler(asio::io_context& io, Environment env, LogSink log,
       log_(std::move(log)),
       timing_(timing),
       backends_(std::make_shared<data::BackendPool>()),
+      acceptPause_(io),
       alive_(std::make_shared<ServerHandler*>(this)) {}
 
 ServerHandler::~ServerHandler() {
@@ -118,7 +129,7 @@ bool ServerHandler::HasFreeSlot() const {
 // Connections are taken from the listener only while a slot is free; with every slot taken
 // they wait unanswered in the listen queue until a session ends.
 void ServerHandler::AcceptNext() {
-  if (accepting_ || !listener_ || !listener_->is_open() || !HasFreeSlot()) return;
+  if (accepting_ || acceptPaused_ || !listener_ || !listener_->is_open() || !HasFreeSlot()) return;
   accepting_ = true;
   listener_->async_accept(
       [alive = std::weak_ptr<ServerHandler*>(alive_), generation = listenerGeneration_](
@@ -141,9 +152,17 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
     AcceptNext();
     return;
   }
+  if (ec && IsResourceAcceptError(ec)) {
+    PauseAccepting(ec);
+    return;
+  }
   if (ec) {
     OnListenerError(ec);
     return;
+  }
+  if (acceptTrouble_ && std::chrono::steady_clock::now() - lastAcceptFailure_ >= kAcceptCalm) {
+    acceptTrouble_ = false;
+    Raise(Severity::kNotice, "Accepting connections again");
   }
   const std::string peer = PeerAddress(socket);
   CreateServerInstance(std::move(socket), peer);
@@ -157,6 +176,27 @@ void ServerHandler::OnListenerError(const std::error_code& ec) {
                               SocketErrorDescription(ec));
   StopServer();  // cannot raise: the listener is there, closed just now
   StartServer(portNumber_);
+}
+
+// Every session is kept; accepting resumes after a pause, or at once when a session ends.
+void ServerHandler::PauseAccepting(const std::error_code& ec) {
+  if (!acceptTrouble_) {
+    acceptTrouble_ = true;
+    Raise(Severity::kFailure,
+          "Cannot accept connections: " + std::to_string(SocketErrorNumber(ec)) + ". " +
+              SocketErrorDescription(ec) + "; waiting connections are queued");
+  }
+  lastAcceptFailure_ = std::chrono::steady_clock::now();
+  acceptPaused_ = true;
+  acceptPause_.expires_after(kAcceptPause);
+  acceptPause_.async_wait([alive = std::weak_ptr<ServerHandler*>(alive_),
+                           generation = listenerGeneration_](const std::error_code& waitError) {
+    const auto owner = alive.lock();
+    if (!owner || waitError) return;
+    ServerHandler& self = **owner;
+    self.acceptPaused_ = false;
+    if (generation == self.listenerGeneration_) self.AcceptNext();
+  });
 }
 
 bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
@@ -185,6 +225,10 @@ void ServerHandler::KillServerInstance(std::int16_t index) {
     session->Unload();
   }
   slot.reset();
+  if (acceptPaused_) {
+    acceptPause_.cancel();  // a descriptor was freed just now
+    acceptPaused_ = false;
+  }
   AcceptNext();
 }
 
@@ -204,6 +248,9 @@ void ServerHandler::StopServer() {
   listener_.reset();
   ++listenerGeneration_;
   accepting_ = false;
+  acceptPause_.cancel();
+  acceptPaused_ = false;
+  acceptTrouble_ = false;
   UnloadSessions();
 }
 

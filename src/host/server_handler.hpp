@@ -1,12 +1,15 @@
 // ServerHandler: the server core. It owns the listening socket and the table of session
 // slots; turns each connection into a session in the lowest free slot, removes sessions that
-// ask to be removed, restarts the listener after a listener error, and reports its own lines
+// ask to be removed, restarts the listener after a listener error (a failure of the listening
+// socket itself), pauses accepting while the process is out of descriptors or memory, and
+// reports its own lines
 // and every session's line to its log, all with the source "ServerHandler Class". It is the
 // EventProxy of its sessions.
 #pragma once
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -62,6 +65,7 @@ class ServerHandler final : public EventProxy {
   void AcceptNext();
   void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket);
   void OnListenerError(const std::error_code& ec);
+  void PauseAccepting(const std::error_code& ec);
   bool HasFreeSlot() const;
   void UnloadSessions();
 
@@ -84,6 +88,14 @@ class ServerHandler final : public EventProxy {
 
   std::uint16_t boundPort_ = 0;
   bool accepting_ = false;  // an accept is outstanding on the listener
+  // Out of descriptors or memory, an accept fails while the connection stays queued; accepting
+  // waits a moment instead of spinning on it, and the episode is logged once.
+  asio::steady_timer acceptPause_;
+  bool acceptPaused_ = false;
+  // An episode is under way: logged at its start, and at its end, the first accept after a
+  // second without failures (while descriptors run short, accepts succeed and fail in turn).
+  bool acceptTrouble_ = false;
+  std::chrono::steady_clock::time_point lastAcceptFailure_;
   // Bumped whenever the listener is replaced, so that a late accept completion of an old
   // listener is recognised and ignored.
   std::uint64_t listenerGeneration_ = 0;

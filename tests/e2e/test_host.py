@@ -1,6 +1,7 @@
 """talvex-pop3d and talvex-admin as a user runs them: options, log output, signals, limits."""
 import os
 import resource
+import select
 import signal
 import socket
 import subprocess
@@ -90,25 +91,44 @@ class HostService(unittest.TestCase):
 
     @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own "
                      "checks (it probes memory through a pipe), and this test uses them all up")
-    def test_listener_error_restarts_on_the_same_port(self):
-        # With few file descriptors, accepting fails with "too many open files": the listener
-        # error drops every session and listening starts again on the same port.
+    def test_out_of_descriptors_keeps_sessions_and_queues_new_ones(self):
+        # With few file descriptors, accepting fails with "too many open files". That is no
+        # listener error: the sessions being served are kept, new connections wait in the
+        # listen queue, and each session that ends lets a waiting one in. One line tells of
+        # the episode, another of its end; the start warns that the limit is too low.
         port = free_port()
-        with Server("--max-connections", "50", "--logging-mode", "2", port=port,
-                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))) as server:
-            clients = []
-            try:
-                for _ in range(40):
-                    clients.append(Pop3Client(port, timeout=1))
-            except OSError:
-                pass
-            error = server.wait_for(lambda l: l.message.startswith("Listener Error: "))
-            self.assertEqual((error.message_type, error.message),
-                             (3, "Listener Error: 10024. Too many open files"))
-            server.wait_count(f"POP3 server listening on port {port}", 2)
-            for c in clients:
-                c.close()
+        with Server("--max-connections", "100", "--logging-mode", "2", port=port,
+                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48))) as server:
+            self.assertTrue(any(l.source == "talvex-pop3d" and "limit of 48 open files" in l.message
+                                for l in server.lines))
+            clients = [Pop3Client(port, timeout=2) for _ in range(60)]  # queued by the kernel
+            episode = server.wait_for(lambda l: l.message.startswith("Cannot accept connections: "))
+            self.assertEqual((episode.message_type, episode.message),
+                             (4, "Cannot accept connections: 10024. Too many open files; "
+                                 "waiting connections are queued"))
+            time.sleep(0.5 * SLOW)  # retries during the episode log nothing more
+
+            def greeted_now():
+                return [c for c in clients if select.select([c.sock], [], [], 0)[0]]
+
+            served = greeted_now()
+            self.assertTrue(10 < len(served) < 60, len(served))
+            for client in served:  # every session is still there
+                self.assertRegex(client.read_until(), GREETING_RE)
+                self.assertTrue(client.listing("CAPA").startswith(b"+OK"))
+            for client in served:
+                client.command("QUIT")
+                client.close()
+            waiting = [c for c in clients if c not in served]
+            for client in waiting:
+                self.assertRegex(client.read_until(), GREETING_RE)
+                client.command("QUIT")
+                client.close()
+            time.sleep(1.1)  # a second without failures ends the episode at the next accept
             greeted(port).close()
+            server.wait_message("Accepting connections again")
+            self.assertEqual(server.count(lambda m: m.startswith("Cannot accept connections")), 1)
+            self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
 
 
 class AdminRegistry(unittest.TestCase):

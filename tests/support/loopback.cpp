@@ -36,10 +36,10 @@ ServerThread::~ServerThread() {
   server_.reset();
 }
 
-bool ServerThread::Start(std::int16_t maxConnections, std::int16_t loggingMode) {
+bool ServerThread::Start(std::int16_t maxConnections, std::int16_t loggingMode, std::int32_t port) {
   server_->MaxConnections(maxConnections);
   server_->LoggingMode(loggingMode);
-  const bool started = server_->StartListening(0);
+  const bool started = server_->StartListening(port);
   port_ = server_->BoundPort();
   work_.emplace(io_.get_executor());
   thread_ = std::thread([this] { io_.run(); });

@@ -36,9 +36,9 @@ class ServerThread {
 
   POP3Server& Server() { return *server_; }
   const Environment& Env() const { return env_; }
-  // Starts listening on an ephemeral port and runs the event loop; returns StartListening's
-  // result.
-  bool Start(std::int16_t maxConnections, std::int16_t loggingMode = 2);
+  // Starts listening (port 0: an ephemeral one) and runs the event loop; returns
+  // StartListening's result.
+  bool Start(std::int16_t maxConnections, std::int16_t loggingMode = 2, std::int32_t port = 0);
   // Runs `fn` on the server's thread and waits for it.
   void Run(const std::function<void()>& fn);
   std::uint16_t Port() const { return port_; }

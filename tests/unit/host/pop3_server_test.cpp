@@ -1,8 +1,16 @@
 // The public class and the session pool over real loopback sockets: start and stop failures,
-// a change of the log filter while listening, and slot allocation. The programs' end-to-end
+// a change of the log filter while listening, slot allocation, and the listener's restart after
+// its socket fails. The programs' end-to-end
 // tests cover the greeting, a port in use and the filter's modes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <sys/socket.h>
+#include <asio/ip/tcp.hpp>
+#include <thread>
 
 #include "loopback.hpp"
 
@@ -129,6 +137,63 @@ TEST(ServerHandler, StopUnloadsEverySessionAndForgetsTheListener) {
   bool restarted = false;
   host.Run([&] { restarted = host.Server().StartListening(0); });
   EXPECT_TRUE(restarted);
+}
+
+// The process's listening socket on `port`, found among its descriptors; -1 when there is none.
+int ListeningSocket(std::uint16_t port) {
+  for (int fd = 3; fd < 1024; ++fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) continue;
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+    const std::uint16_t bound = ntohs(address.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
+    if (bound == port) return fd;
+  }
+  return -1;
+}
+
+// A port that nothing holds, below 32768: the port number is a 16-bit signed property, and a
+// restart listens on it again (port 0 would pick another).
+std::uint16_t FreePort() {
+  for (std::uint16_t port = 20000 + static_cast<std::uint16_t>(getpid() % 5000); port < 32000;
+       port += 7) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor probe(io);
+    std::error_code ec;
+    probe.open(asio::ip::tcp::v4(), ec);
+    if (!ec) probe.bind({asio::ip::tcp::v4(), port}, ec);
+    if (!ec) return port;
+  }
+  return 0;
+}
+
+// A listening socket that fails is the listener error: the sessions go and listening starts
+// again on the same port. Here the socket is shut down under the server while its one slot is
+// taken, so that the next accept, once the client leaves, meets the failed socket.
+TEST(ServerHandler, FailedListeningSocketIsRestartedOnItsPort) {
+  testing::ServerThread host;
+  ASSERT_TRUE(host.Start(1, 2, FreePort()));
+  auto before = std::make_unique<testing::Client>(host.Port());
+  EXPECT_THAT(before->ReadLine(), HasSubstr("ready."));
+  int fd = -1;
+  host.Run([&] { fd = ListeningSocket(host.Port()); });
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  before.reset();
+  const std::string listening = "POP3 server listening on port " + std::to_string(host.Port());
+  for (int i = 0; i < 500 && host.CountMessage(listening) < 2; ++i)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(host.CountMessage(listening), 2U);
+  const auto messages = host.Messages();
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [](const std::string& m) { return m.starts_with("Listener Error: "); }),
+            1);
+  testing::Client after(host.Port());
+  EXPECT_THAT(after.ReadLine(), HasSubstr("ready."));
 }
 
 }  // namespace
