@@ -1,4 +1,4 @@
-// The groups of users and their memberships (procedures in db/sqlite/groups.sql). A membership
+// The groups of users and their memberships (procedures in db/<engine>/groups.sql). A membership
 // joins a user's and a group's 32-digit ids, which is what the callers hold when they build
 // one; record numbers are what they hold when they remove a whole user or group.
 #include "data/data_handler.hpp"

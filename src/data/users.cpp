@@ -1,4 +1,4 @@
-// The operations on the suite's user records (procedures in db/sqlite/users.sql): writing,
+// The operations on the suite's user records (procedures in db/<engine>/users.sql): writing,
 // reading and checking them, and the web log-in's read.
 #include "data/data_handler.hpp"
 

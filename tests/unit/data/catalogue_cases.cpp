@@ -5,14 +5,19 @@ namespace talvex::test {
 
 namespace {
 
-const std::vector<CatalogueGroup>& Groups() {
-  static const std::vector<CatalogueGroup> kGroups = {
-      ConfigurationGroup(),
-      GatewayGroup(),
-      UsersGroup(),
-      NetworksGroup(),
-      TransLogGroup(),
-      SmsGroup(),
+struct NamedGroup {
+  const char* name;
+  CatalogueGroup group;
+};
+
+const std::vector<NamedGroup>& Groups() {
+  static const std::vector<NamedGroup> kGroups = {
+      {"Configuration", ConfigurationGroup()},
+      {"Gateway", GatewayGroup()},
+      {"Users", UsersGroup()},
+      {"Networks", NetworksGroup()},
+      {"TransLog", TransLogGroup()},
+      {"Sms", SmsGroup()},
   };
   return kGroups;
 }
@@ -22,16 +27,21 @@ const std::vector<CatalogueGroup>& Groups() {
 const std::vector<CatalogueCase>& CatalogueCases() {
   static const std::vector<CatalogueCase> kCases = [] {
     std::vector<CatalogueCase> all;
-    for (const CatalogueGroup& group : Groups()) {
-      for (CatalogueCase& c : group.cases()) all.push_back(std::move(c));
+    for (const auto& [name, group] : Groups()) {
+      for (CatalogueCase& c : group.cases()) {
+        c.group = name;
+        all.push_back(std::move(c));
+      }
     }
     return all;
   }();
   return kCases;
 }
 
-void SeedCatalogue(TestDatabase& db) {
-  for (const CatalogueGroup& group : Groups()) db.Exec(group.seed);
+void SeedCatalogue(TestDatabase& db, std::string_view group) {
+  for (const auto& [name, seeded] : Groups()) {
+    if (name == group) db.Exec(seeded.seed);
+  }
 }
 
 std::string Flag(bool value) {

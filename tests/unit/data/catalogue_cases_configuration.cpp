@@ -152,8 +152,10 @@ CatalogueGroup ConfigurationGroup() {
           "INSERT INTO NMQCounters VALUES ('+4412345', 6);"
           "INSERT INTO NMQMessageIDs VALUES ('+4412345', 7, 'ID-seven'), ('+4412345', 12, "
           "'ID-twelve');"
+          // The recent event is dated ahead of any clock, which no retention reaches and
+          // which both engines take as it is.
           "INSERT INTO EventLog (EventDT, EventType, Source, Event) VALUES ('2000-01-01 00:00:00', "
-          "4, 'old', 'x'), (datetime('now', 'localtime'), 4, 'recent', 'y');"};
+          "4, 'old', 'x'), ('2999-01-01 00:00:00', 4, 'recent', 'y');"};
 }
 
 }  // namespace talvex::test

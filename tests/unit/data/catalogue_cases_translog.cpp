@@ -118,10 +118,10 @@ std::vector<CatalogueCase> Cases() {
        {{"MessageID", kChar, 32, "tl-plain"},
         {"ExtItem", kText, 255, "TransLogExt.Route"},
         {"ItemData", kText, 255, "new"}},
-       // A later value replaces the earlier one.
+       // A later value replaces the earlier one: one item, the new value.
        {"True",
-        "SELECT group_concat(ItemData) = 'new' FROM TransLogExtItems WHERE MessageID = "
-        "'tl-plain'",
+        "SELECT sum(CASE ItemData WHEN 'new' THEN 1 ELSE 100 END) FROM TransLogExtItems WHERE "
+        "MessageID = 'tl-plain'",
         1},
        {OnFailure::kRaised, ""}},
   };

@@ -1,9 +1,12 @@
-// The catalogue operations of configuration, direct queries, counters and the event log: each
-// operation's call (procedure, descriptors, call kind) as a recording engine sees it, its result
-// on the embedded database, and its failure contract against an engine that fails. The rows
-// are in catalogue_cases.cpp.
+// The catalogue operations: each operation's call (procedure, descriptors, call kind) as a
+// recording engine sees it, its result on a seeded database of each engine, and its failure
+// contract against an engine that fails. The rows are in catalogue_cases.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string_view>
+#include <tuple>
 
 #include "catalogue_cases.hpp"
 #include "data_support.hpp"
@@ -37,18 +40,6 @@ TEST_P(CatalogueOperation, CallsItsProcedureWithItsDescriptors) {
   }
 }
 
-TEST_P(CatalogueOperation, WorksOnTheEmbeddedDatabase) {
-  const CatalogueCase& c = GetParam();
-  const auto db = MakeSqliteTestDatabase();
-  SeedCatalogue(*db);
-  Session session(db->Env());
-  EXPECT_EQ(c.call(session.data), c.onDatabase.result);
-  EXPECT_TRUE(session.log.empty()) << session.log.front().message;
-  if (c.onDatabase.sql) {
-    EXPECT_EQ(db->QueryInt(c.onDatabase.sql), c.onDatabase.value);
-  }
-}
-
 TEST_P(CatalogueOperation, KeepsItsFailureContract) {
   const CatalogueCase& c = GetParam();
   FakeSession fake(std::make_shared<RecordingBackend>(kEngineDown));
@@ -71,6 +62,49 @@ TEST_P(CatalogueOperation, KeepsItsFailureContract) {
 INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(CatalogueCases()),
                          [](const auto& testInfo) {
                            return std::string(testInfo.param.operation);
+                         });
+
+// The groups whose PostgreSQL procedures are still being written: their rows are skipped on
+// that engine. Every other group's rows must hold on both.
+constexpr std::string_view kNotYetOnPostgresql[] = {"Gateway", "Sms"};
+
+const TestBackend kSqlite{"Sqlite", &MakeSqliteTestDatabase};
+const TestBackend kPostgresql{"Postgresql", &MakePostgresqlTestDatabase};
+
+bool NotYetOn(const TestBackend& backend, std::string_view group) {
+  return backend.make == kPostgresql.make && std::ranges::count(kNotYetOnPostgresql, group) > 0;
+}
+
+// One row on a freshly seeded database of one engine.
+class CatalogueOnDatabase
+    : public ::testing::TestWithParam<std::tuple<CatalogueCase, TestBackend>> {
+ protected:
+  void SetUp() override {
+    const auto& [c, backend] = GetParam();
+    if (NotYetOn(backend, c.group)) GTEST_SKIP() << c.group << ": not ported yet";
+    db_ = backend.make();  // skips the test when the engine is not there
+    if (IsSkipped()) return;
+    SeedCatalogue(*db_, c.group);
+  }
+  std::unique_ptr<TestDatabase> db_;
+};
+
+TEST_P(CatalogueOnDatabase, GivesItsResultAndLeavesItsChanges) {
+  const CatalogueCase& c = std::get<0>(GetParam());
+  Session session(db_->Env());
+  EXPECT_EQ(c.call(session.data), c.onDatabase.result);
+  EXPECT_TRUE(session.log.empty()) << session.log.front().message;
+  if (c.onDatabase.sql) {
+    EXPECT_EQ(db_->QueryInt(c.onDatabase.sql), c.onDatabase.value);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOnDatabase,
+                         ::testing::Combine(::testing::ValuesIn(CatalogueCases()),
+                                            ::testing::Values(kSqlite, kPostgresql)),
+                         [](const auto& testInfo) {
+                           return std::string(std::get<0>(testInfo.param).operation) + "_" +
+                                  std::get<1>(testInfo.param).name;
                          });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Gateway items, user records and groups written and read back through their procedures on a
 // real database: what the writer changes in its caller's values, the per-handler settings,
 // failures, the queue's delivery states beside the mail drop, the user queries and the
-// memberships. The gateway-item, gateway-queue and user cases run once per backend.
+// memberships. Every case runs once per backend.
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
@@ -258,11 +258,15 @@ std::vector<std::string> GroupNames(Recordset rows) {
   return names;
 }
 
+class Groups : public ::testing::TestWithParam<TestBackend> {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
+};
+
 // Users and groups are numbered apart, so user 1 and group 1 both exist: each DeleteAll must
 // find the id of its own kind of record. Memberships follow a user rewritten with a new id.
-TEST(Groups, MembershipsFollowTheirRecords) {
-  const auto db = MakeSqliteTestDatabase();
-  Session session(db->Env());
+TEST_P(Groups, MembershipsFollowTheirRecords) {
+  Session session(db_->Env());
   DataHandler& data = session.data;
   UserRecord ann = User('A', "ann");
   ASSERT_TRUE(data.WriteUser(ann) && data.WriteUser(User('B', "bob")));
@@ -293,10 +297,23 @@ TEST(Groups, MembershipsFollowTheirRecords) {
   // Neither a membership of an unknown user nor a second group with a taken id is stored.
   EXPECT_FALSE(data.WriteUsersGroups(std::string(32, 'Z'), h));
   EXPECT_FALSE(data.WriteGroup(Group('H', "again")));
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM UsersGroups") * 10 +
-                db->QueryInt("SELECT count(*) FROM Groups"),
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM UsersGroups") * 10 +
+                db_->QueryInt("SELECT count(*) FROM Groups"),
             12);
   EXPECT_EQ(session.log.size(), 2u);
+}
+
+// A group written under a record number that is not there yet is added under it, and groups
+// added later without one are numbered past it rather than colliding with it.
+TEST_P(Groups, AGivenRecordNumberIsTakenAndLaterOnesFollowIt) {
+  Session session(db_->Env());
+  GroupRecord given = Group('G', "given");
+  given.recId = "10";
+  ASSERT_TRUE(session.data.WriteGroup(given));
+  ASSERT_TRUE(session.data.WriteGroup(Group('H', "next")));
+  EXPECT_EQ(session.data.GetGroup("10").Fields("GroupName").ToText(), "given");
+  EXPECT_EQ(session.data.GetGroup("11").Fields("GroupName").ToText(), "next");
+  EXPECT_TRUE(session.log.empty());
 }
 
 const auto kBackends = ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
@@ -305,6 +322,7 @@ const auto kBackendName = [](const auto& backend) { return std::string(backend.p
 INSTANTIATE_TEST_SUITE_P(Backends, GatewayItems, kBackends, kBackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, GatewayQueue, kBackends, kBackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, Users, kBackends, kBackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, Groups, kBackends, kBackendName);
 
 }  // namespace
 }  // namespace talvex::test

@@ -102,3 +102,32 @@ LANGUAGE sql STABLE AS $$
        OR ("@LogonName" <> '' AND lower(LogonName) = lower("@LogonName")))
    ORDER BY RecID;
 $$;
+
+-- @procedure SMS_GetHTTPUserDetails
+-- The record of a web log-in, by logon name without regard to case; disabled accounts too, as
+-- the caller tells the user why the log-in fails.
+CREATE OR REPLACE FUNCTION "SMS_GetHTTPUserDetails"("@LogonName" text)
+RETURNS TABLE ("RecID" bigint, "UserID" text, "UserName" text, "DisplayName" text,
+               "Alias" text, "Description" text, "Email" text, "Mobile" text,
+               "Department" text, "LogonName" text, "UserPassword" text, "POP3User" integer,
+               "HTTPUser" integer, "Administrator" integer, "AcctDisabled" integer,
+               "UserType" integer)
+LANGUAGE sql STABLE AS $$
+  SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, Department,
+         LogonName, UserPassword, POP3User, HTTPUser, Administrator, AcctDisabled, UserType
+    FROM Users
+   WHERE lower(LogonName) = lower("@LogonName") AND HTTPUser <> 0
+   ORDER BY RecID;
+$$;
+
+-- @procedure SMS_CheckDupUserAlias
+-- The users that already answer to the alias, without regard to case.
+CREATE OR REPLACE FUNCTION "SMS_CheckDupUserAlias"("@Alias" text)
+RETURNS TABLE ("RecID" bigint, "UserID" text, "UserName" text, "DisplayName" text,
+               "Alias" text, "Description" text, "Email" text, "Mobile" text,
+               "Department" text, "LogonName" text, "UserPassword" text, "POP3User" integer,
+               "HTTPUser" integer, "Administrator" integer, "AcctDisabled" integer,
+               "UserType" integer)
+LANGUAGE sql STABLE AS $$
+  SELECT * FROM Users WHERE lower(Alias) = lower("@Alias") ORDER BY RecID;
+$$;
