@@ -1,6 +1,6 @@
 // The networks that messages are routed to, the number prefixes that map numbers to them, the
 // cost bands of each network and direction, and the list of all ACL networks (procedures in
-// db/sqlite/networks.sql).
+// db/<engine>/networks.sql).
 #include "data/data_handler.hpp"
 #include "platform/numbers.hpp"
 

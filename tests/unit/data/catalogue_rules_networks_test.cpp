@@ -1,6 +1,6 @@
 // The edges of the network, prefix and cost operations that the table's rows leave out: adding
 // against changing by identifier, the cost value of WriteCost, the writes that the schema
-// refuses, and GetCosts without a direction.
+// refuses, and GetCosts without a direction. Each runs on both engines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,9 +12,10 @@ namespace {
 
 using ::testing::StartsWith;
 
-class NetworkRules : public ::testing::Test {
+class NetworkRules : public ::testing::TestWithParam<TestBackend> {
  protected:
-  NetworkRules() {
+  void SetUp() override {
+    if (IsSkipped()) return;  // no PostgreSQL test cluster
     db_->Exec(
         "INSERT INTO Networks (NetworkID, NetworkName, Country) VALUES (1, 'One', 'Norway'), "
         "(2, 'Two', 'Sweden');"
@@ -22,7 +23,7 @@ class NetworkRules : public ::testing::Test {
         "INSERT INTO Costs (CostID, CostName, StartTime, EndTime, NetworkID, Direction) VALUES "
         "(1, 'out', '00:00:00', '00:00:00', 1, 'O'), (2, 'in', '00:00:00', '00:00:00', 2, 'I');");
   }
-  std::unique_ptr<TestDatabase> db_ = MakeSqliteTestDatabase();
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
   Session session_{db_->Env()};
 };
 
@@ -32,22 +33,23 @@ CostRecord Band(std::string id, std::string name, std::string value = "1") {
 
 // Each write adds a row for the identifier "0" or empty, each under a new identifier, and
 // changes the row of any other identifier in place.
-TEST_F(NetworkRules, IdentifierZeroOrEmptyAddsAnyOtherChangesThatRow) {
+TEST_P(NetworkRules, IdentifierZeroOrEmptyAddsAnyOtherChangesThatRow) {
   using Write = bool (*)(DataHandler&, const std::string& id, const std::string& name);
   const struct {
     const char* table;
+    const char* id;
     const char* name;  // the column that Write fills with its name
     Write write;
   } cases[] = {
-      {"Networks", "NetworkName",
+      {"Networks", "NetworkID", "NetworkName",
        [](DataHandler& d, const std::string& id, const std::string& name) {
          return d.WriteNetwork(id, name, "Denmark");
        }},
-      {"Prefixes", "Prefix",
+      {"Prefixes", "PrefixID", "Prefix",
        [](DataHandler& d, const std::string& id, const std::string& name) {
          return d.WritePrefix(id, name, "2", "0");
        }},
-      {"Costs", "CostName",
+      {"Costs", "CostID", "CostName",
        [](DataHandler& d, const std::string& id, const std::string& name) {
          CostRecord band = Band(id, name);
          return d.WriteCost(band);
@@ -62,12 +64,12 @@ TEST_F(NetworkRules, IdentifierZeroOrEmptyAddsAnyOtherChangesThatRow) {
     EXPECT_EQ(db_->QueryInt(count), before + 2);
     ASSERT_TRUE(c.write(session_.data, "1", "+473"));
     EXPECT_EQ(db_->QueryInt(count), before + 2);
-    EXPECT_EQ(db_->QueryInt(count + " WHERE rowid = 1 AND " + c.name + " = '+473'"), 1);
+    EXPECT_EQ(db_->QueryInt(count + " WHERE " + c.id + " = 1 AND " + c.name + " = '+473'"), 1);
   }
   EXPECT_TRUE(session_.log.empty());
 }
 
-TEST_F(NetworkRules, CostValueIsKeptWhenANumberAndIsZeroOtherwise) {
+TEST_P(NetworkRules, CostValueIsKeptWhenANumberAndIsZeroOtherwise) {
   const struct {
     const char* given;
     const char* kept;  // in the caller's record
@@ -87,7 +89,7 @@ TEST_F(NetworkRules, CostValueIsKeptWhenANumberAndIsZeroOtherwise) {
 }
 
 // What the schema refuses comes back as the operation's logged failure.
-TEST_F(NetworkRules, RefusedWritesAreLoggedAndGiveFalse) {
+TEST_P(NetworkRules, RefusedWritesAreLoggedAndGiveFalse) {
   const struct {
     const char* what;
     std::function<bool(DataHandler&)> write;
@@ -131,7 +133,7 @@ TEST_F(NetworkRules, RefusedWritesAreLoggedAndGiveFalse) {
             3);
 }
 
-TEST_F(NetworkRules, CostsWithoutADirectionAreThoseOfBoth) {
+TEST_P(NetworkRules, CostsWithoutADirectionAreThoseOfBoth) {
   EXPECT_EQ(session_.data.GetCosts().RecordCount(), 2);
   EXPECT_EQ(session_.data.GetCosts("I").Fields("CostName").ToText(), "in");
   const auto engine = std::make_shared<RecordingBackend>();
@@ -140,6 +142,11 @@ TEST_F(NetworkRules, CostsWithoutADirectionAreThoseOfBoth) {
   ASSERT_EQ(engine->calls.size(), 1u);
   EXPECT_EQ(engine->calls[0].descriptors.at(0).value, Variant(""));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, NetworkRules,
+                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
+                         [](const auto& backend) { return std::string(backend.param.name); });
 
 }  // namespace
 }  // namespace talvex::test

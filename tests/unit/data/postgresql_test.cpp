@@ -1,7 +1,8 @@
 // What only the PostgreSQL backend has to show: the mail-drop lock between connections that
-// race for one drop, the segments of one SMS arriving at two front-ends at once, schema set-up by
-// front-ends that start together, a lost connection, and how values and failures come back. The
-// procedures' behaviour itself is the conformance suites' business, which run on both engines.
+// race for one drop, the segments of one SMS arriving at two front-ends at once, network writers
+// that add at once, schema set-up by front-ends that start together, a lost connection, and how
+// values and failures come back. The procedures' behaviour itself is the conformance suites'
+// business, which run on both engines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -107,6 +108,31 @@ TEST(PostgresqlSmsSegments, MessageWhoseSegmentsArriveTogetherIsAssembledOnce) {
   b.join();
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSQueue WHERE Body = 'ab'"), kMessages);
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSSegmentCache WHERE SMSQID IS NULL"), 0);
+}
+
+// Networks, prefixes and cost bands are numbered by the highest number in use: two writers
+// adding at once must each get a row of their own, never change the other's new one.
+TEST(PostgresqlNetworks, WritersAddingAtOnceEachGetARowOfTheirOwn) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  constexpr int kRounds = 40;
+  std::barrier start(2);
+  std::vector<LogLine> logs[2];
+  const auto writer = [&](int side) {
+    Session session(db->Env());
+    session.data.GetNetworkList();  // connected before the race starts
+    for (int round = 0; round < kRounds; ++round) {
+      start.arrive_and_wait();
+      session.data.WriteNetwork("0", "net-" + std::to_string(side) + "-" + std::to_string(round),
+                                "");
+    }
+    logs[side] = session.log;
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  EXPECT_TRUE(logs[0].empty() && logs[1].empty());
+  EXPECT_EQ(db->QueryInt("SELECT count(DISTINCT NetworkName) FROM Networks"), 2 * kRounds);
 }
 
 TEST(PostgresqlSchema, FrontEndsStartingTogetherOnAnEmptySchemaAllCreateItOnce) {
