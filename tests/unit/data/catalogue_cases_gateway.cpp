@@ -1,5 +1,7 @@
 // The catalogue rows of the gateway queue's delivery (see catalogue_cases.hpp). The seed's
-// items are addressed to gw-... and numbered from 9001; 9006 is listed by a POP3 session.
+// items are addressed to gw-...; 6 is listed by a POP3 session. They take the ids a fresh
+// database gives, 1 to 7 in the order of the seed: the queue's ids come from the database alone
+// (PostgreSQL refuses an explicit one), so that none is ever reused.
 #include "catalogue_cases.hpp"
 
 namespace talvex::test {
@@ -31,28 +33,28 @@ std::vector<CatalogueCase> Cases() {
        [](DataHandler& d) { return Column(d.GetGWItems("I"), "GWQID"); },
        {"SMS_GetGWItems", kRows},
        {{"Direction", kDirection, 1, "I"}},
-       {"9005,9007"},
+       {"5,7"},
        {OnFailure::kRaised, ""}},
       {"GetGWItem",
        [](DataHandler& d) {
-         const Recordset item = d.GetGWItem("9003");
+         const Recordset item = d.GetGWItem("3");
          return item.IsOpen() ? Column(item, "Subject") + ":" + Column(item, "Body") : "unopened";
        },
        {"SMS_GetGWItem", kRows},
-       {{"ItemID", AdType::kInteger, 4, "9003"}},
+       {{"ItemID", AdType::kInteger, 4, "3"}},
        {"dead:dead body"},
        {OnFailure::kLogged, "unopened", "Unable to retrieve GW item due to a database error"}},
       {"RemoveGWItem",
-       [](DataHandler& d) { return Flag(d.RemoveGWItem("9003")); },
+       [](DataHandler& d) { return Flag(d.RemoveGWItem("3")); },
        {"SMS_RemoveGWItem", kRun},
-       {{"ItemID", AdType::kInteger, 4, "9003"}},
-       {"True", "SELECT count(*) FROM GatewayBodies WHERE GWQID = 9003", 0},
+       {{"ItemID", AdType::kInteger, 4, "3"}},
+       {"True", "SELECT count(*) FROM GatewayBodies WHERE GWQID = 3", 0},
        {OnFailure::kLogged, "False", "Unable to remove GW item due to a database error"}},
       {"SetGWItemStatus",
-       [](DataHandler& d) { return Flag(d.SetGWItemStatus("9001", "2")); },
+       [](DataHandler& d) { return Flag(d.SetGWItemStatus("1", "2")); },
        {"SMS_SetGWItemStatus", kRun},
-       {{"ItemID", AdType::kVarChar, 255, "9001"}, {"Status", AdType::kVarChar, 255, "2"}},
-       {"True", "SELECT Status FROM GatewayItems WHERE GWQID = 9001", 2},
+       {{"ItemID", AdType::kVarChar, 255, "1"}, {"Status", AdType::kVarChar, 255, "2"}},
+       {"True", "SELECT Status FROM GatewayItems WHERE GWQID = 1", 2},
        {OnFailure::kLogged, "False", "Unable to change GW item status due to a database error"}},
       {"PurgeDeadGWItems",
        [](DataHandler& d) { return Flag(d.PurgeDeadGWItems("O")); },
@@ -69,7 +71,7 @@ std::vector<CatalogueCase> Cases() {
        },
        {"SMS_QueryGWQueue", kRows},
        {{"Direction", kDirection, 1, "O"}},
-       {"True O 9001"},
+       {"True O 1"},
        {OnFailure::kLogged, "False O unopened",
         "Unable to retrieve GW items due to a database error"}},
       {"GetGWQStats",
@@ -88,11 +90,11 @@ std::vector<CatalogueCase> Cases() {
        {"True", "SELECT count(*) FROM GatewayItems WHERE Status = 0 AND Direction = 'O'", 3},
        {OnFailure::kLogged, "False"}},
       {"UpdateGWToAddress",
-       [](DataHandler& d) { return Shown(d.UpdateGWToAddress("9001", "gw-carl@example.org")); },
+       [](DataHandler& d) { return Shown(d.UpdateGWToAddress("1", "gw-carl@example.org")); },
        {"SMS_UpdateGWToAddress", kRun},
-       {{"ItemID", AdType::kInteger, 4, "9001"},
+       {{"ItemID", AdType::kInteger, 4, "1"},
         {"ToAddress", AdType::kVarChar, 4000, "gw-carl@example.org"}},
-       {"True", "SELECT GWQID FROM GatewayItems WHERE ToAddress = 'gw-carl@example.org'", 9001},
+       {"True", "SELECT GWQID FROM GatewayItems WHERE ToAddress = 'gw-carl@example.org'", 1},
        {OnFailure::kLogged, "Empty"}},
       {"GetDeadGWItems",
        [](DataHandler& d) {
@@ -103,7 +105,7 @@ std::vector<CatalogueCase> Cases() {
        },
        {"SMS_GetDeadGWItems", kRows},
        {{"Direction", kDirection, 1, "O"}},
-       {"True O 9003,9004"},
+       {"True O 3,4"},
        {OnFailure::kLogged, "False O unopened",
         "Unable to retrieve Dead GW items due to a database error"}},
   };
@@ -113,16 +115,16 @@ std::vector<CatalogueCase> Cases() {
 
 CatalogueGroup GatewayGroup() {
   return {Cases,
-          "INSERT INTO GatewayItems (GWQID, ToAddress, Direction, Subject, Status, SessionID) "
-          "VALUES (9001, 'gw-ann@example.org', 'O', 'waiting', 0, NULL), "
-          "(9002, 'gw-ann@example.org', 'O', 'sent', 2, NULL), "
-          "(9003, 'gw-ann@example.org', 'O', 'dead', 3, NULL), "
-          "(9004, 'gw-bob@example.org', 'O', 'dead too', 3, NULL), "
-          "(9005, 'gw-in@example.org', 'I', 'dead inbound', 3, NULL), "
-          "(9006, 'gw-ann@example.org', 'O', 'listed', 4, 'GW000000000000000000000000000001'), "
-          "(9007, 'gw-in@example.org', 'I', 'waiting inbound', 0, NULL);"
-          "INSERT INTO GatewayBodies (GWQID, Body) VALUES (9001, 'body'), (9003, 'dead body'), "
-          "(9004, 'dead body too');"};
+          "INSERT INTO GatewayItems (ToAddress, Direction, Subject, Status, SessionID) "
+          "VALUES ('gw-ann@example.org', 'O', 'waiting', 0, NULL), "
+          "('gw-ann@example.org', 'O', 'sent', 2, NULL), "
+          "('gw-ann@example.org', 'O', 'dead', 3, NULL), "
+          "('gw-bob@example.org', 'O', 'dead too', 3, NULL), "
+          "('gw-in@example.org', 'I', 'dead inbound', 3, NULL), "
+          "('gw-ann@example.org', 'O', 'listed', 4, 'GW000000000000000000000000000001'), "
+          "('gw-in@example.org', 'I', 'waiting inbound', 0, NULL);"
+          "INSERT INTO GatewayBodies (GWQID, Body) VALUES (1, 'body'), (3, 'dead body'), "
+          "(4, 'dead body too');"};
 }
 
 }  // namespace talvex::test

@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string_view>
 #include <tuple>
 
 #include "catalogue_cases.hpp"
@@ -64,24 +62,15 @@ INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(Cat
                            return std::string(testInfo.param.operation);
                          });
 
-// The groups whose PostgreSQL procedures are still being written: their rows are skipped on
-// that engine. Every other group's rows must hold on both.
-constexpr std::string_view kNotYetOnPostgresql[] = {"Gateway", "Sms"};
-
 const TestBackend kSqlite{"Sqlite", &MakeSqliteTestDatabase};
 const TestBackend kPostgresql{"Postgresql", &MakePostgresqlTestDatabase};
 
-bool NotYetOn(const TestBackend& backend, std::string_view group) {
-  return backend.make == kPostgresql.make && std::ranges::count(kNotYetOnPostgresql, group) > 0;
-}
-
-// One row on a freshly seeded database of one engine.
+// One row on a freshly seeded database of one engine; every group's rows hold on both.
 class CatalogueOnDatabase
     : public ::testing::TestWithParam<std::tuple<CatalogueCase, TestBackend>> {
  protected:
   void SetUp() override {
     const auto& [c, backend] = GetParam();
-    if (NotYetOn(backend, c.group)) GTEST_SKIP() << c.group << ": not ported yet";
     db_ = backend.make();  // skips the test when the engine is not there
     if (IsSkipped()) return;
     SeedCatalogue(*db_, c.group);

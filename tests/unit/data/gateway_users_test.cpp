@@ -1,7 +1,7 @@
 // Gateway items, user records and groups written and read back through their procedures on a
 // real database: what the writer changes in its caller's values, the per-handler settings,
 // failures, the queue's delivery states beside the mail drop, the user queries and the
-// memberships. The gateway-item, user and group cases run once per backend.
+// memberships. Every case runs once per backend.
 #include <gtest/gtest.h>
 
 #include "data_support.hpp"
@@ -114,9 +114,13 @@ using Names = std::vector<std::string>;
 // The gateway's delivery states and the POP3 sessions share the Status column: what the
 // gateway sent or gave up must neither be served nor come back through a session's RSET or
 // release; a readdressed item leaves the old drop's session for the new drop.
-TEST(GatewayQueue, DeliveryStatesAndTheMailDropStayApart) {
-  const auto db = MakeSqliteTestDatabase();
-  Session pop(db->Env()), gateway(db->Env());
+class GatewayQueue : public ::testing::TestWithParam<TestBackend> {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
+};
+
+TEST_P(GatewayQueue, DeliveryStatesAndTheMailDropStayApart) {
+  Session pop(db_->Env()), gateway(db_->Env());
   const std::string bob = "bob@example.org";
   const Names ids = {WriteItem(pop.data, bob), WriteItem(pop.data, bob), WriteItem(pop.data, bob),
                      WriteItem(pop.data, bob)};
@@ -143,9 +147,8 @@ TEST(GatewayQueue, DeliveryStatesAndTheMailDropStayApart) {
   EXPECT_TRUE(pop.log.empty() && gateway.log.empty());
 }
 
-TEST(GatewayQueue, PurgeReviveAndQueriesKeepToTheirDirection) {
-  const auto db = MakeSqliteTestDatabase();
-  Session session(db->Env());
+TEST_P(GatewayQueue, PurgeReviveAndQueriesKeepToTheirDirection) {
+  Session session(db_->Env());
   DataHandler& data = session.data;
   const Names out = {WriteItem(data, "a@x"), WriteItem(data, "a@x")};
   const Names in = {WriteItem(data, "a@x", "b", "I"), WriteItem(data, "a@x", "b", "I")};
@@ -165,8 +168,10 @@ TEST(GatewayQueue, PurgeReviveAndQueriesKeepToTheirDirection) {
   ASSERT_TRUE(data.QueryGWQueue(rows, direction));
   EXPECT_EQ(Ids(rows), in);
   EXPECT_EQ(Ids(data.GetGWItems("O")), (Names{out[1]}));
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayBodies"), 3);  // the purged body went too
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM GatewayBodies"), 3);  // the purged body went too
 
+  // A text that names no item changes nothing and is no failure.
+  EXPECT_TRUE(data.SetGWItemStatus("x" + out[1], "3"));
   // A status outside the known codes would hide an item from every drop: refused.
   for (const char* status : {"9", "x", "", "1"}) EXPECT_FALSE(data.SetGWItemStatus(out[1], status));
   EXPECT_EQ(data.GetGWItem(out[1]).Fields("Status").ToInt32(), 0);
@@ -315,6 +320,7 @@ const auto kBackends = ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDa
                                          TestBackend{"Postgresql", &MakePostgresqlTestDatabase});
 const auto kBackendName = [](const auto& backend) { return std::string(backend.param.name); };
 INSTANTIATE_TEST_SUITE_P(Backends, GatewayItems, kBackends, kBackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, GatewayQueue, kBackends, kBackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, Users, kBackends, kBackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, Groups, kBackends, kBackendName);
 

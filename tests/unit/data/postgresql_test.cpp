@@ -1,7 +1,8 @@
 // What only the PostgreSQL backend has to show: the mail-drop lock between connections that
-// race for one drop, network writers that add at once, schema set-up by front-ends that start
-// together, a lost connection, and how values and failures come back. The procedures' behaviour
-// itself is the conformance suites' business, which run on both engines.
+// race for one drop, the segments of one SMS arriving at two front-ends at once, network writers
+// that add at once, schema set-up by front-ends that start together, a lost connection, and how
+// values and failures come back. The procedures' behaviour itself is the conformance suites'
+// business, which run on both engines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -77,6 +78,36 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionB +
                          "' AND Status = 4"),
             (kRounds - winsOfA) * kItems);
+}
+
+// Each front-end caches one of the two segments of every message at the same moment; neither
+// may miss the other's segment, or the message is never assembled.
+TEST(PostgresqlSmsSegments, MessageWhoseSegmentsArriveTogetherIsAssembledOnce) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  constexpr int kMessages = 100;
+  std::barrier start(2);
+  const auto frontEnd = [&](int side) {
+    Session session(db->Env());
+    session.data.GetP3UserDetails("");  // connected before the race starts
+    SmsSegmentRecord segment;
+    segment.dtReceived = "2026-12-07 10:00:00";
+    segment.segmentCount = "2";
+    segment.segmentNumber = std::to_string(side + 1);
+    segment.body = side == 0 ? "a" : "b";
+    segment.direction = "I";
+    for (int message = 0; message < kMessages; ++message) {
+      segment.segmentHash = "race-" + std::to_string(message);
+      segment.segmentHash.resize(32, '-');
+      start.arrive_and_wait();
+      EXPECT_TRUE(session.data.WriteSMSSegment(segment)) << message;
+    }
+  };
+  std::thread a(frontEnd, 0), b(frontEnd, 1);
+  a.join();
+  b.join();
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSQueue WHERE Body = 'ab'"), kMessages);
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSSegmentCache WHERE SMSQID IS NULL"), 0);
 }
 
 // Networks, prefixes and cost bands are numbered by the highest number in use: two writers

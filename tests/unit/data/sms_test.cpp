@@ -1,10 +1,12 @@
 // The edges of the SMS operations that the catalogue rows leave out: the date parameters' two
 // forms, the default directions written back to the caller, the assembly of multipart messages
-// in the segment cache, and an item's way through waiting, failed and revived.
+// in the segment cache, and an item's way through waiting, failed and revived. The cases on a
+// real database run once per backend.
 #include <gtest/gtest.h>
 
 #include "catalogue_cases.hpp"
 #include "data_support.hpp"
+#include "platform/date_text.hpp"
 #include "recording_backend.hpp"
 
 namespace talvex::test {
@@ -117,13 +119,17 @@ TEST(SmsRules, AnEmptyDirectionIsDefaultedInTheCallersVariable) {
   EXPECT_EQ(engine->calls.at(0).descriptors.at(0).value, Variant("O"));
 }
 
-TEST(SmsRules, SegmentsAssembleIntoOneItemOnceAllAreCached) {
-  const auto db = MakeSqliteTestDatabase();
-  Session session(db->Env());
+class SmsQueue : public ::testing::TestWithParam<TestBackend> {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
+};
+
+TEST_P(SmsQueue, SegmentsAssembleIntoOneItemOnceAllAreCached) {
+  Session session(db_->Env());
   DataHandler& data = session.data;
   const std::string hash(32, 'h');
   // Out of order, and a repeated segment keeps its first copy.
-  ASSERT_TRUE(data.WriteSMSSegment(Segment("2", "b")));
+  ASSERT_TRUE(data.WriteSMSSegment(Segment("2", "b", "2026-12-07 09:59:00")));
   ASSERT_TRUE(data.WriteSMSSegment(Segment("1", "a")));
   ASSERT_TRUE(data.WriteSMSSegment(Segment("2", "repeated")));
   EXPECT_EQ(data.GetSMSItemData("", "", hash).RecordCount(), 0);
@@ -136,12 +142,13 @@ TEST(SmsRules, SegmentsAssembleIntoOneItemOnceAllAreCached) {
   Recordset item = data.GetSMSItemData("", "", hash);
   ASSERT_EQ(item.RecordCount(), 1);
   EXPECT_EQ(item.Fields("Body").ToText(), "abc");
+  EXPECT_EQ(item.Fields("DTReceived").ToText(), "2026-12-07 09:59:00");  // the earliest segment
   EXPECT_EQ(item.Fields("Direction").ToText(), "I");
   EXPECT_EQ(item.Fields("Status").ToText(), "0");
   EXPECT_EQ(item.Fields("FromAddress").ToText(), "+447700900300");
   const std::string id = item.Fields("SMSQID").ToText();
   EXPECT_EQ(Column(data.GetSMSSegments("", id, ""), "SegmentNumber"), "1,2,3");
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSQueue"), 1);
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM SMSQueue"), 1);
 
   // The reference comes round: the same hash starts a new message, stale once its first
   // segment is older than the time-out (60 minutes when none is given).
@@ -161,11 +168,17 @@ TEST(SmsRules, SegmentsAssembleIntoOneItemOnceAllAreCached) {
   EXPECT_EQ(session.log.size(), 1u);
 }
 
-TEST(SmsRules, FailedItemsAreDeadUntilRevived) {
-  const auto db = MakeSqliteTestDatabase();
-  Session session(db->Env());
+TEST_P(SmsQueue, FailedItemsAreDeadUntilRevived) {
+  Session session(db_->Env());
   DataHandler& data = session.data;
+  const std::string start = NowText();
+  // Whether the item's field holds a local time of the text form taken since the start.
+  const auto stampedNow = [&](const char* id, const char* field) {
+    const std::string stamp = data.GetSMSItem(id).Fields(field).TextOrEmpty();
+    return ReadDateTime(stamp, DateReading::kTextForm) && start <= stamp && stamp <= NowText();
+  };
   ASSERT_TRUE(data.WriteSMSItem(Item("+1", "O")));
+  EXPECT_TRUE(stampedNow("1", "DTReceived"));
   ASSERT_TRUE(data.WriteSMSItem(Item("+2", "O", "2999-01-01 00:00:00")));
   ASSERT_TRUE(data.WriteSMSItem(Item("+3", "I")));
   std::string out = "O";
@@ -185,6 +198,7 @@ TEST(SmsRules, FailedItemsAreDeadUntilRevived) {
   EXPECT_EQ(queued(out), "");
   EXPECT_EQ(dead(out), "+1");
   EXPECT_EQ(data.GetSMSItem("1").Fields("LastError").ToText(), "21");
+  EXPECT_TRUE(stampedNow("1", "StatusDT"));
 
   ASSERT_TRUE(data.ReviveSMSItems("O"));
   EXPECT_EQ(queued(out), "+1");
@@ -197,6 +211,11 @@ TEST(SmsRules, FailedItemsAreDeadUntilRevived) {
   EXPECT_EQ(data.GetSMSItem("99").RecordCount(), 0);
   EXPECT_TRUE(session.log.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, SmsQueue,
+                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
+                         [](const auto& backend) { return std::string(backend.param.name); });
 
 }  // namespace
 }  // namespace talvex::test
