@@ -4,16 +4,15 @@
 #include <string_view>
 
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 
 namespace talvex {
+
+using namespace descriptor;
 
 namespace {
 
 constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
-
-ParameterDescriptor Text(const char* name, std::int32_t size, const std::string& value) {
-  return {name, AdType::kVarChar, size, value};
-}
 
 std::vector<ParameterDescriptor> ItemName(const std::string& confCat, const std::string& confName) {
   return {Text("ConfCat", 255, confCat), Text("ConfName", 255, confName)};

@@ -3,11 +3,14 @@
 // POP3 session can serve them unchanged. The gateway's delivery then moves items between
 // waiting, sent and dead, beside the mail-drop states that the POP3 sessions give them.
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 #include "platform/ansi.hpp"
 #include "platform/resources.hpp"
 #include "text/gateway_content.hpp"
 
 namespace talvex {
+
+using namespace descriptor;
 
 namespace {
 
@@ -17,10 +20,6 @@ constexpr char kOutbound = 'O';
 
 ParameterDescriptor ItemId(const std::string& itemId) {
   return {"ItemID", AdType::kInteger, 4, itemId};
-}
-
-ParameterDescriptor Direction(const std::string& direction) {
-  return {"Direction", AdType::kChar, 1, direction};
 }
 
 }  // namespace

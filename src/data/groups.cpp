@@ -2,18 +2,13 @@
 // joins a user's and a group's 32-digit ids, which is what the callers hold when they build
 // one; record numbers are what they hold when they remove a whole user or group.
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 
 namespace talvex {
 
+using namespace descriptor;
+
 namespace {
-
-ParameterDescriptor Text(const char* name, const std::string& value) {
-  return {name, AdType::kVarChar, 255, value};
-}
-
-ParameterDescriptor SmallInt(const char* name, const std::string& value) {
-  return {name, AdType::kSmallInt, 2, value};
-}
 
 ParameterDescriptor RecId(const std::string& recId) {
   return {"RecID", AdType::kInteger, 4, recId};
@@ -33,9 +28,9 @@ bool DataHandler::WriteGroup(const GroupRecord& group) {
   return ExecuteHandled("Unable to add Group due to a database error", "SMS_WriteGroup",
                         {{"RecID", AdType::kVarChar, 50, group.recId},
                          Id("GroupID", group.groupId),
-                         Text("GroupName", group.groupName),
-                         Text("Alias", group.alias),
-                         Text("Description", group.description),
+                         Text("GroupName", 255, group.groupName),
+                         Text("Alias", 255, group.alias),
+                         Text("Description", 255, group.description),
                          SmallInt("AllowBroadcast", group.allowBroadcast),
                          SmallInt("GroupType", group.groupType)});
 }
@@ -55,12 +50,13 @@ Recordset DataHandler::GetAllGroups() {
 
 Recordset DataHandler::CheckDupGroups(const std::string& groupName, const std::string& alias,
                                       const std::string& groupType) {
-  return Query("SMS_CheckDupGroups", {Text("GroupName", groupName), Text("Alias", alias),
+  return Query("SMS_CheckDupGroups", {Text("GroupName", 255, groupName), Text("Alias", 255, alias),
                                       SmallInt("GroupType", groupType)});
 }
 
 Recordset DataHandler::CheckDupGroupAlias(const std::string& alias, const std::string& userType) {
-  return Query("SMS_CheckDupGroupAlias", {Text("Alias", alias), SmallInt("UserType", userType)});
+  return Query("SMS_CheckDupGroupAlias",
+               {Text("Alias", 255, alias), SmallInt("UserType", userType)});
 }
 
 Recordset DataHandler::GetUserGroups(const std::string& userId) {
@@ -72,7 +68,7 @@ Recordset DataHandler::GetGroupUsers(const std::string& groupId) {
 }
 
 Recordset DataHandler::GetGroupUsersByAlias(const std::string& alias) {
-  return Query("SMS_GetGroupUsersByAlias", {Text("Alias", alias)});
+  return Query("SMS_GetGroupUsersByAlias", {Text("Alias", 255, alias)});
 }
 
 bool DataHandler::WriteUsersGroups(const std::string& userId, const std::string& groupId) {

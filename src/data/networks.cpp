@@ -2,25 +2,14 @@
 // cost bands of each network and direction, and the list of all ACL networks (procedures in
 // db/<engine>/networks.sql).
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 #include "platform/numbers.hpp"
 
 namespace talvex {
 
-namespace {
+using namespace descriptor;
 
-ParameterDescriptor SmallInt(const char* name, const std::string& value) {
-  return {name, AdType::kSmallInt, 2, value};
-}
-
-ParameterDescriptor Text(const char* name, std::int32_t size, const std::string& value) {
-  return {name, AdType::kVarChar, size, value};
-}
-
-ParameterDescriptor Char(const char* name, std::int32_t size, const std::string& value) {
-  return {name, AdType::kChar, size, value};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Recordset DataHandler::GetPrefixes() {
   return Query("SMS_GetPrefixes", {});

@@ -2,36 +2,16 @@
 // multipart message is collected segment by segment; the procedure that caches its last
 // segment assembles it into one queue item.
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 
 namespace talvex {
 
+using namespace descriptor;
+
 namespace {
-
-ParameterDescriptor Text(const char* name, std::int32_t size, const std::string& value) {
-  return {name, AdType::kVarChar, size, value};
-}
-
-ParameterDescriptor SmallInt(const char* name, const std::string& value) {
-  return {name, AdType::kSmallInt, 2, value};
-}
-
-ParameterDescriptor Integer(const char* name, const std::string& value) {
-  return {name, AdType::kInteger, 4, value};
-}
-
-ParameterDescriptor Direction(const std::string& direction) {
-  return {"Direction", AdType::kChar, 1, direction};
-}
 
 ParameterDescriptor Hash(const std::string& segmentHash) {
   return {"SegmentHash", AdType::kChar, 32, segmentHash};
-}
-
-// An empty date cannot pass as a date: it goes as a one-character text, which the procedure
-// reads as "not given".
-ParameterDescriptor DateOrEmpty(const char* name, const std::string& value) {
-  if (value.empty()) return Text(name, 1, value);
-  return {name, AdType::kDate, 8, value};
 }
 
 // The keys by which the segment procedures select segments, in the order they take them.

@@ -1,20 +1,13 @@
 // The operations on the suite's user records (procedures in db/<engine>/users.sql): writing,
 // reading and checking them, and the web log-in's read.
 #include "data/data_handler.hpp"
+#include "data/descriptors.hpp"
 
 namespace talvex {
 
-namespace {
+using namespace descriptor;
 
-ParameterDescriptor Text(const char* name, std::int32_t size, const std::string& value) {
-  return {name, AdType::kVarChar, size, value};
-}
-
-ParameterDescriptor SmallInt(const char* name, const std::string& value) {
-  return {name, AdType::kSmallInt, 2, value};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool DataHandler::WriteUser(const UserRecord& user) {
   return ExecuteHandled("Unable to add User due to a database error", "SMS_WriteUser",
