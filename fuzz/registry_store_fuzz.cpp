@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "fuzz_check.hpp"
 #include "platform/registry_store.hpp"
@@ -32,16 +33,27 @@ constexpr std::string_view kPieces[] = {"A", "a", "b", "B",        "\\",       "
 constexpr RegType kTypes[] = {RegType::kString, RegType::kBinary, RegType::kDword};
 constexpr std::size_t kMaxPieces = 8;
 
-// A file of its own per process, removed with each input so every run starts empty.
-const std::filesystem::path& StoreDirectory() {
-  static const std::filesystem::path directory = [] {
-    auto path = std::filesystem::temp_directory_path() /
-                ("talvex-fuzz-registry-" + std::to_string(getpid()));
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return directory;
-}
+// A directory of its own per process for the store file, which is removed with each input so
+// that every run starts empty; the directory goes when the process exits.
+class StoreDirectory {
+ public:
+  StoreDirectory()
+      : path_(std::filesystem::temp_directory_path() /
+              ("talvex-fuzz-registry-" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(path_);
+  }
+  ~StoreDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  StoreDirectory(const StoreDirectory&) = delete;
+  StoreDirectory& operator=(const StoreDirectory&) = delete;
+
+  std::filesystem::path File() const { return path_ / "registry.db"; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 std::string Spelling(FuzzedDataProvider& input) {
   std::string text;
@@ -197,7 +209,8 @@ void RemoveStore(const std::filesystem::path& file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr int kMaxSteps = 24;
-  const std::filesystem::path file = StoreDirectory() / "registry.db";
+  static const StoreDirectory kStore;
+  const std::filesystem::path file = kStore.File();
   RemoveStore(file);
   FuzzedDataProvider input(data, size);
   Run run(input, file);
