@@ -85,12 +85,12 @@ class MailClients(ClientTest):
             maildir = os.path.join(home, "mail")
             os.mkdir(maildir)
             rc = os.path.join(home, "fetchmailrc")
-            with open(rc, "w") as f:  # no TLS on loopback, no header rewriting; files sort in order
+            with open(rc, "w") as f:  # no TLS on loopback, no header rewriting; files numbered in order
                 f.write(f"set no bouncemail\nset no syslog\n"
                         f"poll 127.0.0.1 protocol pop3 port {self.server.port} timeout {30 * SLOW}\n"
                         f'  user "{user}" there with password "pw" is "{getpass.getuser()}" here\n'
                         f"  {'keep' if keep else 'no keep'} fetchall no rewrite sslproto ''\n"
-                        f'  mda "cat > {maildir}/$(date +%s%N)"\n')
+                        f'  mda "cat > {maildir}/$(ls {maildir} | wc -l | xargs printf %04d)"\n')
             os.chmod(rc, 0o600)
             run = subprocess.run(["fetchmail", "-f", rc, "-v"], capture_output=True, text=True,
                                  env=dict(os.environ, HOME=home, FETCHMAILHOME=home), timeout=120 * SLOW)
