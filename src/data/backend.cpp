@@ -7,6 +7,11 @@
 
 namespace talvex::data {
 
+asio::awaitable<Recordset> Backend::RunAsync(std::string procedure,
+                                             std::vector<BoundParameter> parameters, bool rows) {
+  co_return Run(procedure, parameters, rows);
+}
+
 ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env) {
   using Engine = ConnectionTarget::Engine;
   if (connection.empty()) {
