@@ -1,9 +1,9 @@
 // The PostgreSQL backend. Each procedure of the catalog is installed as a function whose
 // parameters are named "@Name" after the callers' names and whose rows carry the same field
-// names as on SQLite. At connection time one query reads every function's parameter names from
-// the system catalog; a call then matches the given parameters to them by name, as the SQLite
-// backend does, and runs SELECT over the function with the values as text parameters, which
-// the server converts to the declared types.
+// names as on SQLite. When the first connection opens, one query reads every function's
+// parameter names from the system catalog; a call then matches the given parameters to them by
+// name, as the SQLite backend does, and runs SELECT over the function with the values as text
+// parameters, which the server converts to the declared types.
 //
 // A procedure's own refusal (RAISE EXCEPTION, SQLSTATE P0001) becomes a failure with
 // ErrorNumber::kDbCommand and its message; every other failure is the provider's. A lost
@@ -161,11 +161,10 @@ Signature MakeSignature(std::string_view name, bool returnsRows, std::string_vie
   return signature;
 }
 
-// A connection with the signatures of the functions that its schema held when it opened.
+// A pooled connection. A struct of its own so that the pool can hold it by pointer.
 struct Link {
   explicit Link(pg::Connection opened) : connection(std::move(opened)) {}
   pg::Connection connection;
-  std::map<std::string, Signature, std::less<>> signatures;
 };
 
 // What one call sends: a statement with its parameters, or the administrator's script.
@@ -175,20 +174,6 @@ struct Statement {
   bool script = false;
   bool returnsRows = true;
 };
-
-// Readies an open connection for the procedures. Its few statements wait for the server in
-// place: they run once per connection, which the pool keeps for many calls.
-std::unique_ptr<Link> Ready(pg::Connection connection) {
-  PreparePostgresqlConnection(connection);
-  auto link = std::make_unique<Link>(std::move(connection));
-  const pg::Result functions = link->connection.Execute(kSignaturesQuery);
-  for (int r = 0; r < functions.Rows(); ++r) {
-    const std::string_view name = functions.Value(r, 0);
-    link->signatures.emplace(std::string(name), MakeSignature(name, functions.Value(r, 1) == "true",
-                                                              functions.Value(r, 2)));
-  }
-  return link;
-}
 
 // A failure after which the connection cannot serve another call: one that libpq reports
 // rather than the server, a closed connection, or the server's "connection exception" (08) and
@@ -295,14 +280,14 @@ class PostgresqlBackend final : public Backend {
         direct_.reset();
         direct_ = OpenDirect();
       }
-      const Statement statement = StatementOf(*direct_, name, parameters);
+      const Statement statement = StatementOf(name, parameters);
       const pg::Result result = statement.script
                                     ? direct_->connection.ExecuteScript(statement.sql)
                                     : direct_->connection.Execute(statement.sql, statement.values);
       reachability_.Reached();
       return Shape(statement, result, rows);
     } catch (const pg::Error& error) {
-      if (!direct_ || Broken(error, direct_->connection)) reachability_.Lost(error.what());
+      if (!direct_ || Broken(error, direct_->connection)) Lost(error);
       Fail(name, error);
     }
   }
@@ -320,14 +305,14 @@ class PostgresqlBackend final : public Backend {
     }
     try {
       if (!link) link = co_await OpenOnLoop();
-      const Statement statement = StatementOf(*link, name, parameters);
+      const Statement statement = StatementOf(name, parameters);
       const pg::Result result = co_await ExecuteOnLoop(link->connection, statement);
       reachability_.Reached();
       co_return Shape(statement, result, rows);
     } catch (const pg::Error& error) {
       if (!link || Broken(error, link->connection)) {
         link.reset();
-        reachability_.Lost(error.what());
+        Lost(error);
       }
       Fail(name, error);
     }
@@ -342,12 +327,40 @@ class PostgresqlBackend final : public Backend {
     return {error.SqlState(), std::string("PostgreSQL: ") + error.what()};
   }
 
-  std::unique_ptr<Link> OpenDirect() const {
+  std::unique_ptr<Link> OpenDirect() {
     try {
-      return Ready(pg::Connection(uri_));
+      auto link = std::make_unique<Link>(pg::Connection(uri_));
+      CheckEncoding(link->connection);
+      link->connection.ExecuteScript(SessionSettingsSql());
+      PrepareSchemaOnce(link->connection);
+      return link;
     } catch (const pg::Error& error) {
       throw Labelled(error);
     }
+  }
+
+  // The schema is the database's, the same for every connection: it is brought to this
+  // program's version, and its functions' signatures read, by the first connection that opens
+  // after the start or after a lost connection (the database may have been replaced), so that
+  // the connections opened meanwhile need only their session settings. Its statements wait for
+  // the server in place, on the loop too: one setup per outage rather than per connection.
+  void PrepareSchemaOnce(pg::Connection& connection) {
+    if (schemaReady_) return;
+    PrepareSchema(connection);
+    std::map<std::string, Signature, std::less<>> signatures;
+    const pg::Result functions = connection.Execute(kSignaturesQuery);
+    for (int r = 0; r < functions.Rows(); ++r) {
+      const std::string_view name = functions.Value(r, 0);
+      signatures.emplace(std::string(name), MakeSignature(name, functions.Value(r, 1) == "true",
+                                                          functions.Value(r, 2)));
+    }
+    signatures_ = std::move(signatures);
+    schemaReady_ = true;
+  }
+
+  void Lost(const pg::Error& error) {
+    schemaReady_ = false;
+    reachability_.Lost(error.what());
   }
 
   asio::awaitable<std::unique_ptr<Link>> OpenOnLoop() {
@@ -359,26 +372,30 @@ class PostgresqlBackend final : public Backend {
                          state == PGRES_POLLING_READING ? kReadable : kWritable);
         state = connection.PollConnect();
       }
-      std::unique_ptr<Link> link = Ready(std::move(connection));
+      CheckEncoding(connection);
+      PrepareSchemaOnce(connection);
+      auto link = std::make_unique<Link>(std::move(connection));
       link->connection.SetNonBlocking();
+      // A named statement: GCC 12 destroys a braced temporary in a co_await expression twice.
+      const Statement settings{SessionSettingsSql(), {}, true, true};
+      co_await ExecuteOnLoop(link->connection, settings);
       co_return link;
     } catch (const pg::Error& error) {
       throw Labelled(error);
     }
   }
 
-  const Signature& SignatureOf(const Link& link, std::string_view name) const {
-    const auto found = link.signatures.find(name);
-    if (!SqlCatalog::Postgresql().Procedure(name) || found == link.signatures.end()) {
+  const Signature& SignatureOf(std::string_view name) const {
+    const auto found = signatures_.find(name);
+    if (!SqlCatalog::Postgresql().Procedure(name) || found == signatures_.end()) {
       Raise(ErrorNumber::kDbCommand, "Could not find stored procedure '" + std::string(name) + "'");
     }
     return found->second;
   }
 
-  Statement StatementOf(const Link& link, std::string_view name,
-                        std::span<const BoundParameter> parameters) const {
+  Statement StatementOf(std::string_view name, std::span<const BoundParameter> parameters) const {
     if (name == kEvaluateSql) return {EvaluatedText(parameters), {}, true, true};
-    const Signature& signature = SignatureOf(link, name);
+    const Signature& signature = SignatureOf(name);
     return {signature.call, Match(name, signature, parameters), false, signature.returnsRows};
   }
 
@@ -427,6 +444,8 @@ class PostgresqlBackend final : public Backend {
   std::string uri_;
   std::unique_ptr<Link> direct_;  // the blocking calls' connection
   ConnectionPool<Link> pool_;     // the event loop's connections
+  bool schemaReady_ = false;
+  std::map<std::string, Signature, std::less<>> signatures_;
   Reachability reachability_;
 };
 
