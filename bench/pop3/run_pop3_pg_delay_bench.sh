@@ -3,7 +3,9 @@
 # by a fixed delay (default 20 ms, a proxy in front of the database): one session's full-drop
 # download, then that of N sessions at once (default 32), while one more logged-in session
 # sends NOOP every 10 ms. When the server awaits its database calls, N sessions take about as
-# long as one, as long as the pool's connections suffice, and the idle session's NOOP stays fast.
+# long as one once the pool has a connection per session (a call holds its connection for the
+# round trip), and the idle session's NOOP stays fast. Runs with the default pool (8) and with
+# one of N connections.
 # Run after `scripts/build`; it makes its own throw-away cluster.
 #   bench/pop3/run_pop3_pg_delay_bench.sh [sessions] [messages-per-user] [delay-ms]
 set -euo pipefail
@@ -43,15 +45,20 @@ SQL
 python3 bench/pop3/pg_delay_proxy.py "$proxy_port" "$socket_dir/.s.PGSQL.5432" "$delay" &
 pids+=($!)
 sleep 0.3
-"$bin/talvex-pop3d" --port "$port" --max-connections 200 --logging-mode 0 --data-dir "$data" \
-  --db "postgresql://talvex@127.0.0.1:$proxy_port/postgres" &
-pids+=($!)
-for _ in $(seq 100); do
-  "$bin/pop3-load" --port "$port" idle --sessions 1 --hold-seconds 0 >/dev/null 2>&1 && break
-  sleep 0.05
+for pool in 8 "$sessions"; do
+  "$bin/talvex-pop3d" --port "$port" --max-connections 200 --logging-mode 0 --data-dir "$data" \
+    --db "postgresql://talvex@127.0.0.1:$proxy_port/postgres" --db-connections "$pool" &
+  server=$!
+  pids+=("$server")
+  for _ in $(seq 100); do
+    "$bin/pop3-load" --port "$port" idle --sessions 1 --hold-seconds 0 >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  echo "== $delay ms added to every database round trip, $pool pooled connections; one session"
+  "$bin/pop3-load" --port "$port" download --users 1 --clients 1 --noop-probe probe
+  echo "== $sessions sessions at once"
+  "$bin/pop3-load" --port "$port" download --users "$sessions" --clients "$sessions" \
+    --noop-probe probe
+  kill "$server"
+  wait "$server" 2>/dev/null || true
 done
-
-echo "== $delay ms added to every database round trip; one session"
-"$bin/pop3-load" --port "$port" download --users 1 --clients 1 --noop-probe probe
-echo "== $sessions sessions at once"
-"$bin/pop3-load" --port "$port" download --users "$sessions" --clients "$sessions" --noop-probe probe

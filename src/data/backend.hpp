@@ -4,6 +4,7 @@
 #pragma once
 
 #include <asio/awaitable.hpp>
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <string>
@@ -43,7 +44,8 @@ class Backend {
 struct ConnectionTarget {
   enum class Engine { kSqlite, kPostgresql };
   Engine engine = Engine::kSqlite;
-  std::string location;  // the database file, or the PostgreSQL connection URI
+  std::string location;         // the database file, or the PostgreSQL connection URI
+  std::size_t connections = 0;  // PostgreSQL: the pool's size; 0 for the default
   bool operator==(const ConnectionTarget&) const = default;
 };
 
