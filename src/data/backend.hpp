@@ -37,7 +37,7 @@ class Backend {
 
   // Where the backend reports the state of its database as a whole (unreachable, reachable
   // again), once per change rather than once per failed call. None by default.
-  virtual void SetEventLog(LogSink /*log*/) {}
+  virtual void SetEventLog(const LogSink& /*log*/) {}
 };
 
 // Where a connection string leads.

@@ -13,6 +13,7 @@
 #include <asio/use_awaitable.hpp>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -35,7 +36,13 @@ class ConnectionPool {
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
     ~Lease() {
-      if (pool_) pool_->Return(std::move(connection_));
+      if (!pool_) return;
+      try {
+        pool_->Return(std::move(connection_));
+      } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
+        // Only cancelling the next caller's timer can throw, which Asio never does for a
+        // timer of a running loop; the connection closes with the lease.
+      }
     }
 
     std::unique_ptr<Connection>& Held() { return connection_; }
@@ -45,7 +52,8 @@ class ConnectionPool {
     std::unique_ptr<Connection> connection_;
   };
 
-  explicit ConnectionPool(std::size_t size) : size_(size == 0 ? 1 : size) {}
+  // Room for every connection up front: giving one back then never allocates.
+  explicit ConnectionPool(std::size_t size) : size_(size == 0 ? 1 : size) { idle_.reserve(size_); }
   ConnectionPool(const ConnectionPool&) = delete;
   ConnectionPool& operator=(const ConnectionPool&) = delete;
 

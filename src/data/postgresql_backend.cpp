@@ -249,7 +249,9 @@ class Reachability {
   void Lost(std::string_view why) {
     if (!reachable_) return;
     reachable_ = false;
-    Write(Severity::kFailure, "Lost the PostgreSQL database: " + std::string(why));
+    // libpq's account of a lost connection runs over several lines; the first says it.
+    Write(Severity::kFailure,
+          "Lost the PostgreSQL database: " + std::string(why.substr(0, why.find('\n'))));
   }
 
   void Reached() {
@@ -318,7 +320,7 @@ class PostgresqlBackend final : public Backend {
     }
   }
 
-  void SetEventLog(LogSink log) override { reachability_.SetLog(std::move(log)); }
+  void SetEventLog(const LogSink& log) override { reachability_.SetLog(log); }
 
  private:
   // A failure to open names the engine; the text of the URI is never repeated: it may hold a
