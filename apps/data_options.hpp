@@ -26,12 +26,17 @@ class DataOptions {
                    "database connection, e.g. sqlite:/path/file.db (default: the embedded "
                    "database in the data dir)")
         ->envname("TALVEX_DB");
+    app.add_option("--db-connections", connections_,
+                   "PostgreSQL connections that the sessions share at most (default 8)")
+        ->envname("TALVEX_DB_CONNECTIONS")
+        ->check(CLI::Range(1, 1000));
   }
 
   Environment Env() const {
     Environment env;
     env.dataDir = dataDir_;
     env.database = database_;
+    env.databaseConnections = connections_;
     return env;
   }
 
@@ -48,6 +53,7 @@ class DataOptions {
  private:
   std::string dataDir_ = "./talvex-data";
   std::string database_;
+  std::size_t connections_ = 0;
 };
 
 // Parses the command line and checks the data options: the exit code to end with (0 after

@@ -10,8 +10,11 @@
 //       log-in, STAT, QUIT cycles over users user1..userU; prints sessions per second.
 //   pop3-load download --port N --users U --password P [--clients C]
 //       every user's whole drop once (log-in, STAT, RETR of each message, QUIT), users shared
-//       out among the clients; prints messages and MiB per second.
+//       out among the clients; prints messages and MiB per second. With --noop-probe USER one
+//       more session logs in as USER and sends NOOP every 10 ms while the downloads run;
+//       prints the median and the worst NOOP round trip.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <asio.hpp>
 #include <chrono>
 #include <cstdio>
@@ -107,6 +110,42 @@ awaitable<void> DownloadLoop(tcp::endpoint server, int& nextUser, int users, std
   }
 }
 
+// The NOOP round trips of a logged-in session that has nothing else to do, while `running`
+// download loops are still at work: what an idle client notices of the server's load.
+struct Probe {
+  std::vector<double> millis;
+  int running = 0;
+};
+
+awaitable<void> NoopProbe(tcp::endpoint server, std::string user, std::string password,
+                          Probe& probe) {
+  auto executor = co_await asio::this_coro::executor;
+  tcp::socket socket(executor);
+  co_await socket.async_connect(server, use_awaitable);
+  Conversation pop3(std::move(socket));
+  co_await pop3.Reply();
+  co_await pop3.Command("USER " + user);
+  co_await pop3.Command("PASS " + password);
+  // The session reads its drop after the log-in; a first NOOP waits for that, so the timing
+  // starts with the second, when the session is idle.
+  co_await pop3.Command("NOOP");
+  asio::steady_timer pause(executor);
+  while (probe.running > 0) {
+    const auto sent = Clock::now();
+    co_await pop3.Command("NOOP");
+    probe.millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+    pause.expires_after(std::chrono::milliseconds(10));
+    co_await pause.async_wait(use_awaitable);
+  }
+  co_await pop3.Command("QUIT");
+}
+
+awaitable<void> ProbedDownloadLoop(tcp::endpoint server, int& nextUser, int users,
+                                   std::string password, Counters& counters, Probe& probe) {
+  co_await DownloadLoop(server, nextUser, users, password, counters);
+  --probe.running;
+}
+
 awaitable<void> ReadGreeting(tcp::socket& socket) {
   std::string buffer;
   co_await asio::async_read_until(socket, asio::dynamic_buffer(buffer), "\r\n", use_awaitable);
@@ -169,6 +208,8 @@ int main(int argc, char** argv) {
     sub->add_option("--password", password)->capture_default_str();
     sub->add_option("--clients", clients)->capture_default_str();
   }
+  std::string probeUser;
+  download->add_option("--noop-probe", probeUser, "log in as this user and time NOOPs meanwhile");
   login->add_option("--seconds", seconds)->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
@@ -207,11 +248,27 @@ int main(int argc, char** argv) {
   }
   if (download->parsed()) {
     int nextUser = 0;
+    Probe probe{{}, clients};
+    bool probeFailed = false;
+    if (!probeUser.empty()) {
+      asio::co_spawn(io, NoopProbe(server, probeUser, password, probe),
+                     [&](std::exception_ptr error) { probeFailed = error != nullptr; });
+    }
     for (int i = 0; i < clients; ++i) {
-      asio::co_spawn(io, DownloadLoop(server, nextUser, users, password, counters), asio::detached);
+      asio::co_spawn(io, ProbedDownloadLoop(server, nextUser, users, password, counters, probe),
+                     asio::detached);
     }
     io.run();
     const double elapsed = elapsedSince();
+    if (!probeUser.empty()) {
+      std::sort(probe.millis.begin(), probe.millis.end());
+      const double median = probe.millis.empty() ? 0 : probe.millis[probe.millis.size() / 2];
+      const double worst = probe.millis.empty() ? 0 : probe.millis.back();
+      std::printf(
+          "idle session NOOP during the run: %zu round trips, median %.2f ms, max %.2f "
+          "ms%s\n",
+          probe.millis.size(), median, worst, probeFailed ? " (probe failed)" : "");
+    }
     std::printf("full-drop downloads with %d clients: %llu drops, %llu messages, %.1f MiB in "
                 "%.2f s = %.0f messages/s, %.1f MiB/s (%llu failed)\n",
                 clients, static_cast<unsigned long long>(counters.sessions),

@@ -7,6 +7,11 @@
 
 namespace talvex::data {
 
+asio::awaitable<Recordset> Backend::RunAsync(std::string procedure,
+                                             std::vector<BoundParameter> parameters, bool rows) {
+  co_return Run(procedure, parameters, rows);
+}
+
 ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env) {
   using Engine = ConnectionTarget::Engine;
   if (connection.empty()) {
@@ -18,7 +23,7 @@ ConnectionTarget ResolveConnection(std::string_view connection, const Environmen
     return {Engine::kSqlite, std::string(connection.substr(kSqlite.size()))};
   }
   if (connection.starts_with("postgresql://") || connection.starts_with("postgres://")) {
-    return {Engine::kPostgresql, std::string(connection)};
+    return {Engine::kPostgresql, std::string(connection), env.databaseConnections};
   }
   // The text itself is not repeated: it may hold a password.
   Raise(ErrorNumber::kDbProvider,
@@ -27,7 +32,8 @@ ConnectionTarget ResolveConnection(std::string_view connection, const Environmen
 
 std::unique_ptr<Backend> CreateBackend(const ConnectionTarget& target) {
   if (target.engine == ConnectionTarget::Engine::kPostgresql) {
-    return MakePostgresqlBackend(target.location);
+    return MakePostgresqlBackend(target.location,
+                                 target.connections == 0 ? kPooledConnections : target.connections);
   }
   return MakeSqliteBackend(target.location);
 }

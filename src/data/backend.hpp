@@ -3,14 +3,18 @@
 // PostgreSQL backend implements the same interface for installations of several servers.
 #pragma once
 
+#include <asio/awaitable.hpp>
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
 #include "platform/environment.hpp"
+#include "platform/log.hpp"
 
 namespace talvex::data {
 
@@ -23,13 +27,25 @@ class Backend {
   // set; without, an unopened one. Every failure raises Failure with kDataAccessSource.
   virtual Recordset Run(std::string_view procedure, std::span<const BoundParameter> parameters,
                         bool rows) = 0;
+
+  // Run for a caller on the event loop: the same call and the same failures, awaited, so that
+  // an engine that waits on the network suspends only its caller. The call owns its arguments
+  // while it is suspended. By default the call runs at once: the embedded engine answers
+  // in-process.
+  virtual asio::awaitable<Recordset> RunAsync(std::string procedure,
+                                              std::vector<BoundParameter> parameters, bool rows);
+
+  // Where the backend reports the state of its database as a whole (unreachable, reachable
+  // again), once per change rather than once per failed call. None by default.
+  virtual void SetEventLog(const LogSink& /*log*/) {}
 };
 
 // Where a connection string leads.
 struct ConnectionTarget {
   enum class Engine { kSqlite, kPostgresql };
   Engine engine = Engine::kSqlite;
-  std::string location;  // the database file, or the PostgreSQL connection URI
+  std::string location;         // the database file, or the PostgreSQL connection URI
+  std::size_t connections = 0;  // PostgreSQL: the pool's size; 0 for the default
   bool operator==(const ConnectionTarget&) const = default;
 };
 

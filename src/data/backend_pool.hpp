@@ -15,10 +15,16 @@ namespace talvex::data {
 
 class BackendPool {
  public:
+  // The backends it makes report the state of their databases to `log`.
+  explicit BackendPool(LogSink log = {}) : log_(std::move(log)) {}
+
   // The pool's backend of the target, made at the first request.
   std::shared_ptr<Backend> Get(const ConnectionTarget& target) {
     std::shared_ptr<Backend>& slot = SlotOf(target);
-    if (!slot) slot = CreateBackend(target);
+    if (!slot) {
+      slot = CreateBackend(target);
+      slot->SetEventLog(log_);
+    }
     return slot;
   }
 
@@ -37,6 +43,7 @@ class BackendPool {
     return backends_.emplace_back(target, nullptr).second;
   }
 
+  LogSink log_;
   std::vector<std::pair<ConnectionTarget, std::shared_ptr<Backend>>> backends_;
 };
 

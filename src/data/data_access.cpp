@@ -33,9 +33,8 @@ data::Backend& DataAccess::BackendFor(const std::string& connection) {
   return *backend_;
 }
 
-Recordset DataAccess::Run(std::string_view procedure, const std::string& connection,
-                          std::int32_t commandType, std::span<const ParameterDescriptor> parameters,
-                          bool rows) {
+std::vector<data::BoundParameter> DataAccess::Bind(
+    std::int32_t commandType, std::span<const ParameterDescriptor> parameters) {
   if (commandType != kCmdStoredProc) {
     data::Raise(ErrorNumber::kDbCommand, "Command type " + std::to_string(commandType) +
                                              " is not supported; procedures run with type 4");
@@ -45,7 +44,29 @@ Recordset DataAccess::Run(std::string_view procedure, const std::string& connect
   for (const ParameterDescriptor& descriptor : parameters) {
     bound.push_back(data::BindParameter(descriptor));
   }
+  return bound;
+}
+
+Recordset DataAccess::Run(std::string_view procedure, const std::string& connection,
+                          std::int32_t commandType, std::span<const ParameterDescriptor> parameters,
+                          bool rows) {
+  const auto bound = Bind(commandType, parameters);
   return BackendFor(connection).Run(procedure, bound, rows);
+}
+
+// A coroutine owns its arguments while it is suspended: the bound values refer to the
+// descriptors. cppcheck takes them for needless copies.
+asio::awaitable<Recordset> DataAccess::RunAsync(std::string procedure,
+                                                // cppcheck-suppress passedByValue
+                                                std::string connection, std::int32_t commandType,
+                                                // cppcheck-suppress passedByValue
+                                                std::vector<ParameterDescriptor> parameters,
+                                                bool rows) {
+  auto bound = Bind(commandType, parameters);
+  // The backend stays alive for the call even if a later call of this object changes it.
+  BackendFor(connection);
+  const std::shared_ptr<data::Backend> backend = backend_;
+  co_return co_await backend->RunAsync(std::move(procedure), std::move(bound), rows);
 }
 
 Recordset DataAccess::RunProcedureQuery(std::string_view procedure, const std::string& connection,
@@ -58,6 +79,20 @@ void DataAccess::RunProcedure(std::string_view procedure, const std::string& con
                               std::int32_t commandType,
                               std::span<const ParameterDescriptor> parameters) {
   Run(procedure, connection, commandType, parameters, false);
+}
+
+asio::awaitable<Recordset> DataAccess::RunProcedureQueryAsync(
+    std::string procedure, std::string connection, std::int32_t commandType,
+    std::vector<ParameterDescriptor> parameters) {
+  co_return co_await RunAsync(std::move(procedure), std::move(connection), commandType,
+                              std::move(parameters), true);
+}
+
+asio::awaitable<void> DataAccess::RunProcedureAsync(std::string procedure, std::string connection,
+                                                    std::int32_t commandType,
+                                                    std::vector<ParameterDescriptor> parameters) {
+  co_await RunAsync(std::move(procedure), std::move(connection), commandType, std::move(parameters),
+                    false);
 }
 
 }  // namespace talvex

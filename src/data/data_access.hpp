@@ -5,11 +5,13 @@
 // that follow.
 #pragma once
 
+#include <asio/awaitable.hpp>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/backend.hpp"
 #include "data/backend_pool.hpp"
@@ -33,9 +35,24 @@ class DataAccess {
   void RunProcedure(std::string_view procedure, const std::string& connection,
                     std::int32_t commandType, std::span<const ParameterDescriptor> parameters);
 
+  // The same calls for a caller on the event loop, with the same failures; the call owns its
+  // arguments while it waits.
+  asio::awaitable<Recordset> RunProcedureQueryAsync(std::string procedure, std::string connection,
+                                                    std::int32_t commandType,
+                                                    std::vector<ParameterDescriptor> parameters);
+  asio::awaitable<void> RunProcedureAsync(std::string procedure, std::string connection,
+                                          std::int32_t commandType,
+                                          std::vector<ParameterDescriptor> parameters);
+
  private:
   Recordset Run(std::string_view procedure, const std::string& connection, std::int32_t commandType,
                 std::span<const ParameterDescriptor> parameters, bool rows);
+  asio::awaitable<Recordset> RunAsync(std::string procedure, std::string connection,
+                                      std::int32_t commandType,
+                                      std::vector<ParameterDescriptor> parameters, bool rows);
+  // The descriptors' values bound for a backend; refers to the descriptors.
+  static std::vector<data::BoundParameter> Bind(std::int32_t commandType,
+                                                std::span<const ParameterDescriptor> parameters);
   data::Backend& BackendFor(const std::string& connection);
   std::shared_ptr<data::Backend> MakeBackend(const data::ConnectionTarget& target) const;
 

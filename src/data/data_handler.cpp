@@ -79,6 +79,30 @@ Recordset DataHandler::QueryHandled(std::string_view message, std::string_view p
   }
 }
 
+Recordset DataHandler::Query(const ProcedureCall& call) {
+  return Query(call.procedure, call.parameters);
+}
+
+bool DataHandler::ExecuteHandled(const ProcedureCall& call) {
+  return ExecuteHandled(call.failureMessage, call.procedure, call.parameters);
+}
+
+asio::awaitable<Recordset> DataHandler::QueryAsync(ProcedureCall call) {
+  co_return co_await dataAccess_.RunProcedureQueryAsync(
+      std::string(call.procedure), connectionString_, kCmdStoredProc, std::move(call.parameters));
+}
+
+asio::awaitable<bool> DataHandler::ExecuteHandledAsync(ProcedureCall call) {
+  try {
+    co_await dataAccess_.RunProcedureAsync(std::string(call.procedure), connectionString_,
+                                           kCmdStoredProc, std::move(call.parameters));
+    co_return true;
+  } catch (const Failure& failure) {
+    ReportError(call.failureMessage, failure);
+  }
+  co_return false;
+}
+
 void DataHandler::ReportError(std::string_view message, const Failure& failure) const {
   if (!eventLog_) return;
   eventLog_(ErrorMessageType(failure.Number()), kDataHandlerSource,

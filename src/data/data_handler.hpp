@@ -6,6 +6,7 @@
 // DataAccess (with its database connection), one RegLib and the cached registry switches.
 #pragma once
 
+#include <asio/awaitable.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -138,6 +139,14 @@ struct SmsSegmentRecord {
   std::string status = "0";
 };
 
+// One procedure call of an operation: built once, run by the operation's blocking form and by
+// its awaited form alike. `failureMessage` is the line that a handled failure is logged with.
+struct ProcedureCall {
+  std::string_view procedure;
+  std::vector<ParameterDescriptor> parameters;
+  std::string_view failureMessage;
+};
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -165,6 +174,19 @@ class DataHandler {
   bool RemoveP3Items(const std::string& sessionId);
   bool UpdateP3ItemStatus(const Variant& itemId, const Variant& status);
   Recordset GetP3ItemStats(const Variant& itemId);
+  // The same operations for a session on the event loop: the same procedures and the same
+  // failures, awaited, so that a database on the network holds up only the awaiting session.
+  asio::awaitable<Recordset> GetP3UserDetailsAsync(const std::string& logonName);
+  asio::awaitable<bool> LockP3MailDropAsync(const std::string& emailAddress,
+                                            const std::string& sessionId);
+  asio::awaitable<Recordset> GetP3MailDropAsync(const std::string& emailAddress,
+                                                const std::string& sessionId);
+  asio::awaitable<Recordset> GetP3MailItemAsync(const Variant& itemId);
+  asio::awaitable<bool> SetP3ItemsStatusAsync(const std::string& sessionId, const Variant& status,
+                                              const Variant& clearItems);
+  asio::awaitable<bool> RemoveP3ItemsAsync(const std::string& sessionId);
+  asio::awaitable<bool> UpdateP3ItemStatusAsync(const Variant& itemId, const Variant& status);
+  asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
 
   // Users and gateway items.
   bool WriteUser(const UserRecord& user);
@@ -373,6 +395,11 @@ class DataHandler {
   // reported with `message`.
   Recordset QueryHandled(std::string_view message, std::string_view procedure,
                          const std::vector<ParameterDescriptor>& parameters);
+  // Query and ExecuteHandled of a built call, blocking and awaited.
+  Recordset Query(const ProcedureCall& call);
+  bool ExecuteHandled(const ProcedureCall& call);
+  asio::awaitable<Recordset> QueryAsync(ProcedureCall call);
+  asio::awaitable<bool> ExecuteHandledAsync(ProcedureCall call);
   void ReportError(std::string_view message, const Failure& failure) const;
   // A setting under the database key, read into `cache` when it is empty (an absent value
   // reads as `fallback`) and kept from then on.

@@ -1,5 +1,6 @@
 // The operations of the POP3 mail drop. What the procedures do with the lock and the item
-// statuses is kept in db/sqlite/maildrop.sql.
+// statuses is kept in db/sqlite/maildrop.sql. Each operation's call is built by one function
+// below, which its blocking and its awaited form share.
 #include "data/data_handler.hpp"
 
 namespace talvex {
@@ -13,49 +14,124 @@ ParameterDescriptor SessionDescriptor(const std::string& sessionId) {
   return {"SessionID", AdType::kChar, 32, sessionId};
 }
 
+ProcedureCall UserDetailsCall(const std::string& logonName) {
+  return {"SMS_GetP3UserDetails", {{"LogonName", AdType::kVarChar, 255, logonName}}, {}};
+}
+
+ProcedureCall LockCall(const std::string& emailAddress, const std::string& sessionId) {
+  return {"SMS_LockP3MailDrop",
+          {{"EmailAddress", AdType::kVarChar, 255, emailAddress}, SessionDescriptor(sessionId)},
+          "Unable to lock POP3 mail drop to a database connectivity error"};
+}
+
+ProcedureCall MailDropCall(const std::string& emailAddress, const std::string& sessionId) {
+  return {"SMS_GetP3MailDrop",
+          {{"EmailAddress", AdType::kVarChar, 255, emailAddress}, SessionDescriptor(sessionId)},
+          {}};
+}
+
+ProcedureCall MailItemCall(const Variant& itemId) {
+  return {"SMS_GetP3MailItem", {{"GWQID", AdType::kInteger, 4, itemId}}, {}};
+}
+
+ProcedureCall ItemsStatusCall(const std::string& sessionId, const Variant& status,
+                              const Variant& clearItems) {
+  return {"SMS_SetP3ItemsStatus",
+          {SessionDescriptor(sessionId),
+           {"Status", AdType::kSmallInt, 2, status},
+           {"ClearItems", AdType::kSmallInt, 2, clearItems}},
+          kStatusMessage};
+}
+
+ProcedureCall RemoveItemsCall(const std::string& sessionId) {
+  return {"SMS_RemoveP3Items",
+          {SessionDescriptor(sessionId)},
+          "Unable to remove POP3 mail item due to a database error"};
+}
+
+ProcedureCall ItemStatusCall(const Variant& itemId, const Variant& status) {
+  return {"SMS_UpdateP3ItemStatus",
+          {{"ItemID", AdType::kInteger, 4, itemId}, {"Status", AdType::kSmallInt, 2, status}},
+          kStatusMessage};
+}
+
+ProcedureCall ItemStatsCall(const Variant& itemId) {
+  return {"SMS_GetP3ItemStats", {{"GWQID", AdType::kInteger, 4, itemId}}, {}};
+}
+
 }  // namespace
 
 Recordset DataHandler::GetP3UserDetails(const std::string& logonName) {
-  return Query("SMS_GetP3UserDetails", {{"LogonName", AdType::kVarChar, 255, logonName}});
+  return Query(UserDetailsCall(logonName));
 }
 
 bool DataHandler::LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId) {
-  return ExecuteHandled(
-      "Unable to lock POP3 mail drop to a database connectivity error", "SMS_LockP3MailDrop",
-      {{"EmailAddress", AdType::kVarChar, 255, emailAddress}, SessionDescriptor(sessionId)});
+  return ExecuteHandled(LockCall(emailAddress, sessionId));
 }
 
 Recordset DataHandler::GetP3MailDrop(const std::string& emailAddress,
                                      const std::string& sessionId) {
-  return Query("SMS_GetP3MailDrop", {{"EmailAddress", AdType::kVarChar, 255, emailAddress},
-                                     SessionDescriptor(sessionId)});
+  return Query(MailDropCall(emailAddress, sessionId));
 }
 
 Recordset DataHandler::GetP3MailItem(const Variant& itemId) {
-  return Query("SMS_GetP3MailItem", {{"GWQID", AdType::kInteger, 4, itemId}});
+  return Query(MailItemCall(itemId));
 }
 
 bool DataHandler::SetP3ItemsStatus(const std::string& sessionId, const Variant& status,
                                    const Variant& clearItems) {
-  return ExecuteHandled(kStatusMessage, "SMS_SetP3ItemsStatus",
-                        {SessionDescriptor(sessionId),
-                         {"Status", AdType::kSmallInt, 2, status},
-                         {"ClearItems", AdType::kSmallInt, 2, clearItems}});
+  return ExecuteHandled(ItemsStatusCall(sessionId, status, clearItems));
 }
 
 bool DataHandler::RemoveP3Items(const std::string& sessionId) {
-  return ExecuteHandled("Unable to remove POP3 mail item due to a database error",
-                        "SMS_RemoveP3Items", {SessionDescriptor(sessionId)});
+  return ExecuteHandled(RemoveItemsCall(sessionId));
 }
 
 bool DataHandler::UpdateP3ItemStatus(const Variant& itemId, const Variant& status) {
-  return ExecuteHandled(
-      kStatusMessage, "SMS_UpdateP3ItemStatus",
-      {{"ItemID", AdType::kInteger, 4, itemId}, {"Status", AdType::kSmallInt, 2, status}});
+  return ExecuteHandled(ItemStatusCall(itemId, status));
 }
 
 Recordset DataHandler::GetP3ItemStats(const Variant& itemId) {
-  return Query("SMS_GetP3ItemStats", {{"GWQID", AdType::kInteger, 4, itemId}});
+  return Query(ItemStatsCall(itemId));
+}
+
+// The awaited forms build their call before they return, so the caller's arguments need not
+// outlive the call.
+asio::awaitable<Recordset> DataHandler::GetP3UserDetailsAsync(const std::string& logonName) {
+  return QueryAsync(UserDetailsCall(logonName));
+}
+
+asio::awaitable<bool> DataHandler::LockP3MailDropAsync(const std::string& emailAddress,
+                                                       const std::string& sessionId) {
+  return ExecuteHandledAsync(LockCall(emailAddress, sessionId));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3MailDropAsync(const std::string& emailAddress,
+                                                           const std::string& sessionId) {
+  return QueryAsync(MailDropCall(emailAddress, sessionId));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3MailItemAsync(const Variant& itemId) {
+  return QueryAsync(MailItemCall(itemId));
+}
+
+asio::awaitable<bool> DataHandler::SetP3ItemsStatusAsync(const std::string& sessionId,
+                                                         const Variant& status,
+                                                         const Variant& clearItems) {
+  return ExecuteHandledAsync(ItemsStatusCall(sessionId, status, clearItems));
+}
+
+asio::awaitable<bool> DataHandler::RemoveP3ItemsAsync(const std::string& sessionId) {
+  return ExecuteHandledAsync(RemoveItemsCall(sessionId));
+}
+
+asio::awaitable<bool> DataHandler::UpdateP3ItemStatusAsync(const Variant& itemId,
+                                                           const Variant& status) {
+  return ExecuteHandledAsync(ItemStatusCall(itemId, status));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3ItemStatsAsync(const Variant& itemId) {
+  return QueryAsync(ItemStatsCall(itemId));
 }
 
 }  // namespace talvex

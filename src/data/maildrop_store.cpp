@@ -29,7 +29,7 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
 }
 
 asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::string& logonName) {
-  const Recordset user = handler_.GetP3UserDetails(logonName);
+  const Recordset user = co_await handler_.GetP3UserDetailsAsync(logonName);
   if (user.RecordCount() == 0) co_return std::nullopt;
   // A null digest or identifier is a damaged record: reading it raises, as a log-in must not
   // go on with it. A disabled account is refused before anything else is read.
@@ -44,12 +44,12 @@ asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::s
 }
 
 asio::awaitable<bool> MailDropStore::Lock(const std::string& email, const std::string& sessionId) {
-  co_return handler_.LockP3MailDrop(email, sessionId);
+  co_return co_await handler_.LockP3MailDropAsync(email, sessionId);
 }
 
 asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::string& email,
                                                                     const std::string& sessionId) {
-  Recordset drop = handler_.GetP3MailDrop(email, sessionId);
+  Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);
   std::vector<std::int64_t> ids;
   ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
   for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext())
@@ -58,7 +58,7 @@ asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::s
 }
 
 asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {
-  const Recordset row = handler_.GetP3ItemStats(itemId);
+  const Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
   const Variant& length = row.Fields("BodyLength");
   co_return ItemStats{HeaderOf(row),
@@ -66,22 +66,23 @@ asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t item
 }
 
 asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {
-  const Recordset row = handler_.GetP3MailItem(itemId);
+  const Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
   co_return MailItem{HeaderOf(row), TextOf(row.Fields("Body"))};
 }
 
 asio::awaitable<bool> MailDropStore::SetStatus(std::int64_t itemId, ItemStatus status) {
-  co_return handler_.UpdateP3ItemStatus(itemId, StatusValue(status));
+  co_return co_await handler_.UpdateP3ItemStatusAsync(itemId, StatusValue(status));
 }
 
 asio::awaitable<bool> MailDropStore::SetSessionStatus(const std::string& sessionId,
                                                       ItemStatus status, bool release) {
-  co_return handler_.SetP3ItemsStatus(sessionId, StatusValue(status), release ? -1 : 0);
+  co_return co_await handler_.SetP3ItemsStatusAsync(sessionId, StatusValue(status),
+                                                    release ? -1 : 0);
 }
 
 asio::awaitable<bool> MailDropStore::RemoveDeleted(const std::string& sessionId) {
-  co_return handler_.RemoveP3Items(sessionId);
+  co_return co_await handler_.RemoveP3ItemsAsync(sessionId);
 }
 
 }  // namespace talvex::data

@@ -1,20 +1,28 @@
 // The PostgreSQL backend. Each procedure of the catalog is installed as a function whose
 // parameters are named "@Name" after the callers' names and whose rows carry the same field
-// names as on SQLite. At connection time one query reads every function's parameter names from
-// the system catalog; a call then matches the given parameters to them by name, as the SQLite
-// backend does, and runs SELECT over the function with the values as text parameters, which
-// the server converts to the declared types.
+// names as on SQLite. When the first connection opens, one query reads every function's
+// parameter names from the system catalog; a call then matches the given parameters to them by
+// name, as the SQLite backend does, and runs SELECT over the function with the values as text
+// parameters, which the server converts to the declared types.
 //
 // A procedure's own refusal (RAISE EXCEPTION, SQLSTATE P0001) becomes a failure with
 // ErrorNumber::kDbCommand and its message; every other failure is the provider's. A lost
 // connection is dropped, so that the next call opens a new one.
+//
+// The server's sessions await their calls: a small pool of connections in non-blocking mode,
+// whose sockets the event loop watches, so that a slow query holds up only the session that
+// made it. The administrator's programs call without a loop, on one connection of their own.
 #include "data/postgresql_backend.hpp"
 
+#include <asio/posix/stream_descriptor.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 #include <charconv>
 #include <map>
 #include <optional>
 #include <vector>
 
+#include "data/connection_pool.hpp"
 #include "data/data_errors.hpp"
 #include "data/postgresql_connection.hpp"
 #include "data/postgresql_setup.hpp"
@@ -153,54 +161,229 @@ Signature MakeSignature(std::string_view name, bool returnsRows, std::string_vie
   return signature;
 }
 
-class PostgresqlBackend final : public Backend {
- public:
-  explicit PostgresqlBackend(std::string uri) : uri_(std::move(uri)) {}
+// A pooled connection. A struct of its own so that the pool can hold it by pointer.
+struct Link {
+  explicit Link(pg::Connection opened) : connection(std::move(opened)) {}
+  pg::Connection connection;
+};
 
-  Recordset Run(std::string_view name, std::span<const BoundParameter> parameters,
-                bool rows) override {
-    try {
-      if (!connection_ || !connection_->IsOpen()) Open();
-      if (name == kEvaluateSql) return EvaluateSql(parameters, rows);
-      const Signature& signature = SignatureOf(name);
-      const auto values = Match(name, signature, parameters);
-      const pg::Result result = connection_->Execute(signature.call, values);
-      if (!rows) return {};
-      if (!signature.returnsRows) {
-        return Recordset(std::make_shared<const std::vector<std::string>>(), {});
-      }
-      return Rows(result);
-    } catch (const pg::Error& error) {
-      if (error.SqlState() == pg::kRaiseException) {
-        Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + error.what());
-      }
-      Raise(ErrorNumber::kDbProvider, std::string(name) + ": " + error.what());
+// What one call sends: a statement with its parameters, or the administrator's script.
+struct Statement {
+  std::string sql;
+  std::vector<pg::Parameter> values;
+  bool script = false;
+  bool returnsRows = true;
+};
+
+// A failure after which the connection cannot serve another call: one that libpq reports
+// rather than the server, a closed connection, or the server's "connection exception" (08) and
+// "operator intervention" (57P: shutdown, termination) classes.
+bool Broken(const pg::Error& error, const pg::Connection& connection) {
+  const std::string& state = error.SqlState();
+  return state.empty() || !connection.IsOpen() || state.starts_with("08") ||
+         state.starts_with("57P");
+}
+
+[[noreturn]] void Fail(std::string_view name, const pg::Error& error) {
+  if (error.SqlState() == pg::kRaiseException) {
+    Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + error.what());
+  }
+  Raise(ErrorNumber::kDbProvider, std::string(name) + ": " + error.what());
+}
+
+Recordset Shape(const Statement& statement, const pg::Result& result, bool rows) {
+  if (!rows) return {};
+  if (!statement.returnsRows) {
+    return Recordset(std::make_shared<const std::vector<std::string>>(), {});
+  }
+  return Rows(result);
+}
+
+// Waits until libpq's socket is ready. The watch lets go of the descriptor rather than closing
+// it: libpq owns it, and a new one is made for each wait because the socket can change when a
+// connection is opened.
+asio::awaitable<void> WaitFor(int socket, asio::posix::descriptor_base::wait_type what) {
+  const asio::any_io_executor executor = co_await asio::this_coro::executor;
+  asio::posix::stream_descriptor watch(executor, socket);
+  struct Release {
+    asio::posix::stream_descriptor& watch;
+    ~Release() { watch.release(); }
+  } const release{watch};
+  try {
+    co_await watch.async_wait(what, asio::use_awaitable);
+  } catch (const std::system_error& error) {
+    // Failures of this backend are libpq's kind, so that the call fails as any lost one does.
+    throw pg::Error("", std::string("cannot wait for the server: ") + error.what());
+  }
+}
+
+constexpr auto kReadable = asio::posix::descriptor_base::wait_read;
+constexpr auto kWritable = asio::posix::descriptor_base::wait_write;
+
+asio::awaitable<pg::Result> ExecuteOnLoop(pg::Connection& connection, const Statement& statement) {
+  if (statement.script) {
+    connection.SendScript(statement.sql);
+  } else {
+    connection.Send(statement.sql, statement.values);
+  }
+  while (connection.Flush()) co_await WaitFor(connection.Socket(), kWritable);
+  pg::Answer answer;
+  for (;;) {
+    while (connection.IsBusy()) {
+      co_await WaitFor(connection.Socket(), kReadable);
+      connection.ConsumeInput();
     }
+    std::optional<pg::Result> result = connection.NextResult();
+    if (!result) break;
+    answer.Add(std::move(*result));
+  }
+  co_return answer.Finish();
+}
+
+// Whether the database answered at the last attempt, with one log line for each change: an
+// outage that fails many calls at once is reported once, and so is its end.
+class Reachability {
+ public:
+  void SetLog(LogSink log) { log_ = std::move(log); }
+
+  void Lost(std::string_view why) {
+    if (!reachable_) return;
+    reachable_ = false;
+    // libpq's account of a lost connection runs over several lines; the first says it.
+    Write(Severity::kFailure,
+          "Lost the PostgreSQL database: " + std::string(why.substr(0, why.find('\n'))));
+  }
+
+  void Reached() {
+    if (reachable_) return;
+    reachable_ = true;
+    Write(Severity::kNotice, "The PostgreSQL database answers again");
   }
 
  private:
-  // Opens and prepares a connection, or leaves none when any step fails, so that the next
-  // call tries again. The text of the URI is never repeated: it may hold a password.
-  void Open() {
-    connection_.reset();
-    signatures_.clear();
+  void Write(Severity severity, const std::string& line) const {
+    if (log_) log_(severity, kDataAccessSource, line);
+  }
+
+  LogSink log_;
+  bool reachable_ = true;
+};
+
+class PostgresqlBackend final : public Backend {
+ public:
+  PostgresqlBackend(std::string uri, std::size_t connections)
+      : uri_(std::move(uri)), pool_(connections) {}
+
+  // The administrator's programs call here, one call at a time, on a connection of their own.
+  Recordset Run(std::string_view name, std::span<const BoundParameter> parameters,
+                bool rows) override {
     try {
-      pg::Connection connection(uri_);
-      PreparePostgresqlConnection(connection);
-      LoadSignatures(connection);
-      connection_.emplace(std::move(connection));
+      if (!direct_ || !direct_->connection.IsOpen()) {
+        direct_.reset();
+        direct_ = OpenDirect();
+      }
+      const Statement statement = StatementOf(name, parameters);
+      const pg::Result result = statement.script
+                                    ? direct_->connection.ExecuteScript(statement.sql)
+                                    : direct_->connection.Execute(statement.sql, statement.values);
+      reachability_.Reached();
+      return Shape(statement, result, rows);
     } catch (const pg::Error& error) {
-      signatures_.clear();
-      throw pg::Error(error.SqlState(), std::string("PostgreSQL: ") + error.what());
+      if (!direct_ || Broken(error, direct_->connection)) Lost(error);
+      Fail(name, error);
     }
   }
 
-  void LoadSignatures(pg::Connection& connection) {
+  // The sessions call here: a pooled connection, the socket watched by the event loop.
+  asio::awaitable<Recordset> RunAsync(std::string name, std::vector<BoundParameter> parameters,
+                                      bool rows) override {
+    auto lease = co_await pool_.Acquire();
+    std::unique_ptr<Link>& link = lease.Held();
+    if (link) {
+      // A connection that the server closed while it was idle is replaced before it is used,
+      // so that a restart fails only the calls that were in flight.
+      link->connection.Refresh();
+      if (!link->connection.IsOpen()) link.reset();
+    }
+    try {
+      if (!link) link = co_await OpenOnLoop();
+      const Statement statement = StatementOf(name, parameters);
+      const pg::Result result = co_await ExecuteOnLoop(link->connection, statement);
+      reachability_.Reached();
+      co_return Shape(statement, result, rows);
+    } catch (const pg::Error& error) {
+      if (!link || Broken(error, link->connection)) {
+        link.reset();
+        Lost(error);
+      }
+      Fail(name, error);
+    }
+  }
+
+  void SetEventLog(const LogSink& log) override { reachability_.SetLog(log); }
+
+ private:
+  // A failure to open names the engine; the text of the URI is never repeated: it may hold a
+  // password.
+  static pg::Error Labelled(const pg::Error& error) {
+    return {error.SqlState(), std::string("PostgreSQL: ") + error.what()};
+  }
+
+  std::unique_ptr<Link> OpenDirect() {
+    try {
+      auto link = std::make_unique<Link>(pg::Connection(uri_));
+      CheckEncoding(link->connection);
+      link->connection.ExecuteScript(SessionSettingsSql());
+      PrepareSchemaOnce(link->connection);
+      return link;
+    } catch (const pg::Error& error) {
+      throw Labelled(error);
+    }
+  }
+
+  // The schema is the database's, the same for every connection: it is brought to this
+  // program's version, and its functions' signatures read, by the first connection that opens
+  // after the start or after a lost connection (the database may have been replaced), so that
+  // the connections opened meanwhile need only their session settings. Its statements wait for
+  // the server in place, on the loop too: one setup per outage rather than per connection.
+  void PrepareSchemaOnce(pg::Connection& connection) {
+    if (schemaReady_) return;
+    PrepareSchema(connection);
+    std::map<std::string, Signature, std::less<>> signatures;
     const pg::Result functions = connection.Execute(kSignaturesQuery);
     for (int r = 0; r < functions.Rows(); ++r) {
       const std::string_view name = functions.Value(r, 0);
-      signatures_.emplace(std::string(name), MakeSignature(name, functions.Value(r, 1) == "true",
-                                                           functions.Value(r, 2)));
+      signatures.emplace(std::string(name), MakeSignature(name, functions.Value(r, 1) == "true",
+                                                          functions.Value(r, 2)));
+    }
+    signatures_ = std::move(signatures);
+    schemaReady_ = true;
+  }
+
+  void Lost(const pg::Error& error) {
+    schemaReady_ = false;
+    reachability_.Lost(error.what());
+  }
+
+  asio::awaitable<std::unique_ptr<Link>> OpenOnLoop() {
+    try {
+      pg::Connection connection = pg::Connection::Start(uri_);
+      PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+      while (state != PGRES_POLLING_OK) {
+        co_await WaitFor(connection.Socket(),
+                         state == PGRES_POLLING_READING ? kReadable : kWritable);
+        state = connection.PollConnect();
+      }
+      CheckEncoding(connection);
+      PrepareSchemaOnce(connection);
+      auto link = std::make_unique<Link>(std::move(connection));
+      link->connection.SetNonBlocking();
+      // A named statement: GCC 12 destroys a braced temporary in a co_await expression twice.
+      const Statement settings{SessionSettingsSql(), {}, true, true};
+      co_await ExecuteOnLoop(link->connection, settings);
+      co_return link;
+    } catch (const pg::Error& error) {
+      throw Labelled(error);
     }
   }
 
@@ -210,6 +393,12 @@ class PostgresqlBackend final : public Backend {
       Raise(ErrorNumber::kDbCommand, "Could not find stored procedure '" + std::string(name) + "'");
     }
     return found->second;
+  }
+
+  Statement StatementOf(std::string_view name, std::span<const BoundParameter> parameters) const {
+    if (name == kEvaluateSql) return {EvaluatedText(parameters), {}, true, true};
+    const Signature& signature = SignatureOf(name);
+    return {signature.call, Match(name, signature, parameters), false, signature.returnsRows};
   }
 
   // The value of each of the function's parameters, in its order: every one must be given,
@@ -241,7 +430,7 @@ class PostgresqlBackend final : public Backend {
   // SMS_EvaluateSQL: the statement text itself is the one parameter, sent as it is; the rows
   // are those of its last statement. Only programs of the administrator call it; no network
   // command leads here.
-  Recordset EvaluateSql(std::span<const BoundParameter> parameters, bool rows) {
+  static std::string EvaluatedText(std::span<const BoundParameter> parameters) {
     const std::string* text =
         parameters.size() == 1 && EqualsIgnoreCase(parameters[0].name, kSqlStringParameter)
             ? std::get_if<std::string>(&parameters[0].value)
@@ -251,19 +440,21 @@ class PostgresqlBackend final : public Backend {
                                          std::string(kSqlStringParameter) +
                                          "', the statement text");
     }
-    const pg::Result result = connection_->ExecuteScript(*text);
-    return rows ? Rows(result) : Recordset();
+    return *text;
   }
 
   std::string uri_;
-  std::optional<pg::Connection> connection_;
+  std::unique_ptr<Link> direct_;  // the blocking calls' connection
+  ConnectionPool<Link> pool_;     // the event loop's connections
+  bool schemaReady_ = false;
   std::map<std::string, Signature, std::less<>> signatures_;
+  Reachability reachability_;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> MakePostgresqlBackend(std::string uri) {
-  return std::make_unique<PostgresqlBackend>(std::move(uri));
+std::unique_ptr<Backend> MakePostgresqlBackend(std::string uri, std::size_t connections) {
+  return std::make_unique<PostgresqlBackend>(std::move(uri), connections);
 }
 
 }  // namespace talvex::data

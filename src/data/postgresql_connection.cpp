@@ -1,5 +1,5 @@
-// The libpq layer. Until the event loop watches the socket, Execute waits for it with poll():
-// the same steps an asynchronous caller takes, with the waiting done here.
+// The libpq layer. Execute waits for the socket with poll(): the same steps an asynchronous
+// caller takes, with the waiting done here.
 #include "data/postgresql_connection.hpp"
 
 #include <poll.h>
@@ -32,17 +32,64 @@ void Result::Check() const {
               OneLine(primary ? primary : PQresultErrorMessage(result_.get())));
 }
 
+void Answer::Add(Result result) {
+  try {
+    result.Check();
+  } catch (const Error& error) {
+    if (!failure_) failure_ = error;
+  }
+  last_ = std::move(result);
+}
+
+Result Answer::Finish() {
+  if (failure_) throw *failure_;
+  if (!last_) throw Error("", "no result");
+  return std::move(*last_);
+}
+
+// The encoding is a connection option so that no extra round trip sets it.
+constexpr const char* kKeywords[] = {"dbname", "client_encoding", nullptr};
+
 Connection::Connection(const std::string& conninfo) {
-  // The encoding is a connection option so that no extra round trip sets it.
-  const char* const keywords[] = {"dbname", "client_encoding", nullptr};
   const char* const values[] = {conninfo.c_str(), "UTF8", nullptr};
-  conn_.reset(PQconnectdbParams(keywords, values, 1));
-  if (!conn_) throw Error("", "out of memory for a PostgreSQL connection");
+  Adopt(PQconnectdbParams(kKeywords, values, 1));
   if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
+}
+
+Connection::Connection(PGconn* conn) {
+  Adopt(conn);
+}
+
+void Connection::Adopt(PGconn* conn) {
+  conn_.reset(conn);
+  if (!conn_) throw Error("", "out of memory for a PostgreSQL connection");
   // Notices ("relation already exists, skipping") are the server talking to itself; libpq
   // would print them on stderr.
   PQsetNoticeProcessor(
       conn_.get(), [](void*, const char*) {}, nullptr);
+}
+
+Connection Connection::Start(const std::string& conninfo) {
+  const char* const values[] = {conninfo.c_str(), "UTF8", nullptr};
+  Connection connection(PQconnectStartParams(kKeywords, values, 1));
+  if (PQstatus(connection.conn_.get()) == CONNECTION_BAD) connection.Fail("cannot connect");
+  return connection;
+}
+
+PostgresPollingStatusType Connection::PollConnect() {
+  const PostgresPollingStatusType status = PQconnectPoll(conn_.get());
+  if (status == PGRES_POLLING_FAILED) Fail("cannot connect");
+  return status;
+}
+
+void Connection::SetNonBlocking() {
+  if (PQsetnonblocking(conn_.get(), 1) != 0) Fail("cannot switch to non-blocking sends");
+}
+
+bool Connection::Flush() {
+  const int status = PQflush(conn_.get());
+  if (status < 0) Fail("cannot send the query");
+  return status == 1;
 }
 
 void Connection::Fail(std::string_view what) const {
@@ -87,27 +134,17 @@ void Connection::WaitReadable() const {
 // Reads every result of the query, so that the connection is ready for the next one, and
 // throws for the first that failed.
 Result Connection::Collect() {
-  while (IsBusy()) {
-    WaitReadable();
-    ConsumeInput();
-  }
-  std::optional<Result> last;
-  std::optional<Error> failure;
-  while (auto result = NextResult()) {
-    try {
-      result->Check();
-    } catch (const Error& error) {
-      if (!failure) failure = error;
-    }
-    last = std::move(result);
+  Answer answer;
+  for (;;) {
     while (IsBusy()) {
       WaitReadable();
       ConsumeInput();
     }
+    auto result = NextResult();
+    if (!result) break;
+    answer.Add(std::move(*result));
   }
-  if (failure) throw *failure;
-  if (!last) Fail("no result");
-  return std::move(*last);
+  return answer.Finish();
 }
 
 Result Connection::Execute(std::string_view sql, std::span<const Parameter> parameters) {

@@ -1,8 +1,10 @@
 // A thin RAII layer over libpq: one pg::Connection owns one PGconn, one pg::Result one
 // PGresult. A query is sent, its answer read from the socket as it arrives and its results
 // collected, in separate steps, so that a caller can wait for the socket in an event loop; the
-// Execute calls do those steps in order and wait for the socket here. Errors throw pg::Error
-// with the server's SQLSTATE and primary message.
+// Execute calls do those steps in order and wait for the socket here. A connection can also be
+// opened in steps (Start, then PollConnect as its socket allows) and switched to non-blocking
+// sends, for callers that wait in an event loop. Errors throw pg::Error with the server's
+// SQLSTATE and primary message.
 #pragma once
 
 #include <libpq-fe.h>
@@ -59,11 +61,39 @@ class Result {
   std::unique_ptr<PGresult, Clear> result_;
 };
 
+// The results of one query in turn: the last one is the query's answer, and the first that
+// failed is thrown once all have been read, so that the connection is ready for the next query.
+class Answer {
+ public:
+  void Add(Result result);
+  // Throws the first failure, or a failure when there was no result at all.
+  Result Finish();
+
+ private:
+  std::optional<Result> last_;
+  std::optional<Error> failure_;
+};
+
 class Connection {
  public:
   // Opens the connection of a libpq URI or key=value string, with UTF-8 as the client encoding.
   // Throws pg::Error when it cannot.
   explicit Connection(const std::string& conninfo);
+
+  // Begins opening a connection without waiting: the caller waits for the socket to become
+  // writable, then calls PollConnect and waits as it says until it gives PGRES_POLLING_OK.
+  // Throws pg::Error when the attempt fails at once.
+  static Connection Start(const std::string& conninfo);
+  // The next step of opening; throws pg::Error when the attempt has failed.
+  PostgresPollingStatusType PollConnect();
+
+  // With non-blocking on, Send queues what the socket cannot take yet and Flush sends it:
+  // true while some remains (wait for writability and call again).
+  void SetNonBlocking();
+  bool Flush();
+  // Reads what has arrived on an idle connection, so that a connection the server has closed
+  // meanwhile shows as no longer open.
+  void Refresh() { PQconsumeInput(conn_.get()); }
 
   // The steps of one query. Send hands over one statement with $1... parameters, or with
   // `script` several statements without any (the simple protocol); ConsumeInput reads what the
@@ -88,6 +118,8 @@ class Connection {
 
  private:
   [[noreturn]] void Fail(std::string_view what) const;
+  explicit Connection(PGconn* conn);
+  void Adopt(PGconn* conn);
   void WaitReadable() const;
   Result Collect();
 

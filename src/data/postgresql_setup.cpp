@@ -74,14 +74,26 @@ void InstallProcedures(pg::Connection& connection, const SqlCatalog& catalog) {
 
 }  // namespace
 
-void PreparePostgresqlConnection(pg::Connection& connection) {
+void CheckEncoding(const pg::Connection& connection) {
   if (connection.ParameterStatus("server_encoding") != "UTF8") {
     throw pg::Error("", "the database's encoding is " +
                             std::string(connection.ParameterStatus("server_encoding")) +
                             "; it must be UTF8");
   }
+}
+
+std::string SessionSettingsSql() {
+  return "SET TIME ZONE INTERVAL '" + LocalOffset() + "' HOUR TO MINUTE";
+}
+
+void PreparePostgresqlConnection(pg::Connection& connection) {
+  CheckEncoding(connection);
+  connection.ExecuteScript(SessionSettingsSql());
+  PrepareSchema(connection);
+}
+
+void PrepareSchema(pg::Connection& connection) {
   const SqlCatalog& catalog = SqlCatalog::Postgresql();
-  connection.ExecuteScript("SET TIME ZONE INTERVAL '" + LocalOffset() + "' HOUR TO MINUTE");
   connection.ExecuteScript("BEGIN");
   try {
     connection.ExecuteScript(

@@ -45,7 +45,7 @@ ServerHandler::ServerHandler(asio::io_context& io, Environment env, LogSink log,
       env_(std::move(env)),
       log_(std::move(log)),
       timing_(timing),
-      backends_(std::make_shared<data::BackendPool>()),
+      backends_(std::make_shared<data::BackendPool>(log_)),
       acceptPause_(io),
       alive_(std::make_shared<ServerHandler*>(this)) {}
 

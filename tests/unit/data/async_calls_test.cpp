@@ -1,0 +1,286 @@
+// Calls awaited on the event loop: the connection pool's line, the awaited mail-drop operations
+// against their blocking forms, and on PostgreSQL that a slow call holds up only its caller and
+// that lost connections fail only the calls in flight.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+#include <functional>
+
+#include "data/connection_pool.hpp"
+#include "data/data_errors.hpp"
+#include "recording_backend.hpp"
+
+namespace talvex::test {
+namespace {
+
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+// Runs the coroutine on a loop of its own to its end; its failure is rethrown.
+template <typename T>
+T Await(asio::awaitable<T> call) {
+  asio::io_context io;
+  std::optional<T> value;
+  std::exception_ptr failure;
+  asio::co_spawn(io, std::move(call), [&](std::exception_ptr error, T result) {
+    failure = error;
+    if (!error) value = std::move(result);
+  });
+  io.run();
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*value);
+}
+
+// --- the pool -------------------------------------------------------------------------------
+
+struct Token {
+  int number;
+};
+using TokenPool = data::ConnectionPool<Token>;
+
+// Takes a slot, keeps a new connection in it (or finds the one there), records which it had,
+// and holds the slot until `hold` posts have passed.
+asio::awaitable<void> UseSlot(TokenPool& pool, int caller, int hold,
+                              std::vector<std::string>& log) {
+  auto lease = co_await pool.Acquire();
+  std::unique_ptr<Token>& held = lease.Held();
+  log.push_back(std::to_string(caller) + (held ? " reuses " + std::to_string(held->number)
+                                               : " opens " + std::to_string(caller)));
+  if (!held) held = std::make_unique<Token>(Token{caller});
+  for (int i = 0; i < hold; ++i) co_await asio::post(asio::use_awaitable);
+}
+
+TEST(ConnectionPool, CallsBeyondItsSizeWaitInLineAndTakeOverTheConnectionsInOrder) {
+  asio::io_context io;
+  TokenPool pool(2);
+  std::vector<std::string> log;
+  // Callers 1 and 2 open the two connections; 3, 4 and 5 wait and get them in the order they
+  // asked, each from whichever caller finished first.
+  const int holds[] = {50, 1, 1, 1, 1};
+  for (int caller = 1; caller <= 5; ++caller) {
+    asio::co_spawn(io, UseSlot(pool, caller, holds[caller - 1], log), asio::detached);
+  }
+  io.run_one();
+  io.run_one();
+  EXPECT_EQ(pool.Leased(), 2U);
+  io.run();
+  EXPECT_THAT(log, ::testing::ElementsAre("1 opens 1", "2 opens 2", "3 reuses 2", "4 reuses 2",
+                                          "5 reuses 2"));
+  EXPECT_EQ(pool.Leased(), 0U);
+  EXPECT_EQ(pool.Waiting(), 0U);
+}
+
+TEST(ConnectionPool, ABrokenConnectionThatTheCallerDropsIsReopenedByTheNext) {
+  asio::io_context io;
+  TokenPool pool(1);
+  std::vector<std::string> log;
+  asio::co_spawn(io, UseSlot(pool, 1, 0, log), asio::detached);
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        auto lease = co_await pool.Acquire();
+        log.push_back(lease.Held() ? "2 drops 1" : "2 finds none");
+        lease.Held().reset();
+      },
+      asio::detached);
+  asio::co_spawn(io, UseSlot(pool, 3, 0, log), asio::detached);
+  io.run();
+  EXPECT_THAT(log, ::testing::ElementsAre("1 opens 1", "2 drops 1", "3 opens 3"));
+}
+
+// --- awaited and blocking mail-drop operations -----------------------------------------------
+
+std::string Outcome(const Recordset& rows) {
+  return rows.IsOpen() ? "rows " + std::to_string(rows.RecordCount()) : "unopened";
+}
+std::string Outcome(bool flag) {
+  return flag ? "true" : "false";
+}
+
+// An operation's outcome: its value, or the failure it raised.
+std::string OutcomeOf(const std::function<std::string()>& call) {
+  try {
+    return call();
+  } catch (const Failure& failure) {
+    return "raised " + ErrorLine(failure);
+  }
+}
+
+struct MailDropOperation {
+  const char* name;
+  std::function<std::string(DataHandler&)> blocking;
+  std::function<std::string(DataHandler&)> awaited;
+};
+
+const std::string kSession(32, 'S');
+
+// Each operation's two forms; the awaited one runs to its end on a loop of its own.
+const MailDropOperation kOperations[] = {
+    {"GetP3UserDetails", [](DataHandler& h) { return Outcome(h.GetP3UserDetails("al")); },
+     [](DataHandler& h) { return Outcome(Await(h.GetP3UserDetailsAsync("al"))); }},
+    {"LockP3MailDrop",
+     [](DataHandler& h) { return Outcome(h.LockP3MailDrop("a@example.com", kSession)); },
+     [](DataHandler& h) {
+       return Outcome(Await(h.LockP3MailDropAsync("a@example.com", kSession)));
+     }},
+    {"GetP3MailDrop",
+     [](DataHandler& h) { return Outcome(h.GetP3MailDrop("a@example.com", kSession)); },
+     [](DataHandler& h) {
+       return Outcome(Await(h.GetP3MailDropAsync("a@example.com", kSession)));
+     }},
+    {"GetP3MailItem", [](DataHandler& h) { return Outcome(h.GetP3MailItem("12")); },
+     [](DataHandler& h) { return Outcome(Await(h.GetP3MailItemAsync("12"))); }},
+    {"SetP3ItemsStatus",
+     [](DataHandler& h) { return Outcome(h.SetP3ItemsStatus(kSession, 0, -1)); },
+     [](DataHandler& h) { return Outcome(Await(h.SetP3ItemsStatusAsync(kSession, 0, -1))); }},
+    {"RemoveP3Items", [](DataHandler& h) { return Outcome(h.RemoveP3Items(kSession)); },
+     [](DataHandler& h) { return Outcome(Await(h.RemoveP3ItemsAsync(kSession))); }},
+    {"UpdateP3ItemStatus", [](DataHandler& h) { return Outcome(h.UpdateP3ItemStatus(12, 5)); },
+     [](DataHandler& h) { return Outcome(Await(h.UpdateP3ItemStatusAsync(12, 5))); }},
+    {"GetP3ItemStats", [](DataHandler& h) { return Outcome(h.GetP3ItemStats(13)); },
+     [](DataHandler& h) { return Outcome(Await(h.GetP3ItemStatsAsync(13))); }},
+};
+
+// What a session sees of one form: the calls that reached the engine, the outcome, the log.
+std::string Trace(const std::function<std::string(DataHandler&)>& form,
+                  std::optional<Failure> engineFailure) {
+  auto backend = std::make_shared<RecordingBackend>(engineFailure);
+  FakeSession fake(backend);
+  std::string trace = OutcomeOf([&] { return form(fake.session->data); });
+  for (const RecordedCall& call : backend->calls) {
+    trace.append(" | ").append(call.procedure).append(call.rows ? " rows" : " no rows");
+    for (const auto& d : call.descriptors) {
+      trace.append(" ").append(d.name).append("=").append(d.value.TextOrEmpty());
+    }
+  }
+  for (const LogLine& line : fake.session->log) trace.append(" | log ").append(line.message);
+  return trace;
+}
+
+TEST(AwaitedMailDropOperations, MakeTheSameCallsAndFailTheSameWayAsTheBlockingForms) {
+  const std::optional<Failure> engines[] = {
+      std::nullopt,
+      Failure(std::string(data::kDataAccessSource), ErrorNumber::kDbProvider, "down")};
+  for (const MailDropOperation& operation : kOperations) {
+    for (const auto& failure : engines) {
+      const std::string blocking = Trace(operation.blocking, failure);
+      EXPECT_EQ(Trace(operation.awaited, failure), blocking)
+          << operation.name << (failure ? " failing" : "");
+      EXPECT_THAT(blocking, HasSubstr(std::string("SMS_") + operation.name));
+    }
+  }
+}
+
+// A descriptor that cannot be bound fails before any engine is reached, in both forms alike.
+TEST(AwaitedMailDropOperations, AnUnboundableValueRaisesTheSameConversionFailure) {
+  const std::string blocking =
+      Trace([](DataHandler& h) { return Outcome(h.GetP3ItemStats(Variant("x"))); }, std::nullopt);
+  EXPECT_THAT(blocking, HasSubstr("raised"));
+  EXPECT_THAT(blocking, ::testing::Not(HasSubstr("| SMS_")));
+  EXPECT_EQ(
+      Trace([](DataHandler& h) { return Outcome(Await(h.GetP3ItemStatsAsync(Variant("x")))); },
+            std::nullopt),
+      blocking);
+}
+
+// --- PostgreSQL on the loop ------------------------------------------------------------------
+
+Recordset EvaluateOnLoop(data::Backend& backend, std::string sql) {
+  return Await(backend.RunAsync("SMS_EvaluateSQL", {{"SQLString", std::move(sql)}}, true));
+}
+
+asio::awaitable<void> Evaluate(data::Backend& backend, std::string sql, std::string name,
+                               std::vector<std::string>& finished) {
+  std::vector<data::BoundParameter> statement{{"SQLString", std::move(sql)}};
+  try {
+    co_await backend.RunAsync("SMS_EvaluateSQL", std::move(statement), true);
+    finished.push_back(name);
+  } catch (const Failure& failure) {
+    finished.push_back(name + " failed: " + ErrorLine(failure));
+  }
+}
+
+TEST(PostgresqlOnTheLoop, ASlowCallHoldsUpOnlyItsOwnCaller) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  const auto backend = data::CreateBackend(data::ResolveConnection("", db->Env()));
+  asio::io_context io;
+  std::vector<std::string> finished;
+  asio::co_spawn(io, Evaluate(*backend, "SELECT pg_sleep(0.5)", "slow", finished), asio::detached);
+  asio::co_spawn(io, Evaluate(*backend, "SELECT 1", "fast", finished), asio::detached);
+  io.run();
+  EXPECT_THAT(finished, ::testing::ElementsAre("fast", "slow"));
+}
+
+TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnce) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  Environment env = db->Env();
+  const std::string name = "loop_victim_" + std::to_string(getpid());
+  env.database += "&application_name=" + name;
+  const auto backend = data::CreateBackend(data::ResolveConnection("", env));
+  std::vector<std::string> log;
+  backend->SetEventLog([&](Severity, std::string_view source, std::string_view message) {
+    log.push_back(std::string(source) + ": " + std::string(message));
+  });
+  // One connection idles in the pool when the server drops them all, as in a restart.
+  ASSERT_EQ(EvaluateOnLoop(*backend, "SELECT 1 AS one").RecordCount(), 1);
+
+  asio::io_context io;
+  std::vector<std::string> finished;
+  for (const char* call : {"first", "second"}) {
+    asio::co_spawn(io, Evaluate(*backend, "SELECT pg_sleep(30)", call, finished), asio::detached);
+  }
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        const std::string ours = "FROM pg_stat_activity WHERE application_name = '" + name + "'";
+        asio::steady_timer pause(io);
+        for (int tries = 0; tries < 1000; ++tries) {
+          if (db->QueryInt("SELECT count(*) " + ours + " AND state = 'active'") == 2) break;
+          pause.expires_after(5ms);
+          co_await pause.async_wait(asio::use_awaitable);
+        }
+        db->Exec("SELECT pg_terminate_backend(pid) " + ours);
+      },
+      asio::detached);
+  io.run();
+
+  ASSERT_EQ(finished.size(), 2U);
+  for (const std::string& call : finished) {
+    EXPECT_THAT(call, HasSubstr("failed: SMS_Quillon: -2147467259. SMS_EvaluateSQL: "));
+  }
+  ASSERT_EQ(log.size(), 1U);
+  EXPECT_THAT(log[0], HasSubstr("SMS_Quillon: Lost the PostgreSQL database: "));
+  // The idle connection was dropped too: the next call finds that out before it sends and
+  // opens a new connection instead of failing.
+  EXPECT_EQ(EvaluateOnLoop(*backend, "SELECT 1 AS one").RecordCount(), 1);
+  ASSERT_EQ(log.size(), 2U);
+  EXPECT_EQ(log[1], "SMS_Quillon: The PostgreSQL database answers again");
+}
+
+TEST(PostgresqlOnTheLoop, AnUnreachableDatabaseFailsEveryCallAndIsLoggedOnce) {
+  TempDir dir;
+  // Nothing listens on this socket directory.
+  const Environment env{dir.Path(), "postgresql://talvex@/postgres?host=" + dir.Path().string()};
+  const auto backend = data::CreateBackend(data::ResolveConnection("", env));
+  std::vector<std::string> log;
+  backend->SetEventLog(
+      [&](Severity, std::string_view, std::string_view message) { log.emplace_back(message); });
+  for (int call = 0; call < 3; ++call) {
+    const Failure failure = Raised([&] { EvaluateOnLoop(*backend, "SELECT 1"); });
+    EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider)) << ErrorLine(failure);
+    EXPECT_THAT(failure.Description(), HasSubstr("PostgreSQL: cannot connect"));
+  }
+  ASSERT_EQ(log.size(), 1U);
+  EXPECT_THAT(log[0], HasSubstr("Lost the PostgreSQL database: PostgreSQL: cannot connect"));
+}
+
+}  // namespace
+}  // namespace talvex::test
