@@ -1,19 +1,22 @@
 """talvex-pop3d and talvex-admin on a PostgreSQL database: what the admin tool stores, the server
-serves, and two servers sharing the database never serve one drop at the same time."""
+serves, two servers sharing the database never serve one drop at the same time, and a server
+killed mid-session leaves its drop to the other once the lock is stale."""
 import itertools
 import os
+import signal
 import subprocess
+import tempfile
 import unittest
 
-from harness import Item, Server, add_user, logged_in, retr_reply
+from harness import Item, Server, add_user, admin, logged_in, retr_reply
 
 CLUSTER = os.environ.get("TALVEX_TEST_POSTGRESQL", "")
 REQUIRED = os.environ.get("TALVEX_REQUIRE_POSTGRESQL") == "1"
 _schemas = itertools.count(1)
 
 
-def psql(sql):
-    subprocess.run(["psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", CLUSTER, "-c", sql],
+def psql(sql, database=CLUSTER):
+    subprocess.run(["psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", database, "-c", sql],
                    check=True, capture_output=True, timeout=60)
 
 
@@ -70,6 +73,55 @@ class OnPostgresql(unittest.TestCase):
                 holder.command("QUIT")
             with logged_in(second.port, "quinn", "pw") as client:
                 self.assertEqual(client.command("STAT"), f"+OK 1 {size}\r\n".encode())
+
+    def test_a_killed_server_leaves_its_drop_to_the_other_once_stale(self):
+        with Server() as first, Server() as second:
+            email = add_user(first.data_dir, "rae", "pw")
+            items = [Item(first.data_dir, email, body=f"message {n}\r\n", subject=f"m{n}") for n in (1, 2, 3)]
+            stat = f"+OK 3 {sum(len(item.message()) for item in items)}\r\n".encode()
+            holder = logged_in(first.port, "rae", "pw")
+            self.assertEqual(holder.command("STAT"), stat)
+            self.assertEqual(holder.command("DELE 1"), b"+OK\r\n")  # never confirmed by QUIT
+            first.proc.send_signal(signal.SIGKILL)
+            first.proc.wait()
+            holder.close()
+            with logged_in(second.port, "rae", "pw") as client:  # the lock is fresh: nothing yet
+                self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")
+                client.command("QUIT")
+            psql("UPDATE MailDropLocks SET LockTime = LockTime - 16 * 60", self.db)  # 16 minutes old
+            with logged_in(second.port, "rae", "pw") as client:
+                self.assertEqual(client.command("STAT"), stat)
+                for n, item in enumerate(items, 1):  # each once, in order, as stored
+                    self.assertEqual(client.listing(f"RETR {n}"), retr_reply(item.message()))
+                client.command("QUIT")
+
+    def test_the_admin_tool_gives_the_same_output_on_both_engines(self):
+        script = [
+            ("user", "add", "sue", "--email", "sue@example.org", "--password", "pw"),
+            ("user", "add", "sue", "--email", "sue@example.org", "--password", "pw"),  # refused
+            ("user", "add", "tom", "--email", "tom@example.org", "--password", "pw", "--disabled"),
+            ("user", "passwd", "tom", "--password", "new"),
+            ("user", "list",),
+            ("item", "add", "--to", "sue@example.org", "--subject", "Hi", "--date", "", "--body", "x"),
+            ("item", "add", "--to", "tom@example.org", "--subject", "Caf\u00e9", "--date",
+             "Mon, 07 Dec 2026 10:00:00 +0000", "--body", "\u00fcber"),
+            ("item", "list",),
+            ("item", "list", "--to", "TOM@example.org"),
+            ("conf", "set", "Mail", "Domain", "example.org"),
+            ("conf", "get", "Mail", "Domain"),
+            ("conf", "get", "Mail", "Absent", "--default", "fallback"),
+            ("conf", "list",),
+            ("db", "version"),
+        ]
+        with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as sqlite_dir, \
+                tempfile.TemporaryDirectory(prefix="talvex-e2e-") as pg_dir:
+            outputs = {}
+            for name, data_dir, options in (("sqlite", sqlite_dir, ("--db", "sqlite:" + sqlite_dir + "/t.db")),
+                                            ("postgresql", pg_dir, ("--db", self.db))):
+                runs = [admin(data_dir, *options, *command) for command in script]
+                outputs[name] = [(run.returncode, run.stdout, run.stderr) for run in runs]
+            self.assertEqual(outputs["sqlite"], outputs["postgresql"])
+            self.assertEqual([code for code, _, _ in outputs["sqlite"]], [0, 1] + [0] * 12)
 
 
 if __name__ == "__main__":
