@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "data/backend.hpp"
+#include "data/postgresql_backend.hpp"
 #include "exit_codes.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
@@ -27,7 +28,8 @@ class DataOptions {
                    "database in the data dir)")
         ->envname("TALVEX_DB");
     app.add_option("--db-connections", connections_,
-                   "PostgreSQL connections that the sessions share at most (default 8)")
+                   "PostgreSQL connections that the sessions share at most (default " +
+                       std::to_string(data::kPooledConnections) + ")")
         ->envname("TALVEX_DB_CONNECTIONS")
         ->check(CLI::Range(1, 1000));
   }

@@ -4,8 +4,8 @@
 # download, then that of N sessions at once (default 32), while one more logged-in session
 # sends NOOP every 10 ms. When the server awaits its database calls, N sessions take about as
 # long as one once the pool has a connection per session (a call holds its connection for the
-# round trip), and the idle session's NOOP stays fast. Runs with the default pool (8) and with
-# one of N connections.
+# round trip), and the idle session's NOOP stays fast. Runs with the default pool (32) and with
+# a pool of 8, where 32 sessions wait their turn.
 # Run after `scripts/build`; it makes its own throw-away cluster.
 #   bench/pop3/run_pop3_pg_delay_bench.sh [sessions] [messages-per-user] [delay-ms]
 set -euo pipefail
@@ -45,9 +45,11 @@ SQL
 python3 bench/pop3/pg_delay_proxy.py "$proxy_port" "$socket_dir/.s.PGSQL.5432" "$delay" &
 pids+=($!)
 sleep 0.3
-for pool in 8 "$sessions"; do
+for pool in default 8; do
+  pool_option=()
+  [ "$pool" = default ] || pool_option=(--db-connections "$pool")
   "$bin/talvex-pop3d" --port "$port" --max-connections 200 --logging-mode 0 --data-dir "$data" \
-    --db "postgresql://talvex@127.0.0.1:$proxy_port/postgres" --db-connections "$pool" &
+    --db "postgresql://talvex@127.0.0.1:$proxy_port/postgres" "${pool_option[@]}" &
   server=$!
   pids+=("$server")
   for _ in $(seq 100); do

@@ -12,9 +12,12 @@
 namespace talvex::data {
 
 // How many connections the awaited calls of one backend share at most. Each call holds one
-// for a round trip; a few keep up with many sessions, and every front-end of an installation
-// opens its own, so the database's connection limit bounds their sum.
-inline constexpr std::size_t kPooledConnections = 8;
+// for a round trip, so with a distant database the pool bounds how many sessions make progress
+// at once: 32 lets as many sessions as a busy front-end serves at a time wait no longer than
+// one. Connections are opened only as calls need them, and every front-end of an installation
+// opens its own: the database's connection limit (100 by default) bounds their sum, so sites
+// with many front-ends lower this (--db-connections) or raise that.
+inline constexpr std::size_t kPooledConnections = 32;
 
 // `uri` is a libpq connection URI ("postgresql://..."); nothing is contacted until the first
 // call.
