@@ -4,12 +4,26 @@
 #include "data/data_errors.hpp"
 #include "data/postgresql_backend.hpp"
 #include "data/sqlite_backend.hpp"
+#include "platform/ascii.hpp"
 
 namespace talvex::data {
 
 asio::awaitable<Recordset> Backend::RunAsync(std::string procedure,
                                              std::vector<BoundParameter> parameters, bool rows) {
   co_return Run(procedure, parameters, rows);
+}
+
+const std::string& EvaluatedStatement(std::span<const BoundParameter> parameters) {
+  constexpr std::string_view kSqlString = "SQLString";
+  const std::string* text =
+      parameters.size() == 1 && EqualsIgnoreCase(parameters[0].name, kSqlString)
+          ? std::get_if<std::string>(&parameters[0].value)
+          : nullptr;
+  if (!text) {
+    Raise(ErrorNumber::kDbCommand, std::string(kEvaluateSql) + " takes one parameter '" +
+                                       std::string(kSqlString) + "', the statement text");
+  }
+  return *text;
 }
 
 ConnectionTarget ResolveConnection(std::string_view connection, const Environment& env) {

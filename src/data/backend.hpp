@@ -40,6 +40,15 @@ class Backend {
   virtual void SetEventLog(const LogSink& /*log*/) {}
 };
 
+// The procedure that runs the statement text given as its one parameter "SQLString": the
+// administrator's interface of the suite (the admin tool, the connection test and the version
+// query use it); no network command leads to it. Every engine runs it itself.
+inline constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
+
+// The statement text of an SMS_EvaluateSQL call; raises ErrorNumber::kDbCommand when the
+// parameters are not that one text.
+const std::string& EvaluatedStatement(std::span<const BoundParameter> parameters);
+
 // Where a connection string leads.
 struct ConnectionTarget {
   enum class Engine { kSqlite, kPostgresql };

@@ -3,6 +3,7 @@
 // through SMS_EvaluateSQL, among them the connection test and the database's version.
 #include <string_view>
 
+#include "data/backend.hpp"
 #include "data/data_handler.hpp"
 #include "data/descriptors.hpp"
 
@@ -11,8 +12,6 @@ namespace talvex {
 using namespace descriptor;
 
 namespace {
-
-constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
 
 std::vector<ParameterDescriptor> ItemName(const std::string& confCat, const std::string& confName) {
   return {Text("ConfCat", 255, confCat), Text("ConfName", 255, confName)};
@@ -32,7 +31,7 @@ bool IsNumber(const std::string& text) {
 }  // namespace
 
 void DataHandler::TestConnection(const std::string& connection) {
-  QueryOn(connection, kEvaluateSql, {Text("SQLString", 4096, "SELECT * FROM Configuration")});
+  QueryOn(connection, data::kEvaluateSql, {Text("SQLString", 4096, "SELECT * FROM Configuration")});
 }
 
 std::string DataHandler::ReadConfItem(const std::string& confCat, const std::string& confName,
@@ -85,12 +84,12 @@ Recordset DataHandler::GetACLNetworkList(const std::string& confCat, const std::
 }
 
 Recordset DataHandler::EvaluateSQL(const std::string& sqlString) {
-  return Query(kEvaluateSql, {Text("SQLString", 4095, sqlString)});
+  return Query(data::kEvaluateSql, {Text("SQLString", 4095, sqlString)});
 }
 
 std::int16_t DataHandler::GetDatabaseVersion(const std::string& connection) {
   Recordset rows =
-      QueryOn(connection, kEvaluateSql, {Text("SQLString", 4095, "SELECT * FROM Version")});
+      QueryOn(connection, data::kEvaluateSql, {Text("SQLString", 4095, "SELECT * FROM Version")});
   if (rows.RecordCount() == 0) return 0;
   rows.MoveFirst();
   const std::string joined = rows.Fields("Release").TextOrEmpty() +

@@ -33,9 +33,6 @@ namespace talvex::data {
 
 namespace {
 
-constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
-constexpr std::string_view kSqlStringParameter = "SQLString";
-
 // Every function of the connection's schema: whether it returns rows, and the names of its
 // input parameters in order, joined by commas.
 constexpr std::string_view kSignaturesQuery =
@@ -395,8 +392,9 @@ class PostgresqlBackend final : public Backend {
     return found->second;
   }
 
+  // SMS_EvaluateSQL's statement text is sent as it is; the rows are those of its last statement.
   Statement StatementOf(std::string_view name, std::span<const BoundParameter> parameters) const {
-    if (name == kEvaluateSql) return {EvaluatedText(parameters), {}, true, true};
+    if (name == kEvaluateSql) return {EvaluatedStatement(parameters), {}, true, true};
     const Signature& signature = SignatureOf(name);
     return {signature.call, Match(name, signature, parameters), false, signature.returnsRows};
   }
@@ -425,22 +423,6 @@ class PostgresqlBackend final : public Backend {
       texts.push_back(ParameterText(*values[i]));
     }
     return texts;
-  }
-
-  // SMS_EvaluateSQL: the statement text itself is the one parameter, sent as it is; the rows
-  // are those of its last statement. Only programs of the administrator call it; no network
-  // command leads here.
-  static std::string EvaluatedText(std::span<const BoundParameter> parameters) {
-    const std::string* text =
-        parameters.size() == 1 && EqualsIgnoreCase(parameters[0].name, kSqlStringParameter)
-            ? std::get_if<std::string>(&parameters[0].value)
-            : nullptr;
-    if (!text) {
-      Raise(ErrorNumber::kDbCommand, std::string(kEvaluateSql) + " takes one parameter '" +
-                                         std::string(kSqlStringParameter) +
-                                         "', the statement text");
-    }
-    return *text;
   }
 
   std::string uri_;

@@ -29,9 +29,6 @@ namespace talvex::data {
 
 namespace {
 
-constexpr std::string_view kEvaluateSql = "SMS_EvaluateSQL";
-constexpr std::string_view kSqlStringParameter = "SQLString";
-
 struct CompiledStatement {
   sqlite::Statement statement;
   std::vector<std::size_t> slots;  // per bind index (from 1): index into Procedure::parameters
@@ -149,16 +146,7 @@ class SqliteBackend final : public Backend {
   // call only, as any text may come, and runs with no parameters of its own. Only programs of
   // the administrator call it; no network command leads here.
   Recordset EvaluateSql(std::span<const BoundParameter> parameters, bool rows) {
-    const std::string* text =
-        parameters.size() == 1 && EqualsIgnoreCase(parameters[0].name, kSqlStringParameter)
-            ? std::get_if<std::string>(&parameters[0].value)
-            : nullptr;
-    if (!text) {
-      Raise(ErrorNumber::kDbCommand, std::string(kEvaluateSql) + " takes one parameter '" +
-                                         std::string(kSqlStringParameter) +
-                                         "', the statement text");
-    }
-    Procedure adHoc = Compile(kEvaluateSql, *text);
+    Procedure adHoc = Compile(kEvaluateSql, EvaluatedStatement(parameters));
     return Execute(adHoc, {}, rows);
   }
 
