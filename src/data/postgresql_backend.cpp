@@ -14,8 +14,12 @@
 // made it. The administrator's programs call without a loop, on one connection of their own.
 #include "data/postgresql_backend.hpp"
 
+#include <asio/co_spawn.hpp>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
+#include <asio/thread_pool.hpp>
 #include <asio/use_awaitable.hpp>
 #include <charconv>
 #include <map>
@@ -47,6 +51,7 @@ struct Signature {
   std::vector<std::string> parameters;
   bool returnsRows = false;
 };
+using Signatures = std::map<std::string, Signature, std::less<>>;
 
 // Column types whose values come back as numbers, by type OID; every other type comes back as
 // text. Booleans become 0 and 1, as the embedded database has no Boolean.
@@ -341,20 +346,58 @@ class PostgresqlBackend final : public Backend {
   // The schema is the database's, the same for every connection: it is brought to this
   // program's version, and its functions' signatures read, by the first connection that opens
   // after the start or after a lost connection (the database may have been replaced), so that
-  // the connections opened meanwhile need only their session settings. Its statements wait for
-  // the server in place, on the loop too: one setup per outage rather than per connection.
+  // the connections opened meanwhile need only their session settings.
   void PrepareSchemaOnce(pg::Connection& connection) {
     if (schemaReady_) return;
+    signatures_ = PreparedSignatures(connection);
+    schemaReady_ = true;
+  }
+
+  // The loop's form: the setup's statements wait for the server on a thread of their own, on
+  // the connection being opened, which nothing else uses yet; calls that open connections
+  // meanwhile wait for that one setup rather than run their own.
+  asio::awaitable<void> PrepareSchemaOffLoop(pg::Connection& connection) {
+    const asio::any_io_executor executor = co_await asio::this_coro::executor;
+    if (!setupDone_) setupDone_.emplace(executor);
+    while (!schemaReady_) {
+      if (setupRunning_) {
+        asio::error_code woken;  // cancelled when the running setup ends, however it ends
+        co_await setupDone_->async_wait(asio::redirect_error(asio::use_awaitable, woken));
+        continue;
+      }
+      setupRunning_ = true;
+      setupDone_->expires_at(asio::steady_timer::time_point::max());
+      try {
+        signatures_ = co_await asio::co_spawn(setupThread_, PrepareOnSetupThread(&connection),
+                                              asio::use_awaitable);
+        schemaReady_ = true;
+      } catch (...) {
+        EndSetup();  // the calls waiting for it try again, each on its own connection
+        throw;
+      }
+      EndSetup();
+    }
+  }
+
+  void EndSetup() {
+    setupRunning_ = false;
+    setupDone_->cancel();
+  }
+
+  static asio::awaitable<Signatures> PrepareOnSetupThread(pg::Connection* connection) {
+    co_return PreparedSignatures(*connection);
+  }
+
+  static Signatures PreparedSignatures(pg::Connection& connection) {
     PrepareSchema(connection);
-    std::map<std::string, Signature, std::less<>> signatures;
+    Signatures signatures;
     const pg::Result functions = connection.Execute(kSignaturesQuery);
     for (int r = 0; r < functions.Rows(); ++r) {
       const std::string_view name = functions.Value(r, 0);
       signatures.emplace(std::string(name), MakeSignature(name, functions.Value(r, 1) == "true",
                                                           functions.Value(r, 2)));
     }
-    signatures_ = std::move(signatures);
-    schemaReady_ = true;
+    return signatures;
   }
 
   void Lost(const pg::Error& error) {
@@ -372,7 +415,7 @@ class PostgresqlBackend final : public Backend {
         state = connection.PollConnect();
       }
       CheckEncoding(connection);
-      PrepareSchemaOnce(connection);
+      co_await PrepareSchemaOffLoop(connection);
       auto link = std::make_unique<Link>(std::move(connection));
       link->connection.SetNonBlocking();
       // A named statement: GCC 12 destroys a braced temporary in a co_await expression twice.
@@ -429,7 +472,12 @@ class PostgresqlBackend final : public Backend {
   std::unique_ptr<Link> direct_;  // the blocking calls' connection
   ConnectionPool<Link> pool_;     // the event loop's connections
   bool schemaReady_ = false;
-  std::map<std::string, Signature, std::less<>> signatures_;
+  Signatures signatures_;
+  bool setupRunning_ = false;
+  std::optional<asio::steady_timer> setupDone_;  // wakes the calls waiting for the setup
+  // Declared last, so that it is joined first: a setup still running holds a connection of a
+  // call that the loop has not finished.
+  asio::thread_pool setupThread_{1};
   Reachability reachability_;
 };
 

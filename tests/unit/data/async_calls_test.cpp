@@ -218,6 +218,41 @@ TEST(PostgresqlOnTheLoop, ASlowCallHoldsUpOnlyItsOwnCaller) {
   EXPECT_THAT(finished, ::testing::ElementsAre("fast", "slow"));
 }
 
+// A new process brings the schema to its version before its first call; the setup must wait
+// for the database without holding up the loop, and once, for every call that came meanwhile.
+TEST(PostgresqlOnTheLoop, TheSchemaSetupWaitsOffTheLoopAndThenServesTheCallsThatCameMeanwhile) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  // The setup takes this lock first; holding it here keeps the setup waiting.
+  const std::string lock = "hashtext('talvex schema ' || current_schema())";
+  db->Exec("SELECT pg_advisory_lock(" + lock + ")");
+  // A setup that blocked the loop would wait for ever; with a lock timeout (added to the
+  // connection's options, the last part of the test database's URI) it fails instead.
+  Environment env = db->Env();
+  env.database += "%20-clock_timeout%3D5000";
+  const auto backend = data::CreateBackend(data::ResolveConnection("", env));
+  asio::io_context io;
+  std::vector<std::string> finished;
+  for (const char* call : {"first", "second", "third"}) {
+    asio::co_spawn(io, Evaluate(*backend, "SELECT 1", call, finished), asio::detached);
+  }
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        asio::steady_timer pause(io);
+        pause.expires_after(200ms);
+        co_await pause.async_wait(asio::use_awaitable);
+        finished.emplace_back("the loop ran");
+        db->Exec("SELECT pg_advisory_unlock(" + lock + ")");
+      },
+      asio::detached);
+  io.run();
+  ASSERT_EQ(finished.size(), 4U);
+  EXPECT_EQ(finished[0], "the loop ran");
+  EXPECT_THAT(std::vector(finished.begin() + 1, finished.end()),
+              ::testing::UnorderedElementsAre("first", "second", "third"));
+}
+
 TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnce) {
   if (!PostgresqlAvailable()) return;
   const auto db = MakePostgresqlTestDatabase();
