@@ -357,8 +357,6 @@ class PostgresqlBackend final : public Backend {
   // the connection being opened, which nothing else uses yet; calls that open connections
   // meanwhile wait for that one setup rather than run their own.
   asio::awaitable<void> PrepareSchemaOffLoop(pg::Connection& connection) {
-    const asio::any_io_executor executor = co_await asio::this_coro::executor;
-    if (!setupDone_) setupDone_.emplace(executor);
     while (!schemaReady_) {
       if (setupRunning_) {
         asio::error_code woken;  // cancelled when the running setup ends, however it ends
@@ -366,7 +364,7 @@ class PostgresqlBackend final : public Backend {
         continue;
       }
       setupRunning_ = true;
-      setupDone_->expires_at(asio::steady_timer::time_point::max());
+      setupDone_.emplace(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
       try {
         signatures_ = co_await asio::co_spawn(setupThread_, PrepareOnSetupThread(&connection),
                                               asio::use_awaitable);
@@ -379,9 +377,11 @@ class PostgresqlBackend final : public Backend {
     }
   }
 
+  // The timer lives only while a setup runs: destroying it wakes the waiters, and a backend
+  // that outlives its loop holds nothing of the loop's.
   void EndSetup() {
     setupRunning_ = false;
-    setupDone_->cancel();
+    setupDone_.reset();
   }
 
   static asio::awaitable<Signatures> PrepareOnSetupThread(pg::Connection* connection) {
