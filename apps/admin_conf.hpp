@@ -1,7 +1,6 @@
-// The configuration commands of talvex-admin (conf get, set and list) and the database's
-// version (db version). They go through the data layer's operations, as the suite's other
-// programs read and write the same items. Each returns the program's exit code and prints the
-// reason of a refusal on stderr.
+// The configuration commands of talvex-admin (conf get, set and list). They go through the data
+// layer's operations, as the suite's other programs read and write the same items. Each returns the
+// program's exit code and prints the reason of a refusal on stderr.
 #pragma once
 
 #include <iostream>
@@ -60,13 +59,6 @@ inline int ConfList(const Environment& env, const ConfArgs& args) {
   return kExitOk;
 }
 
-// A failure to read the version is raised to the program, which prints it and exits 1.
-inline int DatabaseVersion(const Environment& env) {
-  Data data(env);
-  std::cout << data.handler.GetDatabaseVersion("") << "\n";
-  return kExitOk;
-}
-
 // Adds "conf get", "conf set" and "conf list"; the one given sets `action`.
 inline void AddConfCommands(CLI::App& app, ConfArgs& args, Action& action) {
   auto* conf = app.add_subcommand("conf", "configuration items");
@@ -90,14 +82,6 @@ inline void AddConfCommands(CLI::App& app, ConfArgs& args, Action& action) {
   set->add_option("VALUE", args.value, "text to store")->required();
   add("list", "one line per item: category, name, value", ConfList)
       ->add_option("CATEGORY", args.category, "only the items of this category");
-}
-
-// Adds "db version".
-inline void AddDatabaseCommands(CLI::App& app, Action& action) {
-  auto* db = app.add_subcommand("db", "the database");
-  db->require_subcommand(1);
-  OnGiven(db->add_subcommand("version", "print the database's version (231 for release 2.3.1)"),
-          action, DatabaseVersion);
 }
 
 }  // namespace talvex::apps

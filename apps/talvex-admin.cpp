@@ -12,6 +12,7 @@
 #include <string>
 
 #include "admin_conf.hpp"
+#include "admin_database.hpp"
 #include "admin_registry.hpp"
 #include "admin_translog.hpp"
 #include "crypto/password_digest.hpp"
@@ -227,7 +228,8 @@ int Run(int argc, char** argv) {
   talvex::apps::AddRegistryCommands(app, regArgs, action);
   talvex::apps::AddTransLogCommands(app, transLogArgs, action);
   talvex::apps::AddConfCommands(app, confArgs, action);
-  talvex::apps::AddDatabaseCommands(app, action);
+  std::string backupFile;
+  talvex::apps::AddDatabaseCommands(app, backupFile, action);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
     return *exitCode;

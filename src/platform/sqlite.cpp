@@ -164,4 +164,16 @@ void Transaction::Commit() {
   open_ = false;
 }
 
+Backup::Backup(Database& target, Database& source) : target_(target.Handle()) {
+  backup_.reset(sqlite3_backup_init(target.Handle(), "main", source.Handle(), "main"));
+  if (!backup_) throw Error(sqlite3_errcode(target_), sqlite3_errmsg(target_));
+}
+
+bool Backup::Step(int pages) {
+  const int rc = sqlite3_backup_step(backup_.get(), pages);
+  if (rc == SQLITE_DONE) return false;
+  if (rc == SQLITE_OK) return true;
+  throw Error(rc, sqlite3_errstr(rc));
+}
+
 }  // namespace talvex::sqlite

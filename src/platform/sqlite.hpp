@@ -106,4 +106,30 @@ class Transaction {
   bool open_ = true;
 };
 
+// An online copy of one database into another, some pages at a time. The copy is of the
+// source as its connection sees it: when that connection holds a read transaction from before
+// the first step to after the last, the copy is one consistent state of the source, and the
+// writers of other connections go on meanwhile (in WAL mode readers do not block writers)
+// without making the copy start again.
+class Backup {
+ public:
+  Backup(Database& target, Database& source);
+  Backup(const Backup&) = delete;
+  Backup& operator=(const Backup&) = delete;
+
+  // Copies up to `pages` more pages; false once the copy is complete. A source or target that
+  // is busy for the moment raises sqlite::Error with SQLITE_BUSY or SQLITE_LOCKED, after which
+  // the step may be tried again.
+  bool Step(int pages);
+  int Remaining() const { return sqlite3_backup_remaining(backup_.get()); }
+  int PageCount() const { return sqlite3_backup_pagecount(backup_.get()); }
+
+ private:
+  struct Finisher {
+    void operator()(sqlite3_backup* backup) const { sqlite3_backup_finish(backup); }
+  };
+  sqlite3* target_;
+  std::unique_ptr<sqlite3_backup, Finisher> backup_;
+};
+
 }  // namespace talvex::sqlite

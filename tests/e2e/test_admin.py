@@ -1,5 +1,7 @@
 """talvex-admin item add as the server then serves the item: the date it stores, and the field
-texts it refuses because they would forge header or protocol lines."""
+texts it refuses because they would forge header or protocol lines; the copy of the database
+taken while the server serves it, and the check that finds a damaged one."""
+import os
 import re
 import tempfile
 import time
@@ -50,6 +52,32 @@ class ItemFields(unittest.TestCase):
             checked_admin(data_dir, "item", "add", "--to", "bob@example.org", "--subject", 'quotes "stay" as they are', "--body", "x")
             self.assertEqual(len(checked_admin(data_dir, "item", "list").splitlines()), 1)
 
+
+class DatabaseCopy(unittest.TestCase):
+    def test_a_copy_taken_during_a_session_serves_the_same_mail_and_damage_is_found(self):
+        with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as copies:
+            copy = os.path.join(copies, "talvex.db")
+            with Server("--max-connections", "2") as server:
+                for user in ("cy", "dee"):
+                    email = add_user(server.data_dir, user, "pw")
+                    for n in range(3):
+                        checked_admin(server.data_dir, "item", "add", "--to", email, "--body", f"{user} {n}")
+                with logged_in(server.port, "dee", "pw") as client:
+                    before = client.listing("RETR 2")
+                # The copy is taken while a session holds cy's drop (the copy holds that lock too).
+                with logged_in(server.port, "cy", "pw"):
+                    out = checked_admin(server.data_dir, "db", "backup", copy)
+                    self.assertRegex(out, r"^db backup: .*talvex\.db: \d+ pages, checked, in ")
+            self.assertEqual(checked_admin(copies, "db", "check"), "db check: ok\n")
+            with Server("--max-connections", "2", "--db", "sqlite:" + copy) as server:
+                with logged_in(server.port, "dee", "pw") as client:
+                    self.assertEqual(client.listing("RETR 2"), before)
+            with open(copy, "r+b") as f:
+                f.seek(2 * 4096)
+                f.write(b"\xff" * 64)
+            run = admin(copies, "db", "check")
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("db check: ", run.stderr)
 
 if __name__ == "__main__":
     unittest.main()
