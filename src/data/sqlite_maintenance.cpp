@@ -69,6 +69,15 @@ void CopyPages(sqlite::Database& target, sqlite::Database& source,
   progress({backup.PageCount(), backup.PageCount()});
 }
 
+// The copy's mail-drop locks belong to sessions that can never reach it. Without them a server
+// started on the copy serves every drop at once: its listing claims the items those sessions
+// held or marked, as after a stale takeover, so nothing they had not removed is lost.
+void ReleaseSessionLocks(sqlite::Database& copy) {
+  sqlite::Statement table(
+      copy, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'MailDropLocks'");
+  if (table.Step()) copy.Exec("DELETE FROM MailDropLocks");
+}
+
 }  // namespace
 
 void CopyDatabase(const std::filesystem::path& source, const std::filesystem::path& target,
@@ -84,6 +93,7 @@ void CopyDatabase(const std::filesystem::path& source, const std::filesystem::pa
       sqlite::Database from(source, sqlite::Database::Mode::kReadWrite);
       sqlite::Database to(partial, sqlite::Database::Mode::kReadWriteCreate);
       CopyPages(to, from, progress);
+      ReleaseSessionLocks(to);
     }
     if (const auto problems = CheckDatabase(partial); !problems.empty()) {
       throw sqlite::Error(SQLITE_CORRUPT,

@@ -17,7 +17,8 @@ struct CopyProgress {
 // Copies the database file `source` to `target`, some pages at a time, calling `progress`
 // after each step. The copy is one consistent state of the source, taken at the start; the
 // source's writers go on meanwhile. It is written beside the target, checked, and only then
-// renamed to the target, so that a failed copy never replaces an earlier one. Raises
+// renamed to the target, so that a failed copy never replaces an earlier one. The copy holds
+// no mail-drop locks: the sessions that held them never reach it. Raises
 // sqlite::Error when the source cannot be read, the copy cannot be written, or the copy fails
 // its check.
 void CopyDatabase(const std::filesystem::path& source, const std::filesystem::path& target,

@@ -58,19 +58,21 @@ class DatabaseCopy(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as copies:
             copy = os.path.join(copies, "talvex.db")
             with Server("--max-connections", "2") as server:
-                for user in ("cy", "dee"):
-                    email = add_user(server.data_dir, user, "pw")
-                    for n in range(3):
-                        checked_admin(server.data_dir, "item", "add", "--to", email, "--body", f"{user} {n}")
-                with logged_in(server.port, "dee", "pw") as client:
+                email = add_user(server.data_dir, "cy", "pw")
+                for n in range(3):
+                    checked_admin(server.data_dir, "item", "add", "--to", email, "--body", f"cy {n}")
+                # The copy is taken while a session holds the drop and has marked an item.
+                with logged_in(server.port, "cy", "pw") as client:
                     before = client.listing("RETR 2")
-                # The copy is taken while a session holds cy's drop (the copy holds that lock too).
-                with logged_in(server.port, "cy", "pw"):
+                    client.command("DELE 1")
                     out = checked_admin(server.data_dir, "db", "backup", copy)
                     self.assertRegex(out, r"^db backup: .*talvex\.db: \d+ pages, checked, in ")
             self.assertEqual(checked_admin(copies, "db", "check"), "db check: ok\n")
+            # A server on the copy serves the drop at once, the marked item included: the
+            # session that held it never ended there.
             with Server("--max-connections", "2", "--db", "sqlite:" + copy) as server:
-                with logged_in(server.port, "dee", "pw") as client:
+                with logged_in(server.port, "cy", "pw") as client:
+                    self.assertTrue(client.command("STAT").startswith(b"+OK 3 "))
                     self.assertEqual(client.listing("RETR 2"), before)
             with open(copy, "r+b") as f:
                 f.seek(2 * 4096)
@@ -78,6 +80,7 @@ class DatabaseCopy(unittest.TestCase):
             run = admin(copies, "db", "check")
             self.assertEqual(run.returncode, 1)
             self.assertIn("db check: ", run.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
