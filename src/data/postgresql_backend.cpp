@@ -14,6 +14,7 @@
 // made it. The administrator's programs call without a loop, on one connection of their own.
 #include "data/postgresql_backend.hpp"
 
+#include <array>
 #include <asio/co_spawn.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/redirect_error.hpp>
@@ -186,11 +187,31 @@ bool Broken(const pg::Error& error, const pg::Connection& connection) {
          state.starts_with("57P");
 }
 
-[[noreturn]] void Fail(std::string_view name, const pg::Error& error) {
-  if (error.SqlState() == pg::kRaiseException) {
-    Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + error.what());
+// The data-access number of a failure, by its SQLSTATE's longest listed prefix; libpq's own
+// failures (no SQLSTATE) are a connection that is gone.
+ErrorNumber EngineFailure(const std::string& state) {
+  static constexpr std::array<std::pair<std::string_view, ErrorNumber>, 11> kNumbers{{
+      {pg::kRaiseException, ErrorNumber::kDbCommand},
+      {"53100", ErrorNumber::kDbFull},       // disk full
+      {"25006", ErrorNumber::kDbReadOnly},   // read-only transaction
+      {"XX001", ErrorNumber::kDbCorrupt},    // data corrupted
+      {"XX002", ErrorNumber::kDbCorrupt},    // index corrupted
+      {"40", ErrorNumber::kDbBusy},          // serialization failure, deadlock
+      {"55P03", ErrorNumber::kDbBusy},       // lock not available
+      {"08", ErrorNumber::kDbUnavailable},   // connection exception
+      {"57P", ErrorNumber::kDbUnavailable},  // shutdown, termination
+      {"53", ErrorNumber::kDbUnavailable},   // out of memory or connections
+      {"28", ErrorNumber::kDbUnavailable},   // authorization
+  }};
+  if (state.empty()) return ErrorNumber::kDbUnavailable;
+  for (const auto& [prefix, number] : kNumbers) {
+    if (state.starts_with(prefix)) return number;
   }
-  Raise(ErrorNumber::kDbProvider, std::string(name) + ": " + error.what());
+  return ErrorNumber::kDbProvider;
+}
+
+[[noreturn]] void Fail(std::string_view name, const pg::Error& error) {
+  Raise(EngineFailure(error.SqlState()), std::string(name) + ": " + error.what());
 }
 
 Recordset Shape(const Statement& statement, const pg::Result& result, bool rows) {

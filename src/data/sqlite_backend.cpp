@@ -13,6 +13,8 @@
 // prepared for its call alone.
 #include "data/sqlite_backend.hpp"
 
+#include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <vector>
@@ -87,9 +89,70 @@ Variant ColumnValue(const sqlite::Statement& statement, int column) {
   }
 }
 
+// The data-access number of an engine failure, by the primary result code.
+ErrorNumber EngineFailure(int code) {
+  static constexpr std::array<std::pair<int, ErrorNumber>, 10> kNumbers{{
+      {SQLITE_CANTOPEN, ErrorNumber::kDbUnavailable},
+      {SQLITE_IOERR, ErrorNumber::kDbUnavailable},
+      {SQLITE_PERM, ErrorNumber::kDbUnavailable},
+      {SQLITE_AUTH, ErrorNumber::kDbUnavailable},
+      {SQLITE_READONLY, ErrorNumber::kDbReadOnly},
+      {SQLITE_FULL, ErrorNumber::kDbFull},
+      {SQLITE_CORRUPT, ErrorNumber::kDbCorrupt},
+      {SQLITE_NOTADB, ErrorNumber::kDbCorrupt},
+      {SQLITE_BUSY, ErrorNumber::kDbBusy},
+      {SQLITE_LOCKED, ErrorNumber::kDbBusy},
+  }};
+  const int primary = code & 0xff;
+  const auto* found = std::find_if(kNumbers.begin(), kNumbers.end(),
+                                   [primary](const auto& entry) { return entry.first == primary; });
+  return found == kNumbers.end() ? ErrorNumber::kDbProvider : found->second;
+}
+
+// The state of the database file as a whole, with one log line for each change: a file that
+// turned read-only, full, damaged or unreachable fails every session's calls, and is reported
+// once, at the default logging mode, with the engine's words; so is its recovery.
+class StorageState {
+ public:
+  explicit StorageState(std::string file) : file_(std::move(file)) {}
+
+  void SetLog(LogSink log) { log_ = std::move(log); }
+
+  void Failed(ErrorNumber number, std::string_view what) {
+    if (!kStorageFaults.contains(number) || fault_ == number) return;
+    fault_ = number;
+    Write(Severity::kFailure, "The database '" + file_ + "' " +
+                                  std::string(kStorageFaults.at(number)) + ": " +
+                                  std::string(what));
+  }
+
+  void Worked() {
+    if (!fault_) return;
+    fault_.reset();
+    Write(Severity::kNotice, "The database '" + file_ + "' works again");
+  }
+
+ private:
+  static inline const std::map<ErrorNumber, std::string_view> kStorageFaults{
+      {ErrorNumber::kDbUnavailable, "cannot be used"},
+      {ErrorNumber::kDbReadOnly, "refuses writes"},
+      {ErrorNumber::kDbFull, "has no room"},
+      {ErrorNumber::kDbCorrupt, "is damaged"},
+  };
+
+  void Write(Severity severity, const std::string& line) const {
+    if (log_) log_(severity, kDataAccessSource, line);
+  }
+
+  std::string file_;
+  LogSink log_;
+  std::optional<ErrorNumber> fault_;
+};
+
 class SqliteBackend final : public Backend {
  public:
-  explicit SqliteBackend(std::filesystem::path file) : file_(std::move(file)) {
+  explicit SqliteBackend(std::filesystem::path file)
+      : file_(std::move(file)), storage_(file_.string()) {
     if (const auto problem = CreateDataDirectory(file_)) Raise(ErrorNumber::kDbProvider, *problem);
   }
 
@@ -102,13 +165,19 @@ class SqliteBackend final : public Backend {
     raised_.reset();
     try {
       if (!db_) Open();
-      if (name == kEvaluateSql) return EvaluateSql(parameters, rows);
-      return Execute(Prepared(name), parameters, rows);
+      Recordset result = name == kEvaluateSql ? EvaluateSql(parameters, rows)
+                                              : Execute(Prepared(name), parameters, rows);
+      storage_.Worked();
+      return result;
     } catch (const sqlite::Error& error) {
       if (raised_) Raise(ErrorNumber::kDbCommand, std::string(name) + ": " + *raised_);
-      Raise(ErrorNumber::kDbProvider, std::string(name) + ": " + error.what());
+      const ErrorNumber number = EngineFailure(error.Code());
+      storage_.Failed(number, error.what());
+      Raise(number, std::string(name) + ": " + error.what());
     }
   }
+
+  void SetEventLog(const LogSink& log) override { storage_.SetLog(log); }
 
  private:
   // Opens the connection, or leaves none when any step fails, so that the next call tries
@@ -244,6 +313,7 @@ class SqliteBackend final : public Backend {
   }
 
   std::filesystem::path file_;
+  StorageState storage_;
   // Declared before the statements that refer to it, so that it is closed after them.
   std::optional<sqlite::Database> db_;
   std::map<std::string, Procedure, std::less<>> procedures_;

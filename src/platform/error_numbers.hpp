@@ -24,9 +24,17 @@ enum class ErrorNumber : std::int32_t {
   kUnspecified = -2147467259,      // 0x80004005
   kModuleNotFound = -2147024770,   // 0x8007007E
   kDataHandlerCreate = -20042304,  // 0xFECE2DC0
-  // Data access. The engine failed: cannot open, corrupt, read-only, busy, constraint
-  // violated... The callers log it as detail, as any unspecified error.
-  kDbProvider = kUnspecified,
+  // Data access. The engine failed, with numbers of the data-access library's own, so that the
+  // callers log them as failures that the default logging mode shows: the database cannot be
+  // opened or reached, refuses writes, has no room, is damaged, stays locked, or failed in
+  // some other way (kDbProvider: a statement it cannot run, a constraint, a bad connection
+  // string).
+  kDbProvider = -2147220992,     // 0x80040200
+  kDbUnavailable = -2147220991,  // 0x80040201
+  kDbReadOnly = -2147220990,     // 0x80040202
+  kDbFull = -2147220989,         // 0x80040203
+  kDbCorrupt = -2147220988,      // 0x80040204
+  kDbBusy = -2147220987,         // 0x80040205
   // The procedure refused the call (raise_error), or the call does not fit the procedure:
   // unknown procedure, missing or unknown parameter, unsupported command type.
   kDbCommand = -2147217900,  // 0x80040E14

@@ -261,9 +261,14 @@ class InternalError(ServerTest):
             self.assertEqual(client.command("PASS pw"),
                              b"-ERR Internal server error occured. Closing transmission channel\r\n")
             self.assertEqual(client.closed_after(), b"")
-        error = self.server.wait_for(lambda l: l.message.startswith("SMS_Quillon: -2147467259. "))
+        error = self.server.wait_for(lambda l: l.message.startswith("SMS_Quillon: -2147220988. "))
         self.assertEqual(error.message_type, 7)
         self.assertIn("not a database", error.message)
+        # The session's line is detail; the damaged file itself is reported once, as a failure
+        # that the default logging mode shows.
+        fault = self.server.wait_for(lambda l: l.message.startswith("The database '"))
+        self.assertEqual(fault.message_type, 4)
+        self.assertRegex(fault.message, r"talvex\.db' is damaged: .*not a database")
         self.server.wait_message("POP3 server socket 0 destroyed")
 
 

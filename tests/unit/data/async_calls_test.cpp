@@ -289,7 +289,7 @@ TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnc
 
   ASSERT_EQ(finished.size(), 2U);
   for (const std::string& call : finished) {
-    EXPECT_THAT(call, HasSubstr("failed: SMS_Quillon: -2147467259. SMS_EvaluateSQL: "));
+    EXPECT_THAT(call, HasSubstr("failed: SMS_Quillon: -2147220991. SMS_EvaluateSQL: "));
   }
   ASSERT_EQ(log.size(), 1U);
   EXPECT_THAT(log[0], HasSubstr("SMS_Quillon: Lost the PostgreSQL database: "));
@@ -310,7 +310,7 @@ TEST(PostgresqlOnTheLoop, AnUnreachableDatabaseFailsEveryCallAndIsLoggedOnce) {
       [&](Severity, std::string_view, std::string_view message) { log.emplace_back(message); });
   for (int call = 0; call < 3; ++call) {
     const Failure failure = Raised([&] { EvaluateOnLoop(*backend, "SELECT 1"); });
-    EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider)) << ErrorLine(failure);
+    EXPECT_TRUE(failure.Is(ErrorNumber::kDbUnavailable)) << ErrorLine(failure);
     EXPECT_THAT(failure.Description(), HasSubstr("PostgreSQL: cannot connect"));
   }
   ASSERT_EQ(log.size(), 1U);

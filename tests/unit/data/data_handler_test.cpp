@@ -60,7 +60,7 @@ TEST(DataHandlerFrame, ConnectionStringGoesWithEveryCall) {
     EXPECT_FALSE(session.data.LockP3MailDrop("carol@example.com", kSessionA)) << bad;
   }
   ASSERT_EQ(session.log.size(), 2u);
-  EXPECT_EQ(session.log[0].severity, Severity::kDetail);
+  EXPECT_EQ(session.log[0].severity, Severity::kFailure);
   EXPECT_THAT(session.log[0].message, HasSubstr("PostgreSQL: cannot connect"));
   EXPECT_THAT(session.log[0].message, Not(HasSubstr("secret")));
   EXPECT_THAT(session.log[1].message, HasSubstr("neither sqlite:PATH nor postgresql://"));

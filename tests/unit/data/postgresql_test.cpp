@@ -166,7 +166,7 @@ TEST(PostgresqlSchema, NewerSchemaThanTheProgramsIsRefused) {
   const auto db = MakePostgresqlTestDatabase();
   db->Exec("INSERT INTO SchemaVersion (Version) VALUES (999)");
   const Failure failure = Raised([&] { Evaluate(*Connect(db->Env()), "SELECT 1"); });
-  EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider));
+  EXPECT_TRUE(failure.Is(ErrorNumber::kDbUnavailable));
   EXPECT_THAT(failure.Description(), HasSubstr("schema version 999 is newer"));
 }
 
@@ -180,7 +180,7 @@ TEST(PostgresqlConnection, LostConnectionFailsOneCallAndTheNextReconnects) {
   ASSERT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
   db->Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
            name + "'");
-  EXPECT_TRUE(Raised([&] { Evaluate(*backend, "SELECT 1"); }).Is(ErrorNumber::kDbProvider));
+  EXPECT_TRUE(Raised([&] { Evaluate(*backend, "SELECT 1"); }).Is(ErrorNumber::kDbUnavailable));
   EXPECT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
 }
 

@@ -72,7 +72,7 @@ TEST(DataRobustness, BadInputFailsClearlyAndChangesNothing) {
             "Unable to lock POP3 mail drop to a database connectivity error: [SMS_Quillon: "
             "-2147217833. Parameter 'SessionID' (adChar): a text of 33 characters does not fit "
             "in 32]");
-  EXPECT_EQ(session.log[1].severity, Severity::kDetail);
+  EXPECT_EQ(session.log[1].severity, Severity::kFailure);
   EXPECT_THAT(session.log[1].message, HasSubstr("NOT NULL constraint failed"));
   EXPECT_EQ(db->QueryInt("SELECT Status FROM GatewayItems WHERE GWQID = " + id), 4);
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM MailDropLocks"), 1);
@@ -86,11 +86,11 @@ TEST(DataRobustness, CorruptFileFailsClearlyAndIsLeftAsItWas) {
   std::ofstream(env.EmbeddedDatabasePath(), std::ios::binary) << garbage;
   Session session(env);
   const Failure failure = Raised([&] { session.data.GetP3UserDetails("alice"); });
-  EXPECT_TRUE(failure.Is(ErrorNumber::kDbProvider));
+  EXPECT_TRUE(failure.Is(ErrorNumber::kDbCorrupt));
   EXPECT_THAT(failure.Description(), HasSubstr("file is not a database"));
   EXPECT_FALSE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
   ASSERT_EQ(session.log.size(), 1u);
-  EXPECT_EQ(session.log[0].severity, Severity::kDetail);
+  EXPECT_EQ(session.log[0].severity, Severity::kFailure);
   std::ifstream in(env.EmbeddedDatabasePath(), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
 }
@@ -131,8 +131,8 @@ TEST(DataRobustness, ReadOnlyFileFailsClearlyAndStaysIntact) {
   ASSERT_EQ(ExitCode(child), 0);
   std::ifstream in(report);
   const std::string text(std::istreambuf_iterator<char>(in), {});
-  EXPECT_THAT(text, StartsWith("0|7|Unable to lock POP3 mail drop to a database connectivity "
-                               "error: [SMS_Quillon: -2147467259. SMS_LockP3MailDrop: "));
+  EXPECT_THAT(text, StartsWith("0|4|Unable to lock POP3 mail drop to a database connectivity "
+                               "error: [SMS_Quillon: -2147220990. SMS_LockP3MailDrop: "));
   EXPECT_THAT(text, ::testing::EndsWith("attempt to write a readonly database]"));
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE Status = 0"), 1);
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM MailDropLocks"), 0);

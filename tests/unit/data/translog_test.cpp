@@ -174,7 +174,7 @@ TEST_P(TransLog, FailuresAreLoggedWithTheirMessageType) {
   EXPECT_FALSE(unreadable.data.WriteTransLog(entry));
   EXPECT_EQ(Count("TransLog"), 1);
   ASSERT_EQ(session.log.size(), 1u);
-  EXPECT_EQ(session.log[0].severity, Severity::kDetail);  // the engine refuses a NULL status
+  EXPECT_EQ(session.log[0].severity, Severity::kFailure);  // the engine refuses a NULL status
   EXPECT_EQ(session.log[0].source, "Data Handler");
   EXPECT_THAT(session.log[0].message,
               HasSubstr("Unable to change TransLog item status due to a database error: ["));
