@@ -14,7 +14,10 @@
 #include <string>
 #include <utility>
 
+#include "data/backend.hpp"
 #include "data_options.hpp"
+#include "database_watch.hpp"
+#include "exit_codes.hpp"
 #include "host/pop3_server.hpp"
 #include "platform/date_text.hpp"
 #include "platform/hex.hpp"
@@ -122,9 +125,22 @@ int Run(int argc, char** argv) {
     server.StopListening();
     io.stop();
   });
+  int exitCode = talvex::apps::kExitOk;
+  std::optional<talvex::apps::DatabaseWatch> watch;
+  if (const auto target = talvex::data::ResolveConnection("", env);
+      target.engine == talvex::data::ConnectionTarget::Engine::kSqlite) {
+    watch.emplace(io, target.location, [&](const std::string& reason) {
+      PrintLogLine(talvex::NowText(), static_cast<std::int32_t>(talvex::Severity::kError),
+                   "talvex-pop3d", reason);
+      exitCode = talvex::apps::kExitRefused;
+      server.StopListening();
+      io.stop();
+    });
+    watch->Start();
+  }
   io.run();
   server.EventLog(nullptr);  // the object's own stop on the way out is not news any more
-  return talvex::apps::kExitOk;
+  return exitCode;
 }
 
 int main(int argc, char** argv) {

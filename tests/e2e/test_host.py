@@ -2,6 +2,7 @@
 import os
 import resource
 import select
+import shutil
 import signal
 import socket
 import subprocess
@@ -11,7 +12,7 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from harness import (BIN_DIR, CAPABILITIES, GATEWAY_KEY, GREETING_RE, HANDLER, HOST_NAME, SANITIZED, SLOW,
-                     Pop3Client, Server, admin, free_port, greeted)
+                     Pop3Client, Server, add_user, admin, free_port, greeted, logged_in)
 
 
 def pop3d(*args):
@@ -129,6 +130,23 @@ class HostService(unittest.TestCase):
             server.wait_message("Accepting connections again")
             self.assertEqual(server.count(lambda m: m.startswith("Cannot accept connections")), 1)
             self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
+
+
+class DatabaseFile(unittest.TestCase):
+    def test_a_deleted_or_replaced_database_file_stops_the_server_with_the_reason(self):
+        for replace in (False, True):
+            with Server("--max-connections", "2") as server:
+                add_user(server.data_dir, "dot", "pw")
+                with logged_in(server.port, "dot", "pw"):
+                    database = os.path.join(server.data_dir, "talvex.db")
+                    if replace:
+                        os.replace(shutil.copy(database, database + ".copy"), database)
+                    else:
+                        os.remove(database)
+                    line = server.wait_for(lambda l: l.message.startswith("The database file "))
+                self.assertEqual((line.message_type, line.source), (3, "talvex-pop3d"))
+                self.assertIn("replaced" if replace else "deleted", line.message)
+                self.assertEqual(server.proc.wait(timeout=10 * SLOW), 1)
 
 
 class AdminRegistry(unittest.TestCase):
