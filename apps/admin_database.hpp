@@ -104,6 +104,17 @@ inline int DatabaseCheck(const Environment& env) {
   return kExitOk;
 }
 
+// --create: the leftovers of an embedded database deleted while in use are removed, so that the
+// command starts a new one; said on stderr, as it discards what the old file's log held.
+inline void StartOverOrphanedDatabase(const Environment& env) {
+  const data::ConnectionTarget target = data::ResolveConnection("", env);
+  if (target.engine != data::ConnectionTarget::Engine::kSqlite) return;
+  if (data::DiscardOrphanedJournal(target.location)) {
+    std::cerr << "talvex-admin: removed the write-ahead log of the missing database '"
+              << target.location << "'; a new database starts\n";
+  }
+}
+
 // Adds "db version", "db backup" and "db check"; the one given sets `action`.
 inline void AddDatabaseCommands(CLI::App& app, std::string& backupFile, Action& action) {
   auto* db = app.add_subcommand("db", "the database");

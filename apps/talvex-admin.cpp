@@ -230,12 +230,17 @@ int Run(int argc, char** argv) {
   talvex::apps::AddConfCommands(app, confArgs, action);
   std::string backupFile;
   talvex::apps::AddDatabaseCommands(app, backupFile, action);
+  bool create = false;
+  app.add_flag("--create", create,
+               "start a new embedded database where the data dir's database file was deleted "
+               "while in use (its write-ahead log remains)");
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-admin")) {
     return *exitCode;
   }
   if (!action) return kExitUsage;
   try {
+    if (create) talvex::apps::StartOverOrphanedDatabase(dataOptions.Env());
     return action(dataOptions.Env());
   } catch (const std::exception& error) {
     return Fail(error.what());

@@ -21,6 +21,7 @@
 
 #include "data/data_errors.hpp"
 #include "data/sql_catalog.hpp"
+#include "data/sqlite_maintenance.hpp"
 #include "data/sqlite_setup.hpp"
 #include "platform/ansi.hpp"
 #include "platform/ascii.hpp"
@@ -183,6 +184,13 @@ class SqliteBackend final : public Backend {
   // Opens the connection, or leaves none when any step fails, so that the next call tries
   // again.
   void Open() {
+    if (const auto journal = OrphanedJournal(file_)) {
+      throw sqlite::Error(SQLITE_CANTOPEN,
+                          "database '" + file_.string() + "' is missing while '" +
+                              journal->string() +
+                              "' of it remains: it was deleted while in use. Restore it, or "
+                              "start a new one with talvex-admin --create");
+    }
     sqlite::Database db(file_, sqlite::Database::Mode::kReadWriteCreate);
     try {
       ConfigureConnection(db, RaiseError, this);

@@ -132,4 +132,25 @@ std::vector<std::string> CheckDatabase(const std::filesystem::path& file) {
   return problems;
 }
 
+std::optional<std::filesystem::path> OrphanedJournal(const std::filesystem::path& file) {
+  std::error_code error;
+  if (std::filesystem::exists(file, error) || error) return std::nullopt;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    std::filesystem::path journal = file;
+    journal += suffix;
+    if (std::filesystem::exists(journal, error)) return journal;
+  }
+  return std::nullopt;
+}
+
+bool DiscardOrphanedJournal(const std::filesystem::path& file) {
+  if (!OrphanedJournal(file)) return false;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    std::filesystem::path journal = file;
+    journal += suffix;
+    std::filesystem::remove(journal);
+  }
+  return true;
+}
+
 }  // namespace talvex::data

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,14 @@ void CopyDatabase(const std::filesystem::path& source, const std::filesystem::pa
 // damage that stopped the check; empty when there is none. Raises sqlite::Error when the file
 // cannot be opened.
 std::vector<std::string> CheckDatabase(const std::filesystem::path& file);
+
+// A database file deleted while servers used it leaves its write-ahead log and the log's index
+// behind. Opening the path then would start from those pages of the lost file, so the embedded
+// backend refuses it; this names the log when the file is missing and the log is there.
+std::optional<std::filesystem::path> OrphanedJournal(const std::filesystem::path& file);
+
+// Removes that log and its index, so that the next opener starts a new, empty database; true
+// when there was one.
+bool DiscardOrphanedJournal(const std::filesystem::path& file);
 
 }  // namespace talvex::data

@@ -12,7 +12,7 @@ import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from harness import (BIN_DIR, CAPABILITIES, GATEWAY_KEY, GREETING_RE, HANDLER, HOST_NAME, SANITIZED, SLOW,
-                     Pop3Client, Server, add_user, admin, free_port, greeted, logged_in)
+                     Pop3Client, Server, add_user, admin, checked_admin, free_port, greeted, logged_in)
 
 
 def pop3d(*args):
@@ -147,6 +147,27 @@ class DatabaseFile(unittest.TestCase):
                 self.assertEqual((line.message_type, line.source), (3, "talvex-pop3d"))
                 self.assertIn("replaced" if replace else "deleted", line.message)
                 self.assertEqual(server.proc.wait(timeout=10 * SLOW), 1)
+
+    def test_a_database_deleted_under_a_crashed_server_is_not_started_anew_unasked(self):
+        with Server("--max-connections", "2") as server:
+            email = add_user(server.data_dir, "eve", "pw")
+            checked_admin(server.data_dir, "item", "add", "--to", email, "--body", "kept in the log")
+            with logged_in(server.port, "eve", "pw"):
+                server.proc.kill()
+                server.proc.wait()
+            database = os.path.join(server.data_dir, "talvex.db")
+            self.assertTrue(os.path.exists(database + "-wal"))
+            os.remove(database)
+            refused = admin(server.data_dir, "user", "list")
+            self.assertEqual(refused.returncode, 1)
+            self.assertIn("it was deleted while in use", refused.stderr)
+            self.assertIn("--create", refused.stderr)
+            self.assertFalse(os.path.exists(database))
+            started = admin(server.data_dir, "--create", "user", "add", "eve", "--email", email,
+                            "--password", "pw")
+            self.assertEqual(started.returncode, 0, started.stderr)
+            self.assertIn("a new database starts", started.stderr)
+            self.assertEqual(admin(server.data_dir, "item", "list").stdout, "")
 
 
 class AdminRegistry(unittest.TestCase):
