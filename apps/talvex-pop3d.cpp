@@ -8,9 +8,11 @@
 #include <array>
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -18,6 +20,7 @@
 #include "data_options.hpp"
 #include "database_watch.hpp"
 #include "exit_codes.hpp"
+#include "host/metrics_endpoint.hpp"
 #include "host/pop3_server.hpp"
 #include "platform/date_text.hpp"
 #include "platform/hex.hpp"
@@ -80,6 +83,36 @@ void RaiseDescriptorLimit(std::int16_t maxConnections) {
           "); further connections wait until descriptors are freed");
 }
 
+// --metrics ADDR:PORT, on a loopback address only: the counts say who uses the service, which
+// is for the operator's scraper on this machine, not for the network.
+std::string CheckMetricsAddress(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return "ADDR:PORT expected, e.g. 127.0.0.1:9110";
+  std::error_code ec;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const auto address = asio::ip::make_address(host, ec);
+  if (ec) return "'" + host + "' is not an IP address";
+  if (!address.is_loopback()) return "'" + host + "' is not a loopback address";
+  unsigned port = 0;
+  const std::string digits = text.substr(colon + 1);
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      port > 65535) {
+    return "'" + digits + "' is not a port number";
+  }
+  return "";
+}
+
+asio::ip::tcp::endpoint MetricsAddress(const std::string& text) {
+  const std::size_t colon = text.rfind(':');
+  std::string host = text.substr(0, colon);
+  if (host.front() == '[') host = host.substr(1, host.size() - 2);
+  return {asio::ip::make_address(host),
+          static_cast<std::uint16_t>(std::stoul(text.substr(colon + 1)))};
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -98,6 +131,10 @@ int Run(int argc, char** argv) {
   app.add_flag("--force-delete", forceDelete, "mark retrieved messages deleted at once");
   app.add_flag("--reuse-port", reusePort,
                "share the port with other talvex-pop3d processes (SO_REUSEPORT)");
+  std::string metricsAddress;
+  app.add_option("--metrics", metricsAddress,
+                 "serve OpenMetrics text at http://ADDR:PORT/metrics (loopback addresses only)")
+      ->check(CheckMetricsAddress);
   app.add_option("--logging-mode", loggingMode,
                  "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
       ->capture_default_str();
@@ -117,6 +154,16 @@ int Run(int argc, char** argv) {
   server.ForceDelete(forceDelete);
   server.ReusePort(reusePort);
   server.LoggingMode(loggingMode);
+  std::optional<talvex::MetricsEndpoint> metricsEndpoint;
+  if (!metricsAddress.empty()) {
+    auto metrics = std::make_shared<talvex::Metrics>();
+    server.UseMetrics(metrics);
+    metricsEndpoint.emplace(io, metrics, MetricsAddress(metricsAddress));
+    PrintLogLine(talvex::NowText(), static_cast<std::int32_t>(talvex::Severity::kNotice),
+                 "talvex-pop3d",
+                 "Metrics at http://" + metricsAddress.substr(0, metricsAddress.rfind(':')) + ":" +
+                     std::to_string(metricsEndpoint->Port()) + "/metrics");
+  }
   if (!server.StartListening(port)) return talvex::apps::kExitRefused;
 
   asio::signal_set signals(io, SIGINT, SIGTERM);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "data/backend.hpp"
+#include "data/metered_backend.hpp"
+#include "platform/metrics.hpp"
 
 namespace talvex::data {
 
@@ -24,9 +26,13 @@ class BackendPool {
     if (!slot) {
       slot = CreateBackend(target);
       slot->SetEventLog(log_);
+      if (metrics_) slot = std::make_shared<MeteredBackend>(std::move(slot), metrics_);
     }
     return slot;
   }
+
+  // The backends made from now on time their calls and count their failures there.
+  void UseMetrics(std::shared_ptr<Metrics> metrics) { metrics_ = std::move(metrics); }
 
   // Serves `backend` for the target from now on, in place of any made before: how a caller
   // (a test, above all) puts its own engine behind the DataHandlers that share the pool.
@@ -44,6 +50,7 @@ class BackendPool {
   }
 
   LogSink log_;
+  std::shared_ptr<Metrics> metrics_;
   std::vector<std::pair<ConnectionTarget, std::shared_ptr<Backend>>> backends_;
 };
 

@@ -43,6 +43,7 @@ bool POP3Server::StartListening(std::int32_t portNumber) {
     handler_->MyDomain(myDomain_);
     handler_->ForceDelete(forceDelete_);
     handler_->ReusePort(reusePort_);
+    handler_->UseMetrics(metrics_);
     handler_->MaxConnections(maxConnections_);
     if (portNumber < INT16_MIN || portNumber > INT16_MAX) RaiseRuntime(ErrorNumber::kOverflow);
     return handler_->StartServer(static_cast<std::int16_t>(portNumber));

@@ -44,6 +44,8 @@ class POP3Server {
   // connections among them (SO_REUSEPORT); they share the mail drops through the database.
   void ReusePort(bool value) { reusePort_ = value; }
   bool ReusePort() const { return reusePort_; }
+  // Where the server counts its sessions and their work for a scraper; none by default.
+  void UseMetrics(std::shared_ptr<Metrics> metrics) { metrics_ = std::move(metrics); }
   // Subscribes the host to the log lines; an empty handler unsubscribes.
   void EventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
 
@@ -64,6 +66,7 @@ class POP3Server {
   bool forceDelete_ = false;
   bool reusePort_ = false;
   std::int16_t loggingMode_ = 0;
+  std::shared_ptr<Metrics> metrics_;
   // Last, so that it goes first: its sessions may still log on their way out.
   std::unique_ptr<ServerHandler> handler_;
 };

@@ -210,6 +210,7 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
         io_.get_executor(), SessionSettings{index, myDomain_, forceDelete_, timing_}, *this, env_,
         backends_);
     *free = session;  // the session may remove itself while it accepts: `session` keeps it
+    if (metrics_) metrics_->SessionOpened();
     session->AcceptConnection(std::move(socket), remoteHostIp);
   } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
     // Ignored by design: the connection is dropped with its socket; the slot stays free.
@@ -223,6 +224,7 @@ void ServerHandler::KillServerInstance(std::int16_t index) {
   if (const auto session = slot) {
     session->Disconnect();
     session->Unload();
+    if (metrics_) metrics_->SessionClosed();
   }
   slot.reset();
   if (acceptPaused_) {
@@ -258,7 +260,10 @@ void ServerHandler::StopServer() {
 void ServerHandler::UnloadSessions() {
   if (!sessions_) return;
   for (auto& slot : *sessions_) {
-    if (const auto session = slot) session->Unload();
+    if (const auto session = slot) {
+      session->Unload();
+      if (metrics_) metrics_->SessionClosed();
+    }
     slot.reset();
   }
 }

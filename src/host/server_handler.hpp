@@ -20,6 +20,7 @@
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
 #include "platform/log.hpp"
+#include "platform/metrics.hpp"
 #include "session/event_proxy.hpp"
 #include "session/session.hpp"
 
@@ -42,6 +43,11 @@ class ServerHandler final : public EventProxy {
   void ForceDelete(bool value) { forceDelete_ = value; }
   bool ForceDelete() const { return forceDelete_; }
   void ReusePort(bool value) { reusePort_ = value; }
+  // Where the sessions are counted; none by default.
+  void UseMetrics(std::shared_ptr<Metrics> metrics) {
+    backends_->UseMetrics(metrics);
+    metrics_ = std::move(metrics);
+  }
 
   // Raises to the caller only when the session table cannot be made; every other failure is
   // logged here and gives false.
@@ -81,6 +87,7 @@ class ServerHandler final : public EventProxy {
   std::optional<std::vector<std::shared_ptr<Session>>> sessions_;
   bool forceDelete_ = false;
   bool reusePort_ = false;
+  std::shared_ptr<Metrics> metrics_;
   std::int16_t portNumber_ = 0;
   std::string myDomain_;
   std::int16_t maxIndex_ = 7;
