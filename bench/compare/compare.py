@@ -27,7 +27,7 @@ METRICS = {
 
 
 def ratio(a, b):
-    return "-" if a is None or not b else f"{a / b:.2f}"
+    return "-" if a is None or not b else f"{a / b:.3g}"  # memory ratios may be 1/300
 
 
 def show(value, form):

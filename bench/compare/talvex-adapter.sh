@@ -87,7 +87,7 @@ stop() {
 case $cmd in
   start) start ;;
   stop) stop ;;
-  pids) [ -f "$pidfile" ] && cat "$pidfile" || true ;;
+  pids) if [ -f "$pidfile" ]; then cat "$pidfile"; fi ;;
   load-args) echo "--retr-extra 2" ;;
   *) sed -n '2,/^set -euo/p' "$0" | sed '$d' >&2; exit 2 ;;
 esac
