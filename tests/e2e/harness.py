@@ -230,18 +230,26 @@ class ServerCase(unittest.TestCase):
 def greeted(port):
     """A new session past its greeting."""
     client = Pop3Client(port)
-    greeting = client.read_until()
-    if not GREETING_RE.match(greeting):
-        raise AssertionError(f"greeting: {greeting!r}")
+    try:
+        greeting = client.read_until()
+        if not GREETING_RE.match(greeting):
+            raise AssertionError(f"greeting: {greeting!r}")
+    except BaseException:
+        client.close()  # a server that dies or misbehaves leaves no socket open here
+        raise
     return client
 
 
 def logged_in(port, user, password):
     """A session past the greeting and a successful USER/PASS."""
     client = greeted(port)
-    replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
-    if replies != [PROVE, HOWDY]:
-        raise AssertionError(f"log-in of {user!r}: {replies!r}")
+    try:
+        replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
+        if replies != [PROVE, HOWDY]:
+            raise AssertionError(f"log-in of {user!r}: {replies!r}")
+    except BaseException:
+        client.close()
+        raise
     return client
 
 
