@@ -21,8 +21,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-suites=dl4k-c1,dl4k-c8,dl4k-c32,dl1m-c4,churn-c32,login-c32,idle-c1000
-repeats=3 duration=20 idle_duration=60 baseline="" dovecot=1 out="" small=()
+suites=""
+repeats=3 duration=20 idle_duration=60 baseline="" dovecot=1 out="" small=() smoke_suites=""
 port=${TALVEX_BENCH_PORT:-31140}
 while [ $# -gt 0 ]; do
   case $1 in
@@ -34,12 +34,13 @@ while [ $# -gt 0 ]; do
     --no-dovecot) dovecot=0; shift ;;
     --out) out=$2; shift 2 ;;
     --smoke)
-      suites=dl4k-c8,dl1m-c4,churn-c32,login-c32,idle-c1000
+      smoke_suites=dl4k-c8,dl1m-c4,churn-c32,login-c32,idle-c1000
       repeats=1 duration=1 idle_duration=2 dovecot=0 small=(--small)
       shift ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d' >&2; exit 2 ;;
   esac
 done
+suites=${suites:-${smoke_suites:-dl4k-c1,dl4k-c8,dl4k-c32,dl1m-c4,churn-c32,login-c32,idle-c1000}}
 
 bin=${TALVEX_BIN_DIR:-$root/build/bin}
 for program in talvex-pop3d talvex-bench-seed pop3load; do
