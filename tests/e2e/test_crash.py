@@ -1,9 +1,10 @@
 """talvex-pop3d killed with SIGKILL at a random moment of a POP3 load, then started again on the
 same data: every deletion whose QUIT it acknowledged stays done, every other item is served
-again byte for byte, and no session is ever served one item twice or an item already gone.
+again byte for byte, and no session is ever served one item twice or an item already gone. On
+the embedded database and, with a test cluster (scripts/with-postgresql), on PostgreSQL.
 
-TALVEX_CRASH_TRIALS sets the number of kills (default 5); TALVEX_CRASH_SEED the random seed
-(printed with every failure so that a failing trial can be replayed)."""
+TALVEX_CRASH_TRIALS sets the number of kills per database (default 5); TALVEX_CRASH_SEED the
+random seed (printed with every failure so that a failing trial can be replayed)."""
 import os
 import random
 import signal
@@ -14,6 +15,7 @@ import time
 import unittest
 
 from harness import SLOW, Item, Server, add_user, logged_in, retr_reply
+from test_postgresql import CLUSTER, REQUIRED, psql
 
 TRIALS = int(os.environ.get("TALVEX_CRASH_TRIALS", "5"))
 SEED = int(os.environ.get("TALVEX_CRASH_SEED", str(random.randrange(1 << 30))))
@@ -79,14 +81,16 @@ def load(port, drop, rng, killed):
             return
 
 
-def age_locks(data_dir):
-    """Moves the drops' locks back past their lifetime: the sessions that held them died with
-    the server, and a later log-in takes a stale lock over (with the items it had claimed)."""
-    with sqlite3.connect(os.path.join(data_dir, "talvex.db")) as db:
-        db.execute("UPDATE MailDropLocks SET LockTime = LockTime - ?", (LOCK_MAX_AGE + 60,))
+# Moves the drops' locks back past their lifetime: the sessions that held them died with the
+# server, and a later log-in takes a stale lock over (with the items it had claimed).
+AGE_LOCKS = f"UPDATE MailDropLocks SET LockTime = LockTime - {LOCK_MAX_AGE + 60}"
 
 
 class KillUnderLoad(unittest.TestCase):
+    def age_locks(self, data_dir):
+        with sqlite3.connect(os.path.join(data_dir, "talvex.db")) as db:
+            db.execute(AGE_LOCKS)
+
     def trial(self, data_dir, trial, rng):
         first = trial * USERS
         drops = []
@@ -107,7 +111,7 @@ class KillUnderLoad(unittest.TestCase):
         server.stop(signal.SIGKILL)
         for c in clients:
             c.join(timeout=30 * SLOW)
-        age_locks(data_dir)
+        self.age_locks(data_dir)
         with Server(data_dir=data_dir) as again:
             for drop in drops:
                 self.check_after_restart(again.port, drop)
@@ -137,6 +141,25 @@ class KillUnderLoad(unittest.TestCase):
                     done += sum(len(d.gone) for d in drops)
         # Trials in which nothing was deleted before the kill would prove little.
         self.assertGreater(done, 0, f"no deletion was acknowledged in {TRIALS} trials (seed {SEED})")
+
+
+class KillUnderLoadOnPostgresql(KillUnderLoad):
+    """The same kills with both programs on a schema of their own (TALVEX_DB)."""
+
+    def setUp(self):
+        if not CLUSTER:
+            if REQUIRED:
+                self.fail("TALVEX_REQUIRE_POSTGRESQL=1 but TALVEX_TEST_POSTGRESQL is not set")
+            self.skipTest("no PostgreSQL test cluster: run through scripts/with-postgresql")
+        self.schema = f"crash_{os.getpid()}"
+        psql(f"CREATE SCHEMA {self.schema}")
+        self.addCleanup(psql, f"DROP SCHEMA {self.schema} CASCADE")
+        separator = "&" if "?" in CLUSTER else "?"
+        os.environ["TALVEX_DB"] = f"{CLUSTER}{separator}options=-csearch_path%3D{self.schema}"
+        self.addCleanup(os.environ.pop, "TALVEX_DB", None)
+
+    def age_locks(self, data_dir):
+        psql(AGE_LOCKS.replace("MailDropLocks", f"{self.schema}.MailDropLocks"))
 
 
 if __name__ == "__main__":
