@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # POP3 benchmark against talvex-pop3d on the embedded database: log-in/STAT/QUIT sessions per
 # second, then full-drop downloads (users x messages x 4 KiB) with 1, 8 and 32 clients.
-# Run after `bash scripts/build`.
-#   bench/pop3/run_pop3_bench.sh [users] [messages-per-user]
+# Run after `bash scripts/build`; TALVEX_BIN_DIR names another build's bin/.
+#   bench/pop3/run_pop3_bench.sh [users] [messages-per-user] [log-in-seconds]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-bin=build/bin
+bin="${TALVEX_BIN_DIR:-build/bin}"
 users="${1:-100}"
 messages="${2:-100}"
+seconds="${3:-5}"
 port="${TALVEX_BENCH_PORT:-31110}"
 data="$(mktemp -d)"
 ulimit -n 8192
@@ -46,7 +47,7 @@ server=$!
 for _ in $(seq 100); do "$bin/pop3-load" --port "$port" idle --sessions 1 --hold-seconds 0 >/dev/null 2>&1 && break; sleep 0.05; done
 
 echo "== log-in, STAT, QUIT"
-"$bin/pop3-load" --port "$port" login --users "$users" --clients 8 --seconds 5
+"$bin/pop3-load" --port "$port" login --users "$users" --clients 8 --seconds "$seconds"
 for clients in 1 8 32; do
   echo "== full-drop downloads, $clients clients"
   "$bin/pop3-load" --port "$port" download --users "$users" --clients "$clients"

@@ -53,9 +53,11 @@ class LogLine:
 class Server:
     """talvex-pop3d in the background; its stdout lines are collected as they are printed."""
 
-    def __init__(self, *args, port=0, preexec_fn=None, quiet=False):
-        self._tmp = tempfile.TemporaryDirectory(prefix="talvex-e2e-")
-        self.data_dir = self._tmp.name
+    def __init__(self, *args, port=0, preexec_fn=None, quiet=False, data_dir=None):
+        """data_dir: a data directory that outlives this server (a restart on the same data);
+        by default one of its own, removed when it stops."""
+        self._tmp = None if data_dir else tempfile.TemporaryDirectory(prefix="talvex-e2e-")
+        self.data_dir = data_dir or self._tmp.name
         command = [os.path.join(BIN_DIR, "talvex-pop3d"), "--port", str(port), "--data-dir", self.data_dir, *args]
         self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                      preexec_fn=preexec_fn)
@@ -138,7 +140,8 @@ class Server:
             self._reader.join(timeout=5)
             self.proc.stdout.close()
             self.proc.stderr.close()
-            self._tmp.cleanup()
+            if self._tmp:
+                self._tmp.cleanup()
 
     def __enter__(self):
         return self
@@ -227,18 +230,26 @@ class ServerCase(unittest.TestCase):
 def greeted(port):
     """A new session past its greeting."""
     client = Pop3Client(port)
-    greeting = client.read_until()
-    if not GREETING_RE.match(greeting):
-        raise AssertionError(f"greeting: {greeting!r}")
+    try:
+        greeting = client.read_until()
+        if not GREETING_RE.match(greeting):
+            raise AssertionError(f"greeting: {greeting!r}")
+    except BaseException:
+        client.close()  # a server that dies or misbehaves leaves no socket open here
+        raise
     return client
 
 
 def logged_in(port, user, password):
     """A session past the greeting and a successful USER/PASS."""
     client = greeted(port)
-    replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
-    if replies != [PROVE, HOWDY]:
-        raise AssertionError(f"log-in of {user!r}: {replies!r}")
+    try:
+        replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
+        if replies != [PROVE, HOWDY]:
+            raise AssertionError(f"log-in of {user!r}: {replies!r}")
+    except BaseException:
+        client.close()
+        raise
     return client
 
 
