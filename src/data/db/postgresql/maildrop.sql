@@ -144,3 +144,21 @@ CREATE OR REPLACE FUNCTION "SMS_UpdateP3ItemStatus"("@ItemID" bigint, "@Status" 
 RETURNS void LANGUAGE sql AS $$
   UPDATE GatewayItems SET Status = "@Status" WHERE GWQID = "@ItemID";
 $$;
+
+-- @procedure SMS_GetP3DropStats
+-- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
+-- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
+-- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
+-- holds it now, is left out. Rows come in GWQID order.
+CREATE OR REPLACE FUNCTION "SMS_GetP3DropStats"("@ItemIDs" text)
+RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" text,
+               "Content" text, "FromName" text, "FromAddress" text, "ToAddress" text,
+               "BodyLength" bigint)
+LANGUAGE sql STABLE AS $$
+  SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+         BodyLength
+    FROM GatewayItems
+   WHERE GWQID = ANY (string_to_array(nullif(trim("@ItemIDs"), ''), ',')::bigint[])
+     AND Status NOT IN (5, 6)
+   ORDER BY GWQID;
+$$;

@@ -76,3 +76,14 @@ DELETE FROM GatewayItems WHERE SessionID = :SessionID AND Status IN (5, 6);
 
 -- @procedure SMS_UpdateP3ItemStatus
 UPDATE GatewayItems SET Status = :Status WHERE GWQID = :ItemID;
+
+-- @procedure SMS_GetP3DropStats
+-- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
+-- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
+-- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
+-- holds it now, is left out. Rows come in GWQID order.
+SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+       BodyLength
+  FROM GatewayItems
+ WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
+ ORDER BY GWQID;
