@@ -78,6 +78,8 @@ class MailDropView {
     bool hasId = false;
     std::array<char, 32> id{};
   };
+  // An idle session with a hundred messages keeps its memo within a few KiB.
+  static_assert(sizeof(Remembered) <= 64);
   // Message n's memo entry for `item`, emptied when the fields changed; nullptr for an item
   // that must be worked out each time.
   Remembered* Memo(std::size_t n, const data::ItemStats& item, std::string_view hostName);
