@@ -2,6 +2,7 @@
 #include "session/maildrop_view.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "session/command_line.hpp"
 #include "session/message_composer.hpp"
@@ -32,16 +33,39 @@ class FieldsDigest {
   std::uint64_t hash_ = 0xcbf29ce484222325ULL;
 };
 
-std::uint64_t DigestOf(const data::ItemStats& item, std::string_view hostName) {
+std::uint64_t DigestOf(const data::ItemHeader& h, std::string_view hostName) {
   FieldsDigest digest;
-  const data::ItemHeader& h = item.header;
   for (const auto* field : {&h.dtReceived, &h.subject, &h.content, &h.messageId, &h.fromName,
                             &h.fromAddress, &h.toAddress}) {
     digest.Add(*field);
   }
-  digest.Mix(item.bodyLength ? static_cast<std::uint64_t>(*item.bodyLength) + 1 : 0);
   digest.Add(hostName);
   return digest.Value();
+}
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// The 16 bytes that an identifier of 32 upper-case hexadecimal digits spells, the form of
+// HashText; nullopt for any other identifier.
+std::optional<std::array<std::uint8_t, 16>> DigestBytes(std::string_view id) {
+  std::array<std::uint8_t, 16> bytes{};
+  if (id.size() != 2 * bytes.size()) return std::nullopt;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    const std::size_t digit = kHexDigits.find(id[i]);
+    if (digit == std::string_view::npos) return std::nullopt;
+    bytes[i / 2] = static_cast<std::uint8_t>(bytes[i / 2] << 4 | digit);
+  }
+  return bytes;
+}
+
+std::string DigestText(const std::array<std::uint8_t, 16>& bytes) {
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (const std::uint8_t b : bytes) {
+    text += kHexDigits[b >> 4];
+    text += kHexDigits[b & 0xF];
+  }
+  return text;
 }
 
 }  // namespace
@@ -89,7 +113,7 @@ MailDropView::Remembered* MailDropView::Memo(std::size_t n, const data::ItemStat
   // differ from one command to the next: such an item is worked out every time.
   if (!item.header.dtReceived || item.header.dtReceived->empty()) return nullptr;
   Remembered& entry = memo_.at(n - 1);
-  const std::uint64_t fields = DigestOf(item, hostName);
+  const std::uint64_t fields = DigestOf(item.header, hostName);
   if (entry.fields != fields) entry = Remembered{fields};
   return &entry;
 }
@@ -97,11 +121,14 @@ MailDropView::Remembered* MailDropView::Memo(std::size_t n, const data::ItemStat
 std::int64_t MailDropView::Size(std::size_t n, const data::ItemStats& item,
                                 std::string_view hostName) {
   Remembered* entry = Memo(n, item, hostName);
-  if (entry && entry->hasSize) return entry->size;
+  // A null body length is left to MessageSize, which raises for it.
+  if (entry && entry->headerOctets > 0 && item.bodyLength) {
+    return entry->headerOctets + std::int64_t{*item.bodyLength};
+  }
   const std::int64_t size = MessageSize(item, hostName);
-  if (entry) {
-    entry->size = size;
-    entry->hasSize = true;
+  const std::int64_t headerOctets = size - *item.bodyLength;
+  if (entry && headerOctets > 0 && headerOctets <= std::numeric_limits<std::uint32_t>::max()) {
+    entry->headerOctets = static_cast<std::uint32_t>(headerOctets);
   }
   return size;
 }
@@ -109,11 +136,10 @@ std::int64_t MailDropView::Size(std::size_t n, const data::ItemStats& item,
 std::string MailDropView::UniqueId(std::size_t n, const data::ItemStats& item,
                                    std::string_view hostName) {
   Remembered* entry = Memo(n, item, hostName);
-  if (entry && entry->hasId) return {entry->id.data(), entry->idLength};
+  if (entry && entry->hasId) return DigestText(entry->id);
   std::string id = UniqueIdentifier(item.header, hostName);
-  if (entry && id.size() <= entry->id.size()) {
-    std::copy(id.begin(), id.end(), entry->id.begin());
-    entry->idLength = static_cast<std::uint8_t>(id.size());
+  if (const auto bytes = DigestBytes(id); entry && bytes) {
+    entry->id = *bytes;
     entry->hasId = true;
   }
   return id;

@@ -67,19 +67,19 @@ class MailDropView {
  private:
   std::int64_t IdOf(std::size_t n) const { return ids_.at(n - 1); }
 
-  // What has been worked out for one message, valid while the digest of its fields (and the
-  // host name) stays `fields`. A generated identifier is 32 hexadecimal digits; a stored one
-  // that is longer is taken from the fields every time instead.
+  // What has been worked out for one message, valid while the digest of its header fields
+  // and the host name stays `fields`: the octets of its header block on the wire (0 until
+  // worked out; a header block is never empty), to which the body's length is added, and an
+  // identifier in digest form, 32 hexadecimal digits, kept as the 16 bytes they spell. Any
+  // other identifier is a stored one, which comes with the fields at no cost.
   struct Remembered {
     std::uint64_t fields = 0;
-    std::int64_t size = 0;
-    bool hasSize = false;
-    std::uint8_t idLength = 0;
+    std::uint32_t headerOctets = 0;
     bool hasId = false;
-    std::array<char, 32> id{};
+    std::array<std::uint8_t, 16> id{};
   };
-  // An idle session with a hundred messages keeps its memo within a few KiB.
-  static_assert(sizeof(Remembered) <= 64);
+  // An idle session with a hundred messages keeps its memo within about 3 KiB.
+  static_assert(sizeof(Remembered) <= 32);
   // Message n's memo entry for `item`, emptied when the fields changed; nullptr for an item
   // that must be worked out each time.
   Remembered* Memo(std::size_t n, const data::ItemStats& item, std::string_view hostName);
