@@ -7,8 +7,8 @@
 // stored item as it is then. What is worked out from them, a message's size and unique
 // identifier, is remembered per message under a digest of the fields and host name it came
 // from: an item whose fields change is worked out again, one the database no longer shows is
-// left out, exactly as when nothing was remembered. The memo holds a size and a short
-// identifier per message, so an idle session stays small.
+// left out, exactly as when nothing was remembered. The memo holds 32 bytes per message, so
+// an idle session stays small.
 #pragma once
 
 #include <array>
