@@ -96,14 +96,14 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     }
     co_return true;
   }
-  // The totals and the lines come from the same reading of the drop.
+  // UIDL's first line goes before the drop is read, as it always did, so that a failing
+  // database follows it; LIST's totals and lines come from the same reading of the drop.
+  if (kind == Listing::kIdentifiers) Reply("+OK");
   const auto shown = co_await drop_.AllStats();
-  if (kind == Listing::kIdentifiers) {
-    Reply("+OK");
-  } else if (const auto totals = co_await StatPass(shown)) {
+  if (kind == Listing::kSizes) {
+    const auto totals = co_await StatPass(shown);
+    if (!totals) co_return true;
     Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
-  } else {
-    co_return true;
   }
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
     const auto& item = shown[n - 1];
