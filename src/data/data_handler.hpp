@@ -174,6 +174,9 @@ class DataHandler {
   bool RemoveP3Items(const std::string& sessionId);
   bool UpdateP3ItemStatus(const Variant& itemId, const Variant& status);
   Recordset GetP3ItemStats(const Variant& itemId);
+  // The GetP3ItemStats rows of many items at once, in GWQID order; `itemIds` lists their
+  // GWQIDs, separated by commas.
+  Recordset GetP3DropStats(const std::string& itemIds);
   // The same operations for a session on the event loop: the same procedures and the same
   // failures, awaited, so that a database on the network holds up only the awaiting session.
   asio::awaitable<Recordset> GetP3UserDetailsAsync(const std::string& logonName);
@@ -187,6 +190,7 @@ class DataHandler {
   asio::awaitable<bool> RemoveP3ItemsAsync(const std::string& sessionId);
   asio::awaitable<bool> UpdateP3ItemStatusAsync(const Variant& itemId, const Variant& status);
   asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
+  asio::awaitable<Recordset> GetP3DropStatsAsync(const std::string& itemIds);
 
   // Users and gateway items.
   bool WriteUser(const UserRecord& user);

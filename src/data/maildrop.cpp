@@ -59,6 +59,10 @@ ProcedureCall ItemStatsCall(const Variant& itemId) {
   return {"SMS_GetP3ItemStats", {{"GWQID", AdType::kInteger, 4, itemId}}, {}};
 }
 
+ProcedureCall DropStatsCall(const std::string& itemIds) {
+  return {"SMS_GetP3DropStats", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
+}
+
 }  // namespace
 
 Recordset DataHandler::GetP3UserDetails(const std::string& logonName) {
@@ -93,6 +97,10 @@ bool DataHandler::UpdateP3ItemStatus(const Variant& itemId, const Variant& statu
 
 Recordset DataHandler::GetP3ItemStats(const Variant& itemId) {
   return Query(ItemStatsCall(itemId));
+}
+
+Recordset DataHandler::GetP3DropStats(const std::string& itemIds) {
+  return Query(DropStatsCall(itemIds));
 }
 
 // The awaited forms build their call before they return, so the caller's arguments need not
@@ -132,6 +140,10 @@ asio::awaitable<bool> DataHandler::UpdateP3ItemStatusAsync(const Variant& itemId
 
 asio::awaitable<Recordset> DataHandler::GetP3ItemStatsAsync(const Variant& itemId) {
   return QueryAsync(ItemStatsCall(itemId));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& itemIds) {
+  return QueryAsync(DropStatsCall(itemIds));
 }
 
 }  // namespace talvex

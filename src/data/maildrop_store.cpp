@@ -17,6 +17,21 @@ ItemHeader HeaderOf(const Recordset& row) {
           TextOf(row.Fields("ToAddress"))};
 }
 
+ItemStats StatsOfRow(const Recordset& row) {
+  const Variant& length = row.Fields("BodyLength");
+  return {HeaderOf(row), length.IsNull() ? std::nullopt : std::optional(length.ToInt32())};
+}
+
+std::string IdList(const std::vector<std::int64_t>& itemIds) {
+  std::string list;
+  list.reserve(itemIds.size() * 8);
+  for (const std::int64_t id : itemIds) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(id);
+  }
+  return list;
+}
+
 Variant StatusValue(ItemStatus status) {
   return Variant(static_cast<int>(status));
 }
@@ -60,9 +75,18 @@ asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::s
 asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {
   const Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
-  const Variant& length = row.Fields("BodyLength");
-  co_return ItemStats{HeaderOf(row),
-                      length.IsNull() ? std::nullopt : std::optional(length.ToInt32())};
+  co_return StatsOfRow(row);
+}
+
+asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
+    const std::vector<std::int64_t>& itemIds) {
+  const std::string list = IdList(itemIds);
+  Recordset rows = co_await handler_.GetP3DropStatsAsync(list);
+  std::vector<ItemStatsRow> stats;
+  stats.reserve(static_cast<std::size_t>(rows.RecordCount()));
+  for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext())
+    stats.push_back({rows.Fields("GWQID").ToInt64(), StatsOfRow(rows)});
+  co_return stats;
 }
 
 asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {

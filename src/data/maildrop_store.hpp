@@ -53,6 +53,12 @@ struct ItemStats {
   std::optional<std::int32_t> bodyLength;  // nullopt when the database holds none
 };
 
+// An item's listing fields under its identifier.
+struct ItemStatsRow {
+  std::int64_t itemId = 0;
+  ItemStats stats;
+};
+
 // An item as retrieval sees it: its header fields and its stored body.
 struct MailItem {
   ItemHeader header;
@@ -74,6 +80,9 @@ class MailDropStore {
                                                        const std::string& sessionId);
   // An item's fields, or nullopt when the drop no longer shows it.
   asio::awaitable<std::optional<ItemStats>> Stats(std::int64_t itemId);
+  // Stats of many items in one call: a row for each of `itemIds` that Stats would show, in
+  // ascending identifier order.
+  asio::awaitable<std::vector<ItemStatsRow>> StatsOf(const std::vector<std::int64_t>& itemIds);
   asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId);
   // Status changes; false (logged) when the database refused them.
   asio::awaitable<bool> SetStatus(std::int64_t itemId, ItemStatus status);

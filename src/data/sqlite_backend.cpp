@@ -5,6 +5,12 @@
 // those that write take the write lock at BEGIN (IMMEDIATE), so that a busy database is
 // waited for once, at the start, under the busy timeout.
 //
+// Commits wait for the disk (synchronous FULL) unless the procedure's text carries the line
+// "-- @durability normal": its writes are then ones a power loss may undo without losing mail,
+// and it commits under synchronous NORMAL, which in WAL mode leaves the fsync to the next FULL
+// commit or checkpoint. SQLite refuses to change the level inside a transaction, so it is
+// switched before BEGIN, and only when it differs from the connection's current one.
+//
 // Two SQL functions exist on every connection: ansi_length(text), the octets of the text in
 // Windows-1252 as the POP3 wire carries it, and raise_error(text), by which a procedure
 // refuses a call; the refusal becomes a failure with ErrorNumber::kDbCommand and that text.
@@ -32,6 +38,17 @@ namespace talvex::data {
 
 namespace {
 
+constexpr std::string_view kRelaxedDurability = "-- @durability normal\n";
+
+// Whether `line` (with its line end) is one of the lines of `text`.
+bool HasLine(std::string_view text, std::string_view line) {
+  for (std::size_t at = text.find(line); at != std::string_view::npos;
+       at = text.find(line, at + 1)) {
+    if (at == 0 || text[at - 1] == '\n') return true;
+  }
+  return false;
+}
+
 struct CompiledStatement {
   sqlite::Statement statement;
   std::vector<std::size_t> slots;  // per bind index (from 1): index into Procedure::parameters
@@ -42,6 +59,7 @@ struct Procedure {
   std::vector<CompiledStatement> statements;
   std::vector<std::string> parameters;  // names as the SQL writes them, without ":"
   bool readOnly = true;
+  bool relaxedDurability = false;     // commits under synchronous NORMAL
   std::optional<std::size_t> result;  // the last statement that yields columns
   Recordset::FieldNames columns;
 };
@@ -199,6 +217,7 @@ class SqliteBackend final : public Backend {
       throw sqlite::Error(error.Code(), "database '" + file_.string() + "': " + error.what());
     }
     db_.emplace(std::move(db));
+    relaxed_ = false;  // a new connection starts at FULL
   }
 
   static void RaiseError(sqlite3_context* context, int, sqlite3_value** argv) {
@@ -228,7 +247,8 @@ class SqliteBackend final : public Backend {
   }
 
   Procedure Compile(std::string_view name, std::string_view sql) {
-    Procedure procedure{std::string(name), {}, {}, true, std::nullopt, nullptr};
+    Procedure procedure{std::string(name), {}, {}, true, false, std::nullopt, nullptr};
+    procedure.relaxedDurability = HasLine(sql, kRelaxedDurability);
     for (const std::string& text : sqlite::SplitStatements(*db_, sql)) {
       CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
       sqlite3_stmt* handle = compiled.statement.Handle();
@@ -286,6 +306,7 @@ class SqliteBackend final : public Backend {
 
   Recordset Execute(Procedure& procedure, std::span<const BoundParameter> parameters, bool rows) {
     const auto values = Match(procedure, parameters);
+    if (!procedure.readOnly) Synchronous(procedure.relaxedDurability);
     std::optional<sqlite::Transaction> transaction;
     if (!procedure.readOnly || procedure.statements.size() > 1) {
       transaction.emplace(*db_, !procedure.readOnly);
@@ -311,6 +332,12 @@ class SqliteBackend final : public Backend {
     return result;
   }
 
+  void Synchronous(bool relaxed) {
+    if (relaxed == relaxed_) return;
+    db_->Exec(relaxed ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
+    relaxed_ = relaxed;
+  }
+
   static Recordset Collect(sqlite::Statement& statement, const Recordset::FieldNames& names) {
     const int columns = static_cast<int>(names->size());
     std::vector<Variant> cells;
@@ -326,6 +353,7 @@ class SqliteBackend final : public Backend {
   std::optional<sqlite::Database> db_;
   std::map<std::string, Procedure, std::less<>> procedures_;
   std::optional<std::string> raised_;  // what raise_error said during the current call
+  bool relaxed_ = false;               // the connection's level is NORMAL, not FULL
 };
 
 }  // namespace

@@ -44,7 +44,8 @@ void ConfigureConnection(sqlite::Database& db, SqlFunction raiseError, void* rai
                                    raiseContext, raiseError, nullptr, nullptr, nullptr));
   db.Exec("PRAGMA foreign_keys = ON");
   // A call that returned has reached the disk, power loss included: a stored item must not
-  // vanish after its writer was told it is stored.
+  // vanish after its writer was told it is stored. The backend lowers this to NORMAL only
+  // around the procedures whose writes a power loss may undo without losing mail.
   db.Exec("PRAGMA synchronous = FULL");
   // Readers of other processes go on while one writes; the mode stays with the file.
   sqlite::Statement journal(db, "PRAGMA journal_mode = WAL");

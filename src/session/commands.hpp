@@ -69,8 +69,8 @@ class Commands {
     std::int64_t count = 0;
     std::int64_t octets = 0;
   };
-  asio::awaitable<std::optional<Totals>> StatPass();
-  std::string ListingValue(const data::ItemStats& item, Listing kind) const;
+  asio::awaitable<std::optional<Totals>> StatPass(const MailDropView::Shown& shown);
+  std::string ListingValue(std::size_t n, const data::ItemStats& item, Listing kind);
   // The message that a command's argument names, loaded. Replies itself when the number is out
   // of range or the item is gone; a non-numeric argument is left to the unknown-command reply.
   struct Loaded {

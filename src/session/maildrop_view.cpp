@@ -1,9 +1,74 @@
 // Message numbers and the item calls behind them.
 #include "session/maildrop_view.hpp"
 
+#include <algorithm>
+#include <limits>
+
 #include "session/command_line.hpp"
+#include "session/message_composer.hpp"
 
 namespace talvex {
+
+namespace {
+
+// FNV-1a over every field with its presence and length, so that no two different sets of
+// fields run together into the same bytes.
+class FieldsDigest {
+ public:
+  void Add(std::string_view text) {
+    Mix(text.size());
+    for (const char c : text) Byte(static_cast<unsigned char>(c));
+  }
+  void Add(const std::optional<std::string>& field) {
+    Byte(field ? 1 : 0);
+    if (field) Add(std::string_view(*field));
+  }
+  void Mix(std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) Byte(static_cast<unsigned char>(value >> (8 * i)));
+  }
+  std::uint64_t Value() const { return hash_; }
+
+ private:
+  void Byte(unsigned char b) { hash_ = (hash_ ^ b) * 0x100000001b3ULL; }
+  std::uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+std::uint64_t DigestOf(const data::ItemHeader& h, std::string_view hostName) {
+  FieldsDigest digest;
+  for (const auto* field : {&h.dtReceived, &h.subject, &h.content, &h.messageId, &h.fromName,
+                            &h.fromAddress, &h.toAddress}) {
+    digest.Add(*field);
+  }
+  digest.Add(hostName);
+  return digest.Value();
+}
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// The 16 bytes that an identifier of 32 upper-case hexadecimal digits spells, the form of
+// HashText; nullopt for any other identifier.
+std::optional<std::array<std::uint8_t, 16>> DigestBytes(std::string_view id) {
+  std::array<std::uint8_t, 16> bytes{};
+  if (id.size() != 2 * bytes.size()) return std::nullopt;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    const std::size_t digit = kHexDigits.find(id[i]);
+    if (digit == std::string_view::npos) return std::nullopt;
+    bytes[i / 2] = static_cast<std::uint8_t>(bytes[i / 2] << 4 | digit);
+  }
+  return bytes;
+}
+
+std::string DigestText(const std::array<std::uint8_t, 16>& bytes) {
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (const std::uint8_t b : bytes) {
+    text += kHexDigits[b >> 4];
+    text += kHexDigits[b & 0xF];
+  }
+  return text;
+}
+
+}  // namespace
 
 asio::awaitable<void> MailDropView::Open(const std::string& email) {
   // A refused lock has been logged by the data layer; the list stays as it was.
@@ -11,6 +76,7 @@ asio::awaitable<void> MailDropView::Open(const std::string& email) {
   if (!locked) co_return;
   auto ids = co_await store_.ListItems(email, sessionId_);
   ids_ = std::move(ids);
+  memo_.assign(ids_.size(), Remembered{});
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {
@@ -25,6 +91,58 @@ MessageNumber MailDropView::Parse(std::string_view argument) const {
 
 asio::awaitable<std::optional<data::ItemStats>> MailDropView::Stats(std::size_t n) {
   co_return co_await store_.Stats(IdOf(n));
+}
+
+// The single query answers for an item exactly what Stats would: its row when the database
+// still shows it, nothing when it was removed or marked deleted, whoever holds it now. So a
+// message is left out or answered just as it was when each was read on its own.
+asio::awaitable<MailDropView::Shown> MailDropView::AllStats() {
+  Shown shown(ids_.size());
+  if (ids_.empty()) co_return shown;
+  auto rows = co_await store_.StatsOf(ids_);
+  for (auto& row : rows) {
+    const auto at = std::lower_bound(ids_.begin(), ids_.end(), row.itemId);
+    if (at != ids_.end() && *at == row.itemId) shown[at - ids_.begin()] = std::move(row.stats);
+  }
+  co_return shown;
+}
+
+MailDropView::Remembered* MailDropView::Memo(std::size_t n, const data::ItemStats& item,
+                                             std::string_view hostName) {
+  // A header without a stored date is dated when it is composed, so its size and digest may
+  // differ from one command to the next: such an item is worked out every time.
+  if (!item.header.dtReceived || item.header.dtReceived->empty()) return nullptr;
+  Remembered& entry = memo_.at(n - 1);
+  const std::uint64_t fields = DigestOf(item.header, hostName);
+  if (entry.fields != fields) entry = Remembered{fields};
+  return &entry;
+}
+
+std::int64_t MailDropView::Size(std::size_t n, const data::ItemStats& item,
+                                std::string_view hostName) {
+  Remembered* entry = Memo(n, item, hostName);
+  // A null body length is left to MessageSize, which raises for it.
+  if (entry && entry->headerOctets > 0 && item.bodyLength) {
+    return entry->headerOctets + std::int64_t{*item.bodyLength};
+  }
+  const std::int64_t size = MessageSize(item, hostName);
+  const std::int64_t headerOctets = size - *item.bodyLength;
+  if (entry && headerOctets > 0 && headerOctets <= std::numeric_limits<std::uint32_t>::max()) {
+    entry->headerOctets = static_cast<std::uint32_t>(headerOctets);
+  }
+  return size;
+}
+
+std::string MailDropView::UniqueId(std::size_t n, const data::ItemStats& item,
+                                   std::string_view hostName) {
+  Remembered* entry = Memo(n, item, hostName);
+  if (entry && entry->hasId) return DigestText(entry->id);
+  std::string id = UniqueIdentifier(item.header, hostName);
+  if (const auto bytes = DigestBytes(id); entry && bytes) {
+    entry->id = *bytes;
+    entry->hasId = true;
+  }
+  return id;
 }
 
 asio::awaitable<std::optional<data::MailItem>> MailDropView::Item(std::size_t n) {

@@ -1,7 +1,7 @@
-// The commands on an open mail drop: STAT, LIST and UIDL, which work out sizes and identifiers
-// from the database each time they are asked; DELE, RSET and NOOP; RETR and TOP, which send a
-// message as one reply. Listings yield to the event loop after each item and stop, without a
-// further reply, as soon as they find the session ending.
+// The commands on an open mail drop: STAT, LIST and UIDL, which read the drop's fields in one
+// query each time they are asked and take sizes and identifiers from the view; DELE, RSET and NOOP;
+// RETR and TOP, which send a message as one reply. Listings yield to the event loop after each item
+// and stop, without a further reply, as soon as they find the session ending.
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "session/command_line.hpp"
@@ -37,11 +37,12 @@ asio::awaitable<Commands::Loaded> Commands::LoadNamedMessage(const std::string& 
   co_return co_await LoadMessage(words[1]);
 }
 
-asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass() {
+asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass(
+    const MailDropView::Shown& shown) {
   Totals totals;
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
-    if (const auto item = co_await drop_.Stats(n)) {
-      totals.octets += MessageSize(*item, session_.HostName());
+    if (const auto& item = shown[n - 1]) {
+      totals.octets += drop_.Size(n, *item, session_.HostName());
       ++totals.count;
     }
     co_await session_.Yield();  // other sessions, and this one's own events, run meanwhile
@@ -55,15 +56,18 @@ asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
     ReplyNotValidInThisState();
   } else if (drop_.Count() == 0) {
     Reply("+OK 0 0");
-  } else if (const auto totals = co_await StatPass()) {
-    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
+  } else {
+    const auto shown = co_await drop_.AllStats();
+    if (const auto totals = co_await StatPass(shown)) {
+      Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
+    }
   }
   co_return true;
 }
 
-std::string Commands::ListingValue(const data::ItemStats& item, Listing kind) const {
-  if (kind == Listing::kSizes) return std::to_string(MessageSize(item, session_.HostName()));
-  return ansi::Encode(UniqueIdentifier(item.header, session_.HostName()));
+std::string Commands::ListingValue(std::size_t n, const data::ItemStats& item, Listing kind) {
+  if (kind == Listing::kSizes) return std::to_string(drop_.Size(n, item, session_.HostName()));
+  return ansi::Encode(drop_.UniqueId(n, item, session_.HostName()));
 }
 
 // LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
@@ -86,23 +90,25 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
       ReplyOutOfRange();
     } else if (const auto item = co_await drop_.Stats(parsed.number)) {
-      Reply("+OK " + words[1] + " " + ListingValue(*item, kind));
+      Reply("+OK " + words[1] + " " + ListingValue(parsed.number, *item, kind));
     } else {
       ReplyNoLongerAvailable();
     }
     co_return true;
   }
-  if (kind == Listing::kIdentifiers) {
-    Reply("+OK");
-  } else if (const auto totals = co_await StatPass()) {
+  // UIDL's first line goes before the drop is read, as it always did, so that a failing
+  // database follows it; LIST's totals and lines come from the same reading of the drop.
+  if (kind == Listing::kIdentifiers) Reply("+OK");
+  const auto shown = co_await drop_.AllStats();
+  if (kind == Listing::kSizes) {
+    const auto totals = co_await StatPass(shown);
+    if (!totals) co_return true;
     Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
-  } else {
-    co_return true;
   }
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
-    const auto item = co_await drop_.Stats(n);
+    const auto& item = shown[n - 1];
     if (!item) continue;  // gone: left out, the others keep their numbers
-    Reply(std::to_string(n) + " " + ListingValue(*item, kind));
+    Reply(std::to_string(n) + " " + ListingValue(n, *item, kind));
     co_await session_.Yield();
     if (session_.Terminating()) co_return true;
   }

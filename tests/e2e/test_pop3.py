@@ -1,9 +1,10 @@
 """The POP3 dialogue of talvex-pop3d over a real socket: every reply, the log lines, the states."""
 import os
+import signal
 import unittest
 
-from harness import (CAPABILITIES, HANDLER, HOST_NAME, HOWDY, PROVE, SIGN_OFF, Item, ServerCase,
-                     add_user, greeted, logged_in, retr_reply, unknown)
+from harness import (CAPABILITIES, HANDLER, HOST_NAME, HOWDY, PROVE, SIGN_OFF, Item, Server,
+                     ServerCase, add_user, greeted, logged_in, retr_reply, unknown)
 
 OK = b"+OK\r\n"
 NOT_VALID = b"-ERR Command is not valid in this state.\r\n"
@@ -270,6 +271,29 @@ class InternalError(ServerTest):
         self.assertEqual(fault.message_type, 4)
         self.assertRegex(fault.message, r"talvex\.db' is damaged: .*not a database")
         self.server.wait_message("POP3 server socket 0 destroyed")
+
+
+class KilledServer(unittest.TestCase):
+    """What a server killed outright leaves in the embedded database for the next one."""
+
+    def test_a_deletion_confirmed_by_quit_survives_and_the_rest_is_served_again(self):
+        with Server() as first:
+            email = add_user(first.data_dir, "kit", "pw")
+            items = [Item(first.data_dir, email, body=f"message {n}\r\n", subject=f"m{n}") for n in (1, 2, 3)]
+            with logged_in(first.port, "kit", "pw") as client:
+                self.assertEqual(client.command("DELE 2"), OK)
+                self.assertEqual(client.command("QUIT"), SIGN_OFF)
+            first.proc.send_signal(signal.SIGKILL)
+            first.proc.wait()
+            with Server("--db", "sqlite:" + os.path.join(first.data_dir, "talvex.db")) as second:
+                kept = [items[0], items[2]]
+                with logged_in(second.port, "kit", "pw") as client:
+                    self.assertEqual(client.command("STAT"),
+                                     reply("+OK 2", sum(len(item.message()) for item in kept)))
+                    self.assertEqual(client.listing("UIDL"),
+                                     listing("+OK", enumerate((item.uid() for item in kept), 1)))
+                    self.assertEqual(client.listing("RETR 2"), retr_reply(items[2].message()))
+                    self.assertEqual(client.command("QUIT"), SIGN_OFF)
 
 
 if __name__ == "__main__":

@@ -145,6 +145,8 @@ const MailDropOperation kOperations[] = {
      [](DataHandler& h) { return Outcome(Await(h.UpdateP3ItemStatusAsync(12, 5))); }},
     {"GetP3ItemStats", [](DataHandler& h) { return Outcome(h.GetP3ItemStats(13)); },
      [](DataHandler& h) { return Outcome(Await(h.GetP3ItemStatsAsync(13))); }},
+    {"GetP3DropStats", [](DataHandler& h) { return Outcome(h.GetP3DropStats("13,14")); },
+     [](DataHandler& h) { return Outcome(Await(h.GetP3DropStatsAsync("13,14"))); }},
 };
 
 // What a session sees of one form: the calls that reached the engine, the outcome, the log.

@@ -176,6 +176,43 @@ TEST_P(MailDropConformance, ItemRowsCarryTheStoredFieldsAndWireSize) {
   }
 }
 
+// The one-call listing must answer for every item exactly as the item-by-item read does, also
+// for items removed, marked, taken over by another session or belonging to another drop.
+TEST_P(MailDropConformance, DropStatsAnswerEachItemAsItemStatsDoes) {
+  const Idents items = {Item(), Item(), Item(), Item(), Item()};
+  const std::string bobs = Item("bob@example.com");
+  Client a(Env(), 'A'), b(Env(), 'B');
+  ASSERT_TRUE(a.Lock());
+  ASSERT_EQ(a.List(), items);
+  ASSERT_TRUE(a.Mark(items[1], "5") && a.Mark(items[2], "6"));
+  db_->Exec("DELETE FROM GatewayItems WHERE GWQID = " + items[3]);
+  db_->Exec("UPDATE GatewayItems SET Subject = 'changed', BodyLength = 77 WHERE GWQID = " +
+            items[4]);
+  const auto compare = [&](const std::string& list, const Idents& shown) {
+    Recordset rows = a.data.GetP3DropStats(list);
+    EXPECT_EQ(Ids(rows), shown) << list;
+    for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+      const Recordset single = a.data.GetP3ItemStats(rows.Fields("GWQID").ToText());
+      ASSERT_EQ(single.RecordCount(), 1);
+      for (const char* field : {"GWQID", "MessageID", "DTReceived", "Subject", "Content",
+                                "FromName", "FromAddress", "ToAddress", "BodyLength"}) {
+        EXPECT_EQ(rows.Fields(field), single.Fields(field)) << field;
+      }
+    }
+  };
+  // In any order given, rows come by GWQID; ids never stored give nothing.
+  compare(items[4] + "," + bobs + "," + items[0] + ",999999," + items[3] + "," + items[2] + "," +
+              items[1],
+          {items[0], items[4], bobs});
+  compare("", {});
+  compare(items[1], {});
+  // A stale takeover claims the marked items back; the dead session still sees them.
+  db_->Exec("UPDATE MailDropLocks SET LockTime = LockTime - 16 * 60");
+  ASSERT_TRUE(b.Lock());
+  compare(items[0] + "," + items[1] + "," + items[2] + "," + items[4],
+          {items[0], items[1], items[2], items[4]});
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance,
                          ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
                                            TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),

@@ -103,7 +103,7 @@ TEST(DataRobustness, ReadOnlyFileFailsClearlyAndStaysIntact) {
     WriteItem(data, "alice@example.com");
   }
   const fs::path report = env.dataDir.parent_path() / "report";
-  std::ofstream{report};
+  std::ofstream(report).close();
   fs::permissions(report, fs::perms::all);
   fs::permissions(env.dataDir.parent_path(), fs::perms::others_exec, fs::perm_options::add);
   const auto noWrite =
@@ -177,6 +177,37 @@ TEST(DataRobustness, KilledWriterLosesNoCommittedItem) {
   }
   EXPECT_EQ(
       db->QueryInt("SELECT count(*) FROM pragma_integrity_check WHERE integrity_check = 'ok'"), 1);
+}
+
+// The lock, the listing and the release may be undone by a power loss (a drop looks locked a
+// while, or a message comes again); a mark and a removal, which make up a deletion, must reach
+// the disk before the call returns. The connection's level after each call tells which.
+TEST(DataRobustness, OnlyLockListingAndReleaseCommitWithoutWaitingForTheDisk) {
+  const auto db = MakeSqliteTestDatabase();
+  Session session(db->Env());
+  const std::string id = WriteItem(session.data, "alice@example.com");
+  const auto level = [&] {
+    return session.data.EvaluateSQL("PRAGMA synchronous").Fields("synchronous").ToInt64();
+  };
+  constexpr std::int64_t kNormal = 1, kFull = 2;
+  EXPECT_EQ(level(), kFull);
+  ASSERT_TRUE(session.data.LockP3MailDrop("alice@example.com", kSessionA));
+  EXPECT_EQ(level(), kNormal);
+  ASSERT_EQ(Ids(session.data.GetP3MailDrop("alice@example.com", kSessionA)),
+            std::vector<std::string>{id});
+  EXPECT_EQ(level(), kNormal);
+  ASSERT_TRUE(session.data.UpdateP3ItemStatus(id, 5));
+  EXPECT_EQ(level(), kFull);
+  ASSERT_TRUE(session.data.SetP3ItemsStatus(kSessionA, 4, 0));  // RSET
+  EXPECT_EQ(level(), kNormal);
+  ASSERT_TRUE(session.data.UpdateP3ItemStatus(id, 5));
+  ASSERT_TRUE(session.data.RemoveP3Items(kSessionA));
+  EXPECT_EQ(level(), kFull);
+  ASSERT_TRUE(session.data.SetP3ItemsStatus(kSessionA, 0, -1));
+  EXPECT_EQ(level(), kNormal);
+  WriteItem(session.data, "alice@example.com");
+  EXPECT_EQ(level(), kFull);
+  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE GWQID = " + id), 0);
 }
 
 }  // namespace

@@ -14,6 +14,13 @@
 -- an UPDATE or DELETE that meets a row another transaction changed waits for it and evaluates
 -- its WHERE again on the new row, so a dead session's late release never touches the items a
 -- takeover gave to another session.
+--
+-- The lock, the listing and the release commit with synchronous_commit off (SET LOCAL, for
+-- their own transaction only): a crash of the database server may undo such a commit, and the
+-- drop then looks locked until its lock is stale, or released items come back to a session
+-- that is gone, so that a message may be delivered twice but is never lost. The marks and
+-- removals that make up a deletion keep the server's setting and so reach the disk before the
+-- client is told, and with them everything committed before.
 
 -- @procedure SMS_GetP3UserDetails
 CREATE OR REPLACE FUNCTION "SMS_GetP3UserDetails"("@LogonName" text)
@@ -52,6 +59,7 @@ DECLARE
   now_seconds constant bigint := floor(extract(epoch FROM clock_timestamp()))::bigint;
   holder MailDropLocks%ROWTYPE;
 BEGIN
+  SET LOCAL synchronous_commit = off;
   INSERT INTO MailDropLocks (Address, SessionID, LockTime)
   VALUES (drop_address, "@SessionID", now_seconds)
       ON CONFLICT (Address) DO NOTHING;
@@ -71,14 +79,16 @@ $$;
 -- @procedure SMS_GetP3MailDrop
 -- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
 -- the session's with status 4: waiting items, and those a stale session left listed or marked,
--- so that nothing a dead session marked is lost. Rows come in storage order. The lock row is
--- held FOR UPDATE while the items are claimed, so a takeover cannot come between the check and
--- the claim.
+-- so that nothing a dead session marked is lost. The lock has claimed the drop already, so this
+-- touches only what arrived since; the rows the session holds are read, never rewritten. Rows
+-- come in storage order. The lock row is held FOR UPDATE while the items are claimed, so a
+-- takeover cannot come between the check and the claim.
 CREATE OR REPLACE FUNCTION "SMS_GetP3MailDrop"("@EmailAddress" text, "@SessionID" text)
 RETURNS TABLE ("GWQID" bigint) LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
 BEGIN
+  SET LOCAL synchronous_commit = off;
   PERFORM 1 FROM MailDropLocks AS l
     WHERE l.Address = drop_address AND l.SessionID = "@SessionID" FOR UPDATE;
   IF NOT FOUND THEN
@@ -122,10 +132,12 @@ $$;
 
 -- @procedure SMS_SetP3ItemsStatus
 -- ClearItems 0 (RSET) gives all the session's items the status; any other value releases them:
--- they leave the session with the status, and the session's lock on the drop ends.
+-- they leave the session with the status, and the session's lock on the drop ends. Each of the
+-- session's rows is written once, found through the session index.
 CREATE OR REPLACE FUNCTION "SMS_SetP3ItemsStatus"("@SessionID" text, "@Status" integer,
                                                   "@ClearItems" integer)
 RETURNS void LANGUAGE sql AS $$
+  SET LOCAL synchronous_commit = off;
   UPDATE GatewayItems
      SET Status = "@Status",
          SessionID = CASE WHEN coalesce("@ClearItems", 0) = 0 THEN SessionID END
@@ -143,4 +155,22 @@ $$;
 CREATE OR REPLACE FUNCTION "SMS_UpdateP3ItemStatus"("@ItemID" bigint, "@Status" integer)
 RETURNS void LANGUAGE sql AS $$
   UPDATE GatewayItems SET Status = "@Status" WHERE GWQID = "@ItemID";
+$$;
+
+-- @procedure SMS_GetP3DropStats
+-- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
+-- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
+-- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
+-- holds it now, is left out. Rows come in GWQID order.
+CREATE OR REPLACE FUNCTION "SMS_GetP3DropStats"("@ItemIDs" text)
+RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" text,
+               "Content" text, "FromName" text, "FromAddress" text, "ToAddress" text,
+               "BodyLength" bigint)
+LANGUAGE sql STABLE AS $$
+  SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+         BodyLength
+    FROM GatewayItems
+   WHERE GWQID = ANY (string_to_array(nullif(trim("@ItemIDs"), ''), ',')::bigint[])
+     AND Status NOT IN (5, 6)
+   ORDER BY GWQID;
 $$;

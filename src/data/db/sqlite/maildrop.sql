@@ -5,6 +5,13 @@
 -- case, with Status 0, 4, 5 or 6 (other statuses belong to the gateway's own delivery). Its lock
 -- is the MailDropLocks row of the lower-cased address; the items a session serves carry its
 -- SessionID. Items of status 5 and 6 are hidden from the item reads.
+--
+-- A procedure marked "@durability normal" commits without waiting for the disk (synchronous
+-- NORMAL in WAL mode): the lock, the listing and the release. A power loss may undo such a
+-- commit; the drop then looks locked until its lock is stale, or released items come back to
+-- a session that is gone, so that a message may be delivered twice but is never lost. Every
+-- other procedure that writes keeps FULL, above all the marks and removals that make up a
+-- deletion, whose later FULL commit also carries the relaxed ones before it to the disk.
 
 -- @procedure SMS_GetP3UserDetails
 SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, Department,
@@ -20,6 +27,7 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
 -- sends no release). The holder's own call renews its lock. The drop's items become the
 -- session's here, in the same transaction as the lock, so that no other session can slip in
 -- between the lock and the listing.
+-- @durability normal
 SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || l.SessionID)
   FROM MailDropLocks AS l
  WHERE l.Address = lower(:EmailAddress) AND l.SessionID <> :SessionID
@@ -36,7 +44,10 @@ UPDATE GatewayItems SET Status = 4, SessionID = :SessionID
 -- @procedure SMS_GetP3MailDrop
 -- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
 -- the session's with status 4: waiting items, and those a stale session left listed or marked,
--- so that nothing a dead session marked is lost. Rows come in storage order.
+-- so that nothing a dead session marked is lost. The lock has claimed the drop already, so this
+-- touches only what arrived since; the rows the session holds are read, never rewritten. Rows
+-- come in storage order.
+-- @durability normal
 SELECT raise_error('Session ' || :SessionID || ' does not hold the lock on mail drop '
                    || :EmailAddress)
  WHERE NOT EXISTS (SELECT 1 FROM MailDropLocks
@@ -64,7 +75,9 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
 
 -- @procedure SMS_SetP3ItemsStatus
 -- ClearItems 0 (RSET) gives all the session's items the status; any other value releases them:
--- they leave the session with the status, and the session's lock on the drop ends.
+-- they leave the session with the status, and the session's lock on the drop ends. Each of the
+-- session's rows is written once, found through the session index.
+-- @durability normal
 UPDATE GatewayItems
    SET Status = :Status,
        SessionID = CASE WHEN coalesce(:ClearItems, 0) = 0 THEN SessionID END
@@ -76,3 +89,14 @@ DELETE FROM GatewayItems WHERE SessionID = :SessionID AND Status IN (5, 6);
 
 -- @procedure SMS_UpdateP3ItemStatus
 UPDATE GatewayItems SET Status = :Status WHERE GWQID = :ItemID;
+
+-- @procedure SMS_GetP3DropStats
+-- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
+-- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
+-- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
+-- holds it now, is left out. Rows come in GWQID order.
+SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+       BodyLength
+  FROM GatewayItems
+ WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
+ ORDER BY GWQID;
