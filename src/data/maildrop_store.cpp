@@ -1,21 +1,40 @@
 // Typed mail-drop calls: the DataHandler operation, then its row read into a struct.
 #include "data/maildrop_store.hpp"
 
+#include <array>
+#include <utility>
+
 namespace talvex::data {
 
 namespace {
+
+// A field read for the last time: its text is moved out of the record set.
+std::optional<std::string> TextOf(Variant&& value) {
+  if (value.IsNull()) return std::nullopt;
+  return std::move(value).TextOrEmpty();
+}
 
 std::optional<std::string> TextOf(const Variant& value) {
   if (value.IsNull()) return std::nullopt;
   return value.TextOrEmpty();
 }
 
-ItemHeader HeaderOf(const Recordset& row) {
-  return {TextOf(row.Fields("DTReceived")), TextOf(row.Fields("Subject")),
-          TextOf(row.Fields("Content")),    TextOf(row.Fields("MessageID")),
-          TextOf(row.Fields("FromName")),   TextOf(row.Fields("FromAddress")),
-          TextOf(row.Fields("ToAddress"))};
+// The header fields in the order of ItemHeader, then the one field that follows them in the
+// query (the body or its length).
+constexpr std::size_t kHeaderFields = 7;
+constexpr std::size_t kAfterHeader = kHeaderFields;
+
+std::array<std::string_view, kHeaderFields + 1> ItemFields(std::string_view last) {
+  return {"DTReceived", "Subject",     "Content",   "MessageID",
+          "FromName",   "FromAddress", "ToAddress", last};
 }
+
+ItemHeader TakeHeader(Recordset& row, const std::array<std::size_t, kHeaderFields + 1>& at) {
+  const auto take = [&](std::size_t field) { return TextOf(std::move(row.FieldAt(at[field]))); };
+  return {take(0), take(1), take(2), take(3), take(4), take(5), take(6)};
+}
+
+enum UserField : std::size_t { kAcctDisabled, kUserId, kUserPassword, kEmail };
 
 Variant StatusValue(ItemStatus status) {
   return Variant(static_cast<int>(status));
@@ -24,7 +43,11 @@ Variant StatusValue(ItemStatus status) {
 }  // namespace
 
 MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log)
-    : handler_(env, std::move(pool)) {
+    : handler_(env, std::move(pool)),
+      userFields_({"AcctDisabled", "UserID", "UserPassword", "Email"}),
+      dropFields_({"GWQID"}),
+      statsFields_(ItemFields("BodyLength")),
+      itemFields_(ItemFields("Body")) {
   handler_.SetEventLog(std::move(log));
 }
 
@@ -33,12 +56,13 @@ asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::s
   if (user.RecordCount() == 0) co_return std::nullopt;
   // A null digest or identifier is a damaged record: reading it raises, as a log-in must not
   // go on with it. A disabled account is refused before anything else is read.
+  const auto& at = userFields_.In(user);
   UserAccount account;
-  account.disabled = user.Fields("AcctDisabled").EqualsNumber(1);
+  account.disabled = user.FieldAt(at[kAcctDisabled]).EqualsNumber(1);
   if (!account.disabled) {
-    account.userId = user.Fields("UserID").ToText();
-    account.userPassword = user.Fields("UserPassword").ToText();
-    account.email = TextOf(user.Fields("Email"));
+    account.userId = user.FieldAt(at[kUserId]).ToText();
+    account.userPassword = user.FieldAt(at[kUserPassword]).ToText();
+    account.email = TextOf(user.FieldAt(at[kEmail]));
   }
   co_return account;
 }
@@ -52,23 +76,25 @@ asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::s
   Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);
   std::vector<std::int64_t> ids;
   ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
-  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext())
-    ids.push_back(drop.Fields("GWQID").ToInt64());
+  const std::size_t id = dropFields_.In(drop)[0];
+  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) ids.push_back(drop.FieldAt(id).ToInt64());
   co_return ids;
 }
 
 asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {
-  const Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
+  Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
-  const Variant& length = row.Fields("BodyLength");
-  co_return ItemStats{HeaderOf(row),
+  const auto& at = statsFields_.In(row);
+  const Variant& length = row.FieldAt(at[kAfterHeader]);
+  co_return ItemStats{TakeHeader(row, at),
                       length.IsNull() ? std::nullopt : std::optional(length.ToInt32())};
 }
 
 asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {
-  const Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
+  Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
-  co_return MailItem{HeaderOf(row), TextOf(row.Fields("Body"))};
+  const auto& at = itemFields_.In(row);
+  co_return MailItem{TakeHeader(row, at), TextOf(std::move(row.FieldAt(at[kAfterHeader])))};
 }
 
 asio::awaitable<bool> MailDropStore::SetStatus(std::int64_t itemId, ItemStatus status) {
