@@ -75,6 +75,8 @@ asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::s
                                                                     const std::string& sessionId) {
   Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);
   std::vector<std::int64_t> ids;
+  // An empty drop reads no field, so it needs no position either.
+  if (drop.RecordCount() == 0) co_return ids;
   ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
   const std::size_t id = dropFields_.In(drop)[0];
   for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) ids.push_back(drop.FieldAt(id).ToInt64());

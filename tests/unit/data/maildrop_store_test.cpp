@@ -66,6 +66,8 @@ TEST_P(MailDropStoreReads, ItemFieldsLandInTheirMembersWhicheverQueryRanBefore) 
   const std::int64_t first = Item("one"), second = Item("two");
   ASSERT_TRUE(Await(store_.Lock(kDrop, kSessionA)));
   EXPECT_EQ(Await(store_.ListItems(kDrop, kSessionA)), (std::vector{first, second}));
+  ASSERT_TRUE(Await(store_.Lock("empty@example.com", kSessionB)));
+  EXPECT_TRUE(Await(store_.ListItems("empty@example.com", kSessionB)).empty());
   // The two queries alternate, so each finds its positions while the other's are at hand.
   for (int round = 0; round < 2; ++round) {
     for (const auto& [id, tag] : {std::pair{first, "one"}, std::pair{second, "two"}}) {
