@@ -44,7 +44,12 @@ TEST(Recordset, FieldPositionsAreFoundOnceWithoutCaseAndHoldOnEveryRow) {
   const std::size_t body = rows.FieldIndex("bODY");
   EXPECT_EQ(body, 2u);
   EXPECT_EQ(rows.FieldIndex("gwqid"), 0u);
-  EXPECT_TRUE(Raised([&] { (void)rows.FieldIndex("Bod"); }).Is(ErrorNumber::kItemNotFound));
+  // An unknown name fails as a read by that name does, source and text alike.
+  const Failure unknown = Raised([&] { (void)rows.FieldIndex("Bod"); });
+  const Failure unknownRead = Raised([&] { (void)rows.Fields("Bod"); });
+  EXPECT_TRUE(unknown.Is(ErrorNumber::kItemNotFound));
+  EXPECT_EQ(unknown.Source(), unknownRead.Source());
+  EXPECT_EQ(unknown.Description(), unknownRead.Description());
   EXPECT_TRUE(Raised([&] { (void)rows.FieldAt(3); }).Is(ErrorNumber::kItemNotFound));
 
   EXPECT_EQ(rows.FieldAt(body), Variant("b1"));
