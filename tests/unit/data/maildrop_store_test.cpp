@@ -1,11 +1,13 @@
 // The session's typed reads of the mail drop on a real database of each engine: the fields land
 // in the right members whichever query ran before, nulls stay nulls, and every read sees the
-// writes made before it, also those of another connection.
+// writes made before it, also those of another connection; and the results of one procedure
+// share their field list, on which the positions of those reads rest.
 #include <gtest/gtest.h>
 
 #include <asio/co_spawn.hpp>
 #include <asio/io_context.hpp>
 
+#include "data/data_errors.hpp"
 #include "data/maildrop_store.hpp"
 #include "data_support.hpp"
 
@@ -136,6 +138,30 @@ TEST_P(MailDropStoreReads, UsersAreFoundByTheirOwnNameOnly) {
   ASSERT_TRUE(frank.has_value());
   EXPECT_TRUE(frank->disabled);
   EXPECT_EQ(Await(store_.FindUser("nobody")), std::nullopt);
+}
+
+// The positions above are found once per field list; they pay off only when the results of one
+// procedure share their list, and they must not outlive a change of its columns.
+TEST_P(MailDropStoreReads, ResultsOfOneProcedureShareOneFieldListUntilItsColumnsChange) {
+  const std::string id = std::to_string(Item("one"));
+  Session session(db_->Env());
+  const Recordset first = session.data.GetP3ItemStats(id);
+  const Recordset again = session.data.GetP3ItemStats(id);
+  const Recordset item = session.data.GetP3MailItem(id);
+  ASSERT_TRUE(first.Names() && again.Names() && item.Names());
+  EXPECT_EQ(first.Names(), again.Names());
+  EXPECT_NE(first.Names(), item.Names());
+
+  // The one procedure whose columns vary from call to call.
+  const Recordset narrow = session.data.EvaluateSQL("SELECT 1 AS One, 2 AS Two");
+  const Recordset wide = session.data.EvaluateSQL("SELECT 3 AS Three, 4 AS Four, 5 AS Five");
+  EXPECT_EQ(narrow.RecordCount() + wide.RecordCount(), 2);
+  EXPECT_TRUE(narrow.Fields("two").EqualsNumber(2));
+  EXPECT_TRUE(wide.Fields("five").EqualsNumber(5));
+  EXPECT_TRUE(Raised([&] { (void)wide.Fields("Two"); }).Is(ErrorNumber::kItemNotFound));
+  FieldPositions<1> second({"two"});
+  EXPECT_EQ(second.In(narrow)[0], 1u);
+  EXPECT_TRUE(Raised([&] { second.In(wide); }).Is(ErrorNumber::kItemNotFound));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropStoreReads,
