@@ -159,9 +159,6 @@ TEST_P(MailDropStoreReads, ResultsOfOneProcedureShareOneFieldListUntilItsColumns
   EXPECT_TRUE(narrow.Fields("two").EqualsNumber(2));
   EXPECT_TRUE(wide.Fields("five").EqualsNumber(5));
   EXPECT_TRUE(Raised([&] { (void)wide.Fields("Two"); }).Is(ErrorNumber::kItemNotFound));
-  FieldPositions<1> second({"two"});
-  EXPECT_EQ(second.In(narrow)[0], 1u);
-  EXPECT_TRUE(Raised([&] { second.In(wide); }).Is(ErrorNumber::kItemNotFound));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropStoreReads,
