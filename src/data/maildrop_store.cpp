@@ -1,25 +1,32 @@
 // Typed mail-drop calls: the DataHandler operation, then its row read into a struct.
 #include "data/maildrop_store.hpp"
 
+#include <array>
+#include <utility>
+
 namespace talvex::data {
 
 namespace {
+
+// A field read for the last time: its text is moved out of the record set.
+std::optional<std::string> TextOf(Variant&& value) {
+  if (value.IsNull()) return std::nullopt;
+  return std::move(value).TextOrEmpty();
+}
 
 std::optional<std::string> TextOf(const Variant& value) {
   if (value.IsNull()) return std::nullopt;
   return value.TextOrEmpty();
 }
 
-ItemHeader HeaderOf(const Recordset& row) {
-  return {TextOf(row.Fields("DTReceived")), TextOf(row.Fields("Subject")),
-          TextOf(row.Fields("Content")),    TextOf(row.Fields("MessageID")),
-          TextOf(row.Fields("FromName")),   TextOf(row.Fields("FromAddress")),
-          TextOf(row.Fields("ToAddress"))};
-}
+// The header fields in the order of ItemHeader, then the one field that follows them in the
+// query (the body or its length).
+constexpr std::size_t kHeaderFields = 7;
+constexpr std::size_t kAfterHeader = kHeaderFields;
 
-ItemStats StatsOfRow(const Recordset& row) {
-  const Variant& length = row.Fields("BodyLength");
-  return {HeaderOf(row), length.IsNull() ? std::nullopt : std::optional(length.ToInt32())};
+std::array<std::string_view, kHeaderFields + 1> ItemFields(std::string_view last) {
+  return {"DTReceived", "Subject",     "Content",   "MessageID",
+          "FromName",   "FromAddress", "ToAddress", last};
 }
 
 std::string IdList(const std::vector<std::int64_t>& itemIds) {
@@ -32,6 +39,21 @@ std::string IdList(const std::vector<std::int64_t>& itemIds) {
   return list;
 }
 
+ItemHeader TakeHeader(Recordset& row, const std::array<std::size_t, kHeaderFields + 1>& at) {
+  const auto take = [&](std::size_t field) { return TextOf(std::move(row.FieldAt(at[field]))); };
+  return {take(0), take(1), take(2), take(3), take(4), take(5), take(6)};
+}
+
+enum UserField : std::size_t { kAcctDisabled, kUserId, kUserPassword, kEmail };
+
+// The stats of the current row, its header fields taken out of it.
+ItemStats TakeStats(Recordset& row, const std::array<std::size_t, kHeaderFields + 1>& at) {
+  const Variant& length = row.FieldAt(at[kAfterHeader]);
+  const std::optional<std::int32_t> bodyLength =
+      length.IsNull() ? std::nullopt : std::optional(length.ToInt32());
+  return {TakeHeader(row, at), bodyLength};
+}
+
 Variant StatusValue(ItemStatus status) {
   return Variant(static_cast<int>(status));
 }
@@ -39,7 +61,13 @@ Variant StatusValue(ItemStatus status) {
 }  // namespace
 
 MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log)
-    : handler_(env, std::move(pool)) {
+    : handler_(env, std::move(pool)),
+      userFields_({"AcctDisabled", "UserID", "UserPassword", "Email"}),
+      dropFields_({"GWQID"}),
+      statsFields_(ItemFields("BodyLength")),
+      dropStatsFields_(ItemFields("BodyLength")),
+      dropStatsIds_({"GWQID"}),
+      itemFields_(ItemFields("Body")) {
   handler_.SetEventLog(std::move(log));
 }
 
@@ -48,12 +76,13 @@ asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::s
   if (user.RecordCount() == 0) co_return std::nullopt;
   // A null digest or identifier is a damaged record: reading it raises, as a log-in must not
   // go on with it. A disabled account is refused before anything else is read.
+  const auto& at = userFields_.In(user);
   UserAccount account;
-  account.disabled = user.Fields("AcctDisabled").EqualsNumber(1);
+  account.disabled = user.FieldAt(at[kAcctDisabled]).EqualsNumber(1);
   if (!account.disabled) {
-    account.userId = user.Fields("UserID").ToText();
-    account.userPassword = user.Fields("UserPassword").ToText();
-    account.email = TextOf(user.Fields("Email"));
+    account.userId = user.FieldAt(at[kUserId]).ToText();
+    account.userPassword = user.FieldAt(at[kUserPassword]).ToText();
+    account.email = TextOf(user.FieldAt(at[kEmail]));
   }
   co_return account;
 }
@@ -66,16 +95,18 @@ asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::s
                                                                     const std::string& sessionId) {
   Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);
   std::vector<std::int64_t> ids;
+  // An empty drop reads no field, so it needs no position either.
+  if (drop.RecordCount() == 0) co_return ids;
   ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
-  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext())
-    ids.push_back(drop.Fields("GWQID").ToInt64());
+  const std::size_t id = dropFields_.In(drop)[0];
+  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) ids.push_back(drop.FieldAt(id).ToInt64());
   co_return ids;
 }
 
 asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {
-  const Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
+  Recordset row = co_await handler_.GetP3ItemStatsAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
-  co_return StatsOfRow(row);
+  co_return TakeStats(row, statsFields_.In(row));
 }
 
 asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
@@ -83,16 +114,22 @@ asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
   const std::string list = IdList(itemIds);
   Recordset rows = co_await handler_.GetP3DropStatsAsync(list);
   std::vector<ItemStatsRow> stats;
+  if (rows.RecordCount() == 0) co_return stats;
   stats.reserve(static_cast<std::size_t>(rows.RecordCount()));
-  for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext())
-    stats.push_back({rows.Fields("GWQID").ToInt64(), StatsOfRow(rows)});
+  const auto& at = dropStatsFields_.In(rows);
+  const std::size_t id = dropStatsIds_.In(rows)[0];
+  for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+    const std::int64_t itemId = rows.FieldAt(id).ToInt64();
+    stats.push_back({itemId, TakeStats(rows, at)});
+  }
   co_return stats;
 }
 
 asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {
-  const Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
+  Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
   if (row.RecordCount() == 0) co_return std::nullopt;
-  co_return MailItem{HeaderOf(row), TextOf(row.Fields("Body"))};
+  const auto& at = itemFields_.In(row);
+  co_return MailItem{TakeHeader(row, at), TextOf(std::move(row.FieldAt(at[kAfterHeader])))};
 }
 
 asio::awaitable<bool> MailDropStore::SetStatus(std::int64_t itemId, ItemStatus status) {

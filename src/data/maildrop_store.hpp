@@ -15,6 +15,7 @@
 
 #include "data/backend_pool.hpp"
 #include "data/data_handler.hpp"
+#include "data/recordset.hpp"
 #include "platform/environment.hpp"
 #include "platform/log.hpp"
 
@@ -94,6 +95,13 @@ class MailDropStore {
 
  private:
   DataHandler handler_;
+  // Where the fields read lie in each query's rows, found at its first result.
+  FieldPositions<4> userFields_;
+  FieldPositions<1> dropFields_;
+  FieldPositions<8> statsFields_;
+  FieldPositions<8> dropStatsFields_;
+  FieldPositions<1> dropStatsIds_;
+  FieldPositions<8> itemFields_;
 };
 
 }  // namespace talvex::data

@@ -118,15 +118,33 @@ pg::Parameter ParameterText(const BoundValue& value) {
   return std::visit(Texts{}, value);
 }
 
-Recordset Rows(const pg::Result& result) {
-  std::vector<std::string> names;
-  std::vector<Kind> kinds;
+bool SameColumns(const pg::Result& result, const std::vector<std::string>& names) {
+  if (static_cast<std::size_t>(result.Columns()) != names.size()) return false;
   for (int c = 0; c < result.Columns(); ++c) {
-    names.emplace_back(result.ColumnName(c));
-    kinds.push_back(KindOf(result.ColumnType(c)));
+    if (result.ColumnName(c) != names[static_cast<std::size_t>(c)]) return false;
   }
+  return true;
+}
+
+// The result's field list: `known`, the list of the procedure's last result, when the names are
+// the same (they almost always are), so that the record sets of one procedure share one list
+// as the embedded engine's do; else a new list, which becomes the known one.
+const Recordset::FieldNames& ColumnsOf(const pg::Result& result, Recordset::FieldNames& known) {
+  if (known && SameColumns(result, *known)) return known;
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(result.Columns()));
+  for (int c = 0; c < result.Columns(); ++c) names.emplace_back(result.ColumnName(c));
+  known = std::make_shared<const std::vector<std::string>>(std::move(names));
+  return known;
+}
+
+Recordset Rows(const pg::Result& result, Recordset::FieldNames& known) {
+  const Recordset::FieldNames& names = ColumnsOf(result, known);
+  std::vector<Kind> kinds;
+  kinds.reserve(names->size());
+  for (int c = 0; c < result.Columns(); ++c) kinds.push_back(KindOf(result.ColumnType(c)));
   std::vector<Variant> cells;
-  cells.reserve(static_cast<std::size_t>(result.Rows()) * names.size());
+  cells.reserve(static_cast<std::size_t>(result.Rows()) * names->size());
   for (int r = 0; r < result.Rows(); ++r) {
     for (int c = 0; c < result.Columns(); ++c) {
       cells.push_back(result.IsNull(r, c)
@@ -134,8 +152,7 @@ Recordset Rows(const pg::Result& result) {
                           : CellValue(result.Value(r, c), kinds[static_cast<std::size_t>(c)]));
     }
   }
-  return Recordset(std::make_shared<const std::vector<std::string>>(std::move(names)),
-                   std::move(cells));
+  return Recordset(names, std::move(cells));
 }
 
 std::string QuotedIdentifier(std::string_view name) {
@@ -214,12 +231,13 @@ ErrorNumber EngineFailure(const std::string& state) {
   Raise(EngineFailure(error.SqlState()), std::string(name) + ": " + error.what());
 }
 
-Recordset Shape(const Statement& statement, const pg::Result& result, bool rows) {
+Recordset Shape(const Statement& statement, const pg::Result& result, bool rows,
+                Recordset::FieldNames& known) {
   if (!rows) return {};
   if (!statement.returnsRows) {
     return Recordset(std::make_shared<const std::vector<std::string>>(), {});
   }
-  return Rows(result);
+  return Rows(result, known);
 }
 
 // Waits until libpq's socket is ready. The watch lets go of the descriptor rather than closing
@@ -310,7 +328,7 @@ class PostgresqlBackend final : public Backend {
                                     ? direct_->connection.ExecuteScript(statement.sql)
                                     : direct_->connection.Execute(statement.sql, statement.values);
       reachability_.Reached();
-      return Shape(statement, result, rows);
+      return Shape(statement, result, rows, KnownColumns(name));
     } catch (const pg::Error& error) {
       if (!direct_ || Broken(error, direct_->connection)) Lost(error);
       Fail(name, error);
@@ -333,7 +351,7 @@ class PostgresqlBackend final : public Backend {
       const Statement statement = StatementOf(name, parameters);
       const pg::Result result = co_await ExecuteOnLoop(link->connection, statement);
       reachability_.Reached();
-      co_return Shape(statement, result, rows);
+      co_return Shape(statement, result, rows, KnownColumns(name));
     } catch (const pg::Error& error) {
       if (!link || Broken(error, link->connection)) {
         link.reset();
@@ -489,11 +507,19 @@ class PostgresqlBackend final : public Backend {
     return texts;
   }
 
+  Recordset::FieldNames& KnownColumns(std::string_view name) {
+    const auto found = columns_.find(name);
+    if (found != columns_.end()) return found->second;
+    return columns_.emplace(std::string(name), nullptr).first->second;
+  }
+
   std::string uri_;
   std::unique_ptr<Link> direct_;  // the blocking calls' connection
   ConnectionPool<Link> pool_;     // the event loop's connections
   bool schemaReady_ = false;
   Signatures signatures_;
+  // Each procedure's last field list, for its next result.
+  std::map<std::string, Recordset::FieldNames, std::less<>> columns_;
   bool setupRunning_ = false;
   std::optional<asio::steady_timer> setupDone_;  // wakes the calls waiting for the setup
   // Declared last, so that it is joined first: a setup still running holds a connection of a

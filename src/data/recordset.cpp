@@ -52,30 +52,44 @@ void Recordset::MoveNext() {
 }
 
 bool Recordset::Eof() const {
-  return row_ >= static_cast<std::size_t>(RecordCount());
+  RequireOpen();
+  // Every field read asks this first: a product, not RecordCount's division.
+  return names_->empty() || (row_ + 1) * names_->size() > cells_.size();
 }
 
-std::size_t Recordset::CellIndex(std::string_view name) const {
-  if (Eof()) RaiseNoCurrentRecord();
+std::size_t Recordset::FieldIndex(std::string_view name) const {
+  RequireOpen();
   const auto& names = *names_;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (EqualsIgnoreCase(names[i], name)) return row_ * names.size() + i;
+    if (EqualsIgnoreCase(names[i], name)) return i;
   }
   RaiseItemNotFound();
 }
 
+// The current row is checked before the field, so that a read past the end reports the missing
+// row whatever field it names.
+std::size_t Recordset::CellIndex(std::size_t field) const {
+  if (Eof()) RaiseNoCurrentRecord();
+  if (field >= names_->size()) RaiseItemNotFound();
+  return row_ * names_->size() + field;
+}
+
 const Variant& Recordset::Fields(std::string_view name) const {
-  return cells_[CellIndex(name)];
+  if (Eof()) RaiseNoCurrentRecord();
+  return cells_[CellIndex(FieldIndex(name))];
 }
 
 Variant& Recordset::Fields(std::string_view name) {
-  return cells_[CellIndex(name)];
+  if (Eof()) RaiseNoCurrentRecord();
+  return cells_[CellIndex(FieldIndex(name))];
 }
 
 const Variant& Recordset::FieldAt(std::size_t index) const {
-  if (Eof()) RaiseNoCurrentRecord();
-  if (index >= names_->size()) RaiseItemNotFound();
-  return cells_[row_ * names_->size() + index];
+  return cells_[CellIndex(index)];
+}
+
+Variant& Recordset::FieldAt(std::size_t index) {
+  return cells_[CellIndex(index)];
 }
 
 }  // namespace talvex

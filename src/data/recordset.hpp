@@ -6,6 +6,7 @@
 // current row raises "no current record".
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,14 +42,51 @@ class Recordset {
   Variant& Fields(std::string_view name);
   // The field of the current row by its position, from 0 ("the first field" of a row).
   const Variant& FieldAt(std::size_t index) const;
+  Variant& FieldAt(std::size_t index);
+
+  // The position of the field `name` (without regard to case) in every row, for FieldAt: a
+  // reader of many rows compares names once instead of at every read. Needs no current row;
+  // raises "item not found" for a name the record set lacks, as Fields does.
+  std::size_t FieldIndex(std::string_view name) const;
+  // The field list, one object for every record set of one prepared query: positions found in
+  // one of them hold in all the others.
+  const FieldNames& Names() const { return names_; }
 
  private:
-  std::size_t CellIndex(std::string_view name) const;
+  std::size_t CellIndex(std::size_t field) const;
   void RequireOpen() const;
 
   FieldNames names_;
   std::vector<Variant> cells_;
   std::size_t row_ = 0;
+};
+
+// The positions of a fixed set of field names, found in the field list of the record sets read
+// and kept for as long as they share that list. A reader of every result of one query thus
+// compares names at its first result only, where a lookup by name would compare them at every
+// field of every result.
+template <std::size_t N>
+class FieldPositions {
+ public:
+  explicit FieldPositions(const std::array<std::string_view, N>& names) : names_(names) {}
+
+  // The positions of the names in `rows`, in the order given. Raises as FieldIndex does; a
+  // failed lookup keeps nothing, so the next call fails alike.
+  const std::array<std::size_t, N>& In(const Recordset& rows) {
+    // The list is held, not only compared by address: a freed list's address may be reused.
+    if (!resolvedFor_ || rows.Names() != resolvedFor_) {
+      std::array<std::size_t, N> positions{};
+      for (std::size_t i = 0; i < N; ++i) positions[i] = rows.FieldIndex(names_[i]);
+      positions_ = positions;
+      resolvedFor_ = rows.Names();
+    }
+    return positions_;
+  }
+
+ private:
+  std::array<std::string_view, N> names_;
+  std::array<std::size_t, N> positions_{};
+  Recordset::FieldNames resolvedFor_;
 };
 
 }  // namespace talvex

@@ -62,6 +62,8 @@ struct Procedure {
   bool relaxedDurability = false;     // commits under synchronous NORMAL
   std::optional<std::size_t> result;  // the last statement that yields columns
   Recordset::FieldNames columns;
+  // The value of each parameter during a call, kept between calls for its storage only.
+  std::vector<const BoundValue*> values;
 };
 
 // Resets the statements of a call however it ends, so that none keeps a read open.
@@ -78,6 +80,8 @@ class ResetOnExit {
   Procedure& procedure_;
 };
 
+// Texts are bound without a copy: the values outlive the call, and every statement is reset
+// (its bindings cleared) before the call returns.
 void Bind(sqlite::Statement& statement, int index, const BoundValue& value) {
   struct Binder {
     sqlite::Statement& statement;
@@ -87,8 +91,8 @@ void Bind(sqlite::Statement& statement, int index, const BoundValue& value) {
     void operator()(const Currency& v) const {
       statement.Bind(index, static_cast<double>(v.tenThousandths) / 10000.0);
     }
-    void operator()(const Timestamp& v) const { statement.Bind(index, std::string_view(v.text)); }
-    void operator()(const std::string& v) const { statement.Bind(index, std::string_view(v)); }
+    void operator()(const Timestamp& v) const { statement.BindBorrowed(index, v.text); }
+    void operator()(const std::string& v) const { statement.BindBorrowed(index, v); }
   };
   std::visit(Binder{statement, index}, value);
 }
@@ -247,7 +251,7 @@ class SqliteBackend final : public Backend {
   }
 
   Procedure Compile(std::string_view name, std::string_view sql) {
-    Procedure procedure{std::string(name), {}, {}, true, false, std::nullopt, nullptr};
+    Procedure procedure{std::string(name), {}, {}, true, false, std::nullopt, nullptr, {}};
     procedure.relaxedDurability = HasLine(sql, kRelaxedDurability);
     for (const std::string& text : sqlite::SplitStatements(*db_, sql)) {
       CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
@@ -283,9 +287,10 @@ class SqliteBackend final : public Backend {
 
   // The value of each of the procedure's parameters: every one must be given, once, and no
   // other.
-  static std::vector<const BoundValue*> Match(const Procedure& procedure,
-                                              std::span<const BoundParameter> given) {
-    std::vector<const BoundValue*> values(procedure.parameters.size(), nullptr);
+  static const std::vector<const BoundValue*>& Match(Procedure& procedure,
+                                                     std::span<const BoundParameter> given) {
+    auto& values = procedure.values;
+    values.assign(procedure.parameters.size(), nullptr);
     for (const BoundParameter& parameter : given) {
       std::size_t i = 0;
       while (i < values.size() && !EqualsIgnoreCase(procedure.parameters[i], parameter.name)) ++i;
@@ -305,7 +310,7 @@ class SqliteBackend final : public Backend {
   }
 
   Recordset Execute(Procedure& procedure, std::span<const BoundParameter> parameters, bool rows) {
-    const auto values = Match(procedure, parameters);
+    const auto& values = Match(procedure, parameters);
     if (!procedure.readOnly) Synchronous(procedure.relaxedDurability);
     std::optional<sqlite::Transaction> transaction;
     if (!procedure.readOnly || procedure.statements.size() > 1) {
@@ -341,6 +346,8 @@ class SqliteBackend final : public Backend {
   static Recordset Collect(sqlite::Statement& statement, const Recordset::FieldNames& names) {
     const int columns = static_cast<int>(names->size());
     std::vector<Variant> cells;
+    // Most results are one row: room for it at once rather than by doubling from one cell.
+    cells.reserve(names->size());
     while (statement.Step()) {
       for (int c = 0; c < columns; ++c) cells.push_back(ColumnValue(statement, c));
     }

@@ -93,6 +93,12 @@ Statement& Statement::Bind(int index, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::BindBorrowed(int index, std::string_view text) {
+  Check(sqlite3_bind_text64(stmt_.get(), index, text.data(), text.size(), SQLITE_STATIC,
+                            SQLITE_UTF8));
+  return *this;
+}
+
 Statement& Statement::BindBlob(int index, std::string_view bytes) {
   Check(sqlite3_bind_blob64(stmt_.get(), index, bytes.data(), bytes.size(), SQLITE_TRANSIENT));
   return *this;

@@ -63,6 +63,8 @@ class Statement {
   Statement& Bind(int index, std::int64_t value);
   Statement& Bind(int index, double value);
   Statement& Bind(int index, std::string_view text);
+  // Binds the text without a copy: it must stay as it is until the statement is reset.
+  Statement& BindBorrowed(int index, std::string_view text);
   Statement& BindBlob(int index, std::string_view bytes);
   Statement& BindNull(int index);
 

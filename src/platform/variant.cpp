@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "platform/ascii.hpp"
 #include "platform/failure.hpp"
@@ -36,7 +37,12 @@ std::string Variant::ToText() const {
   return TextOrEmpty();
 }
 
-std::string Variant::TextOrEmpty() const {
+std::string Variant::TextOrEmpty() && {
+  if (auto* text = std::get_if<std::string>(&value_)) return std::move(*text);
+  return std::as_const(*this).TextOrEmpty();
+}
+
+std::string Variant::TextOrEmpty() const& {
   struct Visitor {
     std::string operator()(const EmptyValue&) const { return {}; }
     std::string operator()(const NullValue&) const { return {}; }

@@ -43,7 +43,9 @@ class Variant {
   // "Invalid use of Null".
   std::string ToText() const;
   // As ToText, but Null gives "" (how a value joins a concatenation).
-  std::string TextOrEmpty() const;
+  std::string TextOrEmpty() const&;
+  // The same of a value that is read for the last time: a text is moved out, not copied.
+  std::string TextOrEmpty() &&;
   // Numeric conversions: texts are parsed as numbers, fractions round half to even; Null
   // raises "Invalid use of Null", a non-numeric text "Type mismatch", a value out of range
   // "Overflow".

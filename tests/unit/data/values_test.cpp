@@ -33,6 +33,70 @@ TEST(Recordset, NavigationAndFields) {
   EXPECT_EQ(rows.Fields("MessageID"), Variant("x"));
 }
 
+Recordset::FieldNames NamesOf(std::vector<std::string> names) {
+  return std::make_shared<const std::vector<std::string>>(std::move(names));
+}
+
+TEST(Recordset, FieldPositionsAreFoundOnceWithoutCaseAndHoldOnEveryRow) {
+  const auto names = NamesOf({"GWQID", "Subject", "Body"});
+  Recordset rows(names, {Variant(1), Variant("s1"), Variant("b1"), Variant(2), Variant::Null(),
+                         Variant("b2")});
+  const std::size_t body = rows.FieldIndex("bODY");
+  EXPECT_EQ(body, 2u);
+  EXPECT_EQ(rows.FieldIndex("gwqid"), 0u);
+  // An unknown name fails as a read by that name does, source and text alike.
+  const Failure unknown = Raised([&] { (void)rows.FieldIndex("Bod"); });
+  const Failure unknownRead = Raised([&] { (void)rows.Fields("Bod"); });
+  EXPECT_TRUE(unknown.Is(ErrorNumber::kItemNotFound));
+  EXPECT_EQ(unknown.Source(), unknownRead.Source());
+  EXPECT_EQ(unknown.Description(), unknownRead.Description());
+  EXPECT_TRUE(Raised([&] { (void)rows.FieldAt(3); }).Is(ErrorNumber::kItemNotFound));
+
+  EXPECT_EQ(rows.FieldAt(body), Variant("b1"));
+  rows.MoveNext();
+  EXPECT_EQ(rows.FieldAt(body), Variant("b2"));
+  EXPECT_TRUE(rows.FieldAt(rows.FieldIndex("subject")).IsNull());
+  // A field taken out of the record set leaves the other rows and fields as they were.
+  EXPECT_EQ(std::move(rows.FieldAt(body)).TextOrEmpty(), "b2");
+  EXPECT_EQ(std::move(rows.FieldAt(0)).TextOrEmpty(), "2");
+  EXPECT_EQ(std::move(rows.FieldAt(1)).TextOrEmpty(), "");
+  rows.MoveFirst();
+  EXPECT_EQ(rows.Fields("Body"), Variant("b1"));
+  EXPECT_EQ(rows.FieldAt(1), Variant("s1"));
+  rows.FieldAt(1) = Variant("changed");
+  EXPECT_EQ(rows.Fields("SUBJECT"), Variant("changed"));
+
+  // Positions need no current row, the reads do; a closed set has neither.
+  const Recordset none(names, {});
+  EXPECT_TRUE(none.Eof());
+  EXPECT_EQ(none.FieldIndex("Body"), 2u);
+  EXPECT_TRUE(Raised([&] { (void)none.FieldAt(0); }).Is(ErrorNumber::kNoCurrentRecord));
+  const Recordset closed;
+  EXPECT_TRUE(Raised([&] { (void)closed.FieldIndex("Body"); }).Is(ErrorNumber::kObjectClosed));
+  EXPECT_TRUE(Raised([&] { (void)closed.FieldAt(0); }).Is(ErrorNumber::kObjectClosed));
+}
+
+TEST(Recordset, PositionsFollowTheFieldListOfEachQuery) {
+  FieldPositions<2> positions({"body", "GWQID"});
+  const auto itemQuery = NamesOf({"GWQID", "Body"});
+  const Recordset first(itemQuery, {Variant(1), Variant("a")});
+  const Recordset second(itemQuery, {Variant(2), Variant("b")});
+  EXPECT_EQ(positions.In(first), (std::array<std::size_t, 2>{1, 0}));
+  EXPECT_EQ(second.FieldAt(positions.In(second)[0]), Variant("b"));
+
+  // Another query with the same names in another order: the positions are found anew.
+  const Recordset reordered(NamesOf({"Body", "Extra", "GWQID"}), {Variant("c"), Variant(), 3});
+  EXPECT_EQ(positions.In(reordered), (std::array<std::size_t, 2>{0, 2}));
+  EXPECT_EQ(first.FieldAt(positions.In(first)[1]), Variant(1));
+
+  // A list that lacks a name fails every time and leaves the positions of the last good list.
+  const Recordset lacking(NamesOf({"GWQID"}), {Variant(4)});
+  EXPECT_TRUE(Raised([&] { positions.In(lacking); }).Is(ErrorNumber::kItemNotFound));
+  EXPECT_TRUE(Raised([&] { positions.In(lacking); }).Is(ErrorNumber::kItemNotFound));
+  EXPECT_TRUE(Raised([&] { positions.In(Recordset()); }).Is(ErrorNumber::kObjectClosed));
+  EXPECT_EQ(positions.In(first), (std::array<std::size_t, 2>{1, 0}));
+}
+
 data::BoundValue Bound(AdType type, std::int32_t size, const Variant& value) {
   return data::BindParameter({"P", type, size, value}).value;
 }
