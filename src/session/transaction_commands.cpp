@@ -92,6 +92,8 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     }
     co_return true;
   }
+  // The listing's lines gather and leave in a few large writes rather than one per line.
+  const auto batch = session_.GatherReplies();
   if (kind == Listing::kIdentifiers) {
     Reply("+OK");
   } else if (const auto totals = co_await StatPass()) {
@@ -154,10 +156,14 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  // The status line and the message leave in one write, and only once a forced deletion has
+  // been recorded: a client that has the whole message finds it marked, whichever database
+  // serves the drop.
+  const auto batch = session_.GatherReplies();
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   Reply(ansi::Encode(header + loaded.item.body.value_or("") + "\r\n."));
-  // The message has been sent in full; a failed status change only leaves it in the drop.
+  // The message is composed in full; a failed status change only leaves it in the drop.
   if (forceDelete_) {
     co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
   }
@@ -177,6 +183,9 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  // The status line and the excerpt leave in one write; a failure in between still sends the
+  // status line first.
+  const auto batch = session_.GatherReplies();
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   if (*lines == 0) {
