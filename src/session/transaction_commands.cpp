@@ -2,6 +2,9 @@
 // from the database each time they are asked; DELE, RSET and NOOP; RETR and TOP, which send a
 // message as one reply. Listings yield to the event loop after each item and stop, without a
 // further reply, as soon as they find the session ending.
+#include <array>
+#include <charconv>
+
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "session/command_line.hpp"
@@ -10,6 +13,16 @@
 #include "session/session.hpp"
 
 namespace talvex {
+
+namespace {
+
+void AppendNumber(std::string& out, std::int64_t value) {
+  std::array<char, 24> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  out.append(digits.data(), end);
+}
+
+}  // namespace
 
 asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argument) {
   const MessageNumber parsed = drop_.Parse(argument);
@@ -56,14 +69,30 @@ asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
   } else if (drop_.Count() == 0) {
     Reply("+OK 0 0");
   } else if (const auto totals = co_await StatPass()) {
-    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
+    ReplyTotals(*totals);
   }
   co_return true;
 }
 
-std::string Commands::ListingValue(const data::ItemStats& item, Listing kind) const {
-  if (kind == Listing::kSizes) return std::to_string(MessageSize(item, session_.HostName()));
-  return ansi::Encode(UniqueIdentifier(item.header, session_.HostName()));
+void Commands::ReplyTotals(const Totals& totals) {
+  session_.SendComposed([&totals](std::string& out) {
+    out.append("+OK ");
+    AppendNumber(out, totals.count);
+    out.append(" ");
+    AppendNumber(out, totals.octets);
+  });
+}
+
+void Commands::ReplyListingLine(std::string_view number, const data::ItemStats& item, Listing kind,
+                                std::string_view prefix) {
+  session_.SendComposed([&](std::string& out) {
+    out.append(prefix).append(number).append(" ");
+    if (kind == Listing::kSizes) {
+      AppendNumber(out, MessageSize(item, session_.HostName()));
+    } else {
+      ansi::AppendEncoded(out, UniqueIdentifier(item.header, session_.HostName()));
+    }
+  });
 }
 
 // LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
@@ -86,7 +115,7 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
       ReplyOutOfRange();
     } else if (const auto item = co_await drop_.Stats(parsed.number)) {
-      Reply("+OK " + words[1] + " " + ListingValue(*item, kind));
+      ReplyListingLine(words[1], *item, kind, "+OK ");
     } else {
       ReplyNoLongerAvailable();
     }
@@ -97,14 +126,16 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
   if (kind == Listing::kIdentifiers) {
     Reply("+OK");
   } else if (const auto totals = co_await StatPass()) {
-    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
+    ReplyTotals(*totals);
   } else {
     co_return true;
   }
+  std::array<char, 24> number{};
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
     const auto item = co_await drop_.Stats(n);
     if (!item) continue;  // gone: left out, the others keep their numbers
-    Reply(std::to_string(n) + " " + ListingValue(*item, kind));
+    const auto end = std::to_chars(number.data(), number.data() + number.size(), n).ptr;
+    ReplyListingLine(std::string_view(number.data(), end), *item, kind, "");
     co_await session_.Yield();
     if (session_.Terminating()) co_return true;
   }
@@ -161,8 +192,9 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   // serves the drop.
   const auto batch = session_.GatherReplies();
   Reply("+OK");
-  const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
-  Reply(ansi::Encode(header + loaded.item.body.value_or("") + "\r\n."));
+  session_.SendComposed([&](std::string& out) {
+    AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName());
+  });
   // The message is composed in full; a failed status change only leaves it in the drop.
   if (forceDelete_) {
     co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
@@ -189,13 +221,21 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   if (*lines == 0) {
-    Reply(ansi::Encode(header + "."));
+    session_.SendComposed([&header](std::string& out) {
+      ansi::AppendEncoded(out, header);
+      out.append(".");
+    });
     co_return true;
   }
   const auto count = RoundToInt32(*lines);
   if (!count) RaiseRuntime(ErrorNumber::kOverflow);
   if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-  Reply(ansi::Encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
+  const std::string excerpt = GetTopLines(*loaded.item.body, *count);
+  session_.SendComposed([&](std::string& out) {
+    ansi::AppendEncoded(out, header);
+    ansi::AppendEncoded(out, excerpt);
+    out.append("\r\n.");
+  });
   co_return true;
 }
 
