@@ -97,6 +97,11 @@ namespace ansi {
 std::string Encode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendEncoded(out, text);
+  return out;
+}
+
+void AppendEncoded(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {  // fast path: copy a whole ASCII run
       const std::size_t start = i;
@@ -107,7 +112,6 @@ std::string Encode(std::string_view text) {
     const auto mapped = ToCp1252(NextCodePoint(text, i));
     out += mapped ? static_cast<char>(*mapped) : '?';
   }
-  return out;
 }
 
 std::size_t EncodedLength(std::string_view text) {

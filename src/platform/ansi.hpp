@@ -11,6 +11,10 @@ namespace talvex::ansi {
 // UTF-8 text to Windows-1252 bytes. Characters the code page lacks become "?"; malformed
 // UTF-8 sequences become "?" as well.
 std::string Encode(std::string_view text);
+// The same, appended to `out`: a reply is composed on the wire buffer without a copy. Malformed
+// sequences never swallow an ASCII byte, so texts joined at ASCII characters may be encoded
+// piece by piece.
+void AppendEncoded(std::string& out, std::string_view text);
 
 // Windows-1252 bytes to UTF-8 text. Every byte maps to a character (the five bytes the code
 // page leaves undefined map to the C1 controls of the same value), so decode then encode

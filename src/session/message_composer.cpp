@@ -1,6 +1,8 @@
 // Header blocks, sizes and identifiers of served items, and the TOP body excerpt.
 #include "session/message_composer.hpp"
 
+#include <array>
+
 #include "crypto/hash_text.hpp"
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
@@ -11,6 +13,8 @@ namespace talvex {
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
+// What ends a message on the wire, before the reply's own line end.
+constexpr std::string_view kEnd = "\r\n.";
 
 // How a field joins a text: a null one adds nothing.
 std::string_view Text(const std::optional<std::string>& field) {
@@ -26,29 +30,58 @@ std::string GeneratedMessageId(const data::ItemHeader& item) {
   return HashText(input);
 }
 
-std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName) {
+namespace {
+
+// Hands the header block to `visit` piece by piece, so that the block can be built, measured
+// or encoded onto the wire without an intermediate copy. Every field lies between ASCII
+// characters, so measuring or encoding the pieces one by one equals doing it to the block.
+template <class Visit>
+void VisitHeader(const data::ItemHeader& item, std::string_view hostName, const Visit& visit) {
   // Writers store the date in mail form already; an empty or null one is dated now.
-  const std::string_view date = Text(item.dtReceived);
-  std::string header = "Date: ";
-  header.append(date.empty() ? FormatMailDate("") : std::string(date)).append(kCrLf);
-  header.append("Subject: ").append(Text(item.subject)).append(kCrLf);
-  header.append("MIME-Version: 1.0").append(kCrLf);
+  const std::string_view stored = Text(item.dtReceived);
+  const std::string now = stored.empty() ? FormatMailDate("") : std::string();
+  const std::string messageId = GeneratedMessageId(item);
   // The stored content description may carry its transfer-encoding line after a CR LF; it
-  // becomes a header line of its own.
-  header.append("Content-Type: ").append(Text(item.content)).append(kCrLf);
-  header.append("Message-ID: <").append(GeneratedMessageId(item)).append("@");
-  header.append(hostName).append(">").append(kCrLf);
-  header.append("From: \"").append(Text(item.fromName)).append("\" <");
-  header.append(Text(item.fromAddress)).append(">").append(kCrLf);
-  header.append("To: <").append(Text(item.toAddress)).append(">").append(kCrLf);
-  header.append(kCrLf);
+  // becomes a header line of its own. One header line per row:
+  // clang-format off
+  const std::array<std::string_view, 28> pieces = {
+      "Date: ", stored.empty() ? std::string_view(now) : stored, kCrLf,
+      "Subject: ", Text(item.subject), kCrLf,
+      "MIME-Version: 1.0", kCrLf,
+      "Content-Type: ", Text(item.content), kCrLf,
+      "Message-ID: <", messageId, "@", hostName, ">", kCrLf,
+      "From: \"", Text(item.fromName), "\" <", Text(item.fromAddress), ">", kCrLf,
+      "To: <", Text(item.toAddress), ">", kCrLf,
+      kCrLf};
+  // clang-format on
+  for (const std::string_view piece : pieces) visit(piece);
+}
+
+}  // namespace
+
+std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName) {
+  std::string header;
+  VisitHeader(item, hostName, [&header](std::string_view piece) { header.append(piece); });
   return header;
 }
 
 std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName) {
   if (!item.bodyLength) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-  const std::string header = ComposeMessageHeader(item.header, hostName);
-  return static_cast<std::int64_t>(ansi::EncodedLength(header)) + *item.bodyLength;
+  std::size_t header = 0;
+  VisitHeader(item.header, hostName,
+              [&header](std::string_view piece) { header += ansi::EncodedLength(piece); });
+  return static_cast<std::int64_t>(header) + *item.bodyLength;
+}
+
+void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
+                     std::string_view hostName) {
+  const std::string header = ComposeMessageHeader(item, hostName);
+  // Encoding never lengthens a text: one reservation holds the message, its end and the
+  // reply's line end.
+  out.reserve(out.size() + header.size() + body.size() + kEnd.size() + kCrLf.size());
+  ansi::AppendEncoded(out, header);
+  ansi::AppendEncoded(out, body);
+  out.append(kEnd);
 }
 
 std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {

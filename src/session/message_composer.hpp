@@ -27,6 +27,11 @@ std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view 
 // length. A null body length raises the invalid-use-of-null failure.
 std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName);
 
+// RETR's message as wire bytes, appended to `out`: the header block, the stored body and the
+// "\r\n." that ends it, encoded straight into `out` after one reservation.
+void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
+                     std::string_view hostName);
+
 // The item's unique identifier: its stored identifier, or for an item without one the digest
 // of its header block.
 std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName);

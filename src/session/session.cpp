@@ -6,7 +6,6 @@
 #include <asio/detached.hpp>
 #include <asio/post.hpp>
 #include <asio/use_awaitable.hpp>
-#include <asio/write.hpp>
 
 #include "platform/guid.hpp"
 #include "platform/net.hpp"
@@ -21,7 +20,6 @@ namespace {
 constexpr std::int16_t kConnectionTicks = 10;
 // How long a closing connection may take to hand over the replies queued before the close.
 constexpr std::chrono::seconds kLingerTime{10};
-constexpr std::string_view kCrLf = "\r\n";
 
 }  // namespace
 
@@ -40,7 +38,10 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                                            [this](Severity severity, std::string_view,
                                                   std::string_view line) { Log(severity, line); }),
                        sessionId_),
-          settings_.forceDelete) {}
+          settings_.forceDelete),
+      replies_(
+          socket_, [this] { return std::shared_ptr<void>(shared_from_this()); },
+          [this](const std::error_code& ec) { OnWritten(ec); }) {}
 
 void Session::Log(Severity severity, std::string_view message) const {
   if (phase_ != Phase::kUnloaded) owner_.ProxEventLog(severity, message);
@@ -111,48 +112,41 @@ asio::awaitable<void> Session::Dispatch(std::string line) {
   } catch (const std::exception& error) {
     ReportInternalError(ToFailure(error));
   }
+  // A client that sends commands without reading the replies is read again only once it has
+  // caught up.
+  co_await replies_.WaitForRoom();
   ReadNext();
 }
 
 asio::awaitable<void> Session::Yield() {
   co_await asio::post(socket_.get_executor(), asio::use_awaitable);
+  co_await replies_.WaitForRoom();
 }
 
-// Every reply goes out as one write; replies queue behind the one being written. When the
-// queue has drained, a session whose dialogue is closing ends.
+// Every reply is handed over whole; replies that queue while a write is under way leave
+// together with the next write. When the queue has drained, a session whose dialogue is
+// closing ends.
 bool Session::SendResponse(std::string_view message) {
+  return SendComposed([message](std::string& out) { out.append(message); });
+}
+
+bool Session::CanSend() {
   if (phase_ == Phase::kUnloaded || lingering_ || !socket_.is_open()) {
     ConnectionLost();
     return false;
   }
-  std::string reply;
-  reply.reserve(message.size() + kCrLf.size());
-  reply.append(message).append(kCrLf);
-  sendQueue_.push_back(std::move(reply));
-  if (sendQueue_.size() == 1) WriteNext();
   return true;
 }
 
-void Session::WriteNext() {
-  asio::async_write(
-      socket_, asio::buffer(sendQueue_.front()),
-      [self = shared_from_this()](std::error_code ec, std::size_t) { self->OnWritten(ec); });
-}
-
+// The queue reports a failed write, or a successful one after which nothing is left.
 void Session::OnWritten(const std::error_code& ec) {
   if (ec) {
-    sendQueue_.clear();
     if (ec == asio::error::operation_aborted) return;
     if (phase_ == Phase::kUnloaded || lingering_) {
       CloseNow();
     } else {
       ConnectionLost();
     }
-    return;
-  }
-  sendQueue_.pop_front();
-  if (!sendQueue_.empty()) {
-    WriteNext();
   } else if (lingering_) {
     CloseNow();
   } else if (phase_ == Phase::kOpen && commands_.Closing()) {
@@ -172,11 +166,12 @@ void Session::ConnectionLost() {
 // socket closes when the queue has drained, or after a grace period.
 void Session::Disconnect() {
   if (!socket_.is_open() || lingering_) return;
-  if (sendQueue_.empty()) {
+  if (replies_.Idle()) {
     CloseNow();
     return;
   }
   lingering_ = true;
+  replies_.Flush();  // replies gathered by a listing leave now, not when the listing stops
   lingerTimer_.expires_after(kLingerTime);
   lingerTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
     if (!ec) self->CloseNow();

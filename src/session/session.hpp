@@ -12,10 +12,10 @@
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "data/backend_pool.hpp"
 #include "platform/environment.hpp"
@@ -24,6 +24,7 @@
 #include "session/commands.hpp"
 #include "session/event_proxy.hpp"
 #include "session/line_assembler.hpp"
+#include "session/reply_queue.hpp"
 
 namespace talvex {
 
@@ -62,10 +63,19 @@ class Session : public std::enable_shared_from_this<Session> {
   // Sends the reply and CR LF as one write; false, and the session ends, when the connection
   // is gone. A reply of several lines is one text with CR LF between its lines.
   bool SendResponse(std::string_view message);
+  // The same for a reply composed in place: `compose` appends the reply's text to the string
+  // it is given, which is the outgoing buffer itself, so no copy of the reply is made. It must
+  // not await. A failure while composing sends nothing of the reply.
+  template <class Compose>
+  bool SendComposed(Compose&& compose);
+  // Replies sent while the returned object lives gather and leave in as few writes as
+  // possible; its end hands them over.
+  ReplyQueue::Batch GatherReplies() { return ReplyQueue::Batch(replies_); }
   void Log(Severity severity, std::string_view message) const;
   // Termination has begun: listings stop.
   bool Terminating() const { return phase_ != Phase::kOpen; }
-  // Lets every other event of the loop run once.
+  // Lets every other event of the loop run once, then waits while the client is far behind in
+  // reading what was sent, so a long listing cannot queue without bound.
   asio::awaitable<void> Yield();
   const std::string& SessionID() const { return sessionId_; }
   const std::string& HostName() const { return hostName_; }
@@ -76,7 +86,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void ReadNext();
   void OnData(std::string_view chunk);
   asio::awaitable<void> Dispatch(std::string line);
-  void WriteNext();
+  bool CanSend();
   void OnWritten(const std::error_code& ec);
   void ConnectionLost();
   void CloseNow();
@@ -97,11 +107,21 @@ class Session : public std::enable_shared_from_this<Session> {
   LineAssembler lines_;
   Phase phase_ = Phase::kOpen;
   std::int16_t ticks_ = 0;
-  // Replies waiting for the socket; the front one is being written.
-  std::deque<std::string> sendQueue_;
+  // Replies waiting for the socket, and the one write that takes them.
+  ReplyQueue replies_;
   // Disconnect came while replies were still queued; the socket closes when they have left.
   bool lingering_ = false;
   std::array<char, 8192> readBuffer_{};
 };
+
+template <class Compose>
+bool Session::SendComposed(Compose&& compose) {
+  if (!CanSend()) return false;
+  ReplyQueue::Draft draft(replies_);
+  std::forward<Compose>(compose)(draft.Text());
+  draft.Text().append("\r\n");
+  draft.Send();
+  return true;
+}
 
 }  // namespace talvex

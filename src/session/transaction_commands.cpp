@@ -1,7 +1,10 @@
 // The commands on an open mail drop: STAT, LIST and UIDL, which read the drop's fields in one
-// query each time they are asked and take sizes and identifiers from the view; DELE, RSET and NOOP;
-// RETR and TOP, which send a message as one reply. Listings yield to the event loop after each item
-// and stop, without a further reply, as soon as they find the session ending.
+// query each time they are asked and take sizes and identifiers from the view; DELE, RSET and
+// NOOP; RETR and TOP, which send a message as one reply. Listings yield to the event loop after
+// each item and stop, without a further reply, as soon as they find the session ending.
+#include <array>
+#include <charconv>
+
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "session/command_line.hpp"
@@ -10,6 +13,16 @@
 #include "session/session.hpp"
 
 namespace talvex {
+
+namespace {
+
+void AppendNumber(std::string& out, std::int64_t value) {
+  std::array<char, 24> digits{};
+  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  out.append(digits.data(), end);
+}
+
+}  // namespace
 
 asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argument) {
   const MessageNumber parsed = drop_.Parse(argument);
@@ -58,16 +71,30 @@ asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
     Reply("+OK 0 0");
   } else {
     const auto shown = co_await drop_.AllStats();
-    if (const auto totals = co_await StatPass(shown)) {
-      Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
-    }
+    if (const auto totals = co_await StatPass(shown)) ReplyTotals(*totals);
   }
   co_return true;
 }
 
-std::string Commands::ListingValue(std::size_t n, const data::ItemStats& item, Listing kind) {
-  if (kind == Listing::kSizes) return std::to_string(drop_.Size(n, item, session_.HostName()));
-  return ansi::Encode(drop_.UniqueId(n, item, session_.HostName()));
+void Commands::ReplyTotals(const Totals& totals) {
+  session_.SendComposed([&totals](std::string& out) {
+    out.append("+OK ");
+    AppendNumber(out, totals.count);
+    out.append(" ");
+    AppendNumber(out, totals.octets);
+  });
+}
+
+void Commands::ReplyListingLine(std::size_t n, std::string_view number, const data::ItemStats& item,
+                                Listing kind, std::string_view prefix) {
+  session_.SendComposed([&](std::string& out) {
+    out.append(prefix).append(number).append(" ");
+    if (kind == Listing::kSizes) {
+      AppendNumber(out, drop_.Size(n, item, session_.HostName()));
+    } else {
+      ansi::AppendEncoded(out, drop_.UniqueId(n, item, session_.HostName()));
+    }
+  });
 }
 
 // LIST and UIDL have one shape: a whole listing without an argument (or with more than one),
@@ -90,25 +117,29 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
       ReplyOutOfRange();
     } else if (const auto item = co_await drop_.Stats(parsed.number)) {
-      Reply("+OK " + words[1] + " " + ListingValue(parsed.number, *item, kind));
+      ReplyListingLine(parsed.number, words[1], *item, kind, "+OK ");
     } else {
       ReplyNoLongerAvailable();
     }
     co_return true;
   }
+  // The listing's lines gather and leave in a few large writes rather than one per line.
   // UIDL's first line goes before the drop is read, as it always did, so that a failing
   // database follows it; LIST's totals and lines come from the same reading of the drop.
+  const auto batch = session_.GatherReplies();
   if (kind == Listing::kIdentifiers) Reply("+OK");
   const auto shown = co_await drop_.AllStats();
   if (kind == Listing::kSizes) {
     const auto totals = co_await StatPass(shown);
     if (!totals) co_return true;
-    Reply("+OK " + std::to_string(totals->count) + " " + std::to_string(totals->octets));
+    ReplyTotals(*totals);
   }
+  std::array<char, 24> number{};
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
     const auto& item = shown[n - 1];
     if (!item) continue;  // gone: left out, the others keep their numbers
-    Reply(std::to_string(n) + " " + ListingValue(n, *item, kind));
+    const auto end = std::to_chars(number.data(), number.data() + number.size(), n).ptr;
+    ReplyListingLine(n, std::string_view(number.data(), end), *item, kind, "");
     co_await session_.Yield();
     if (session_.Terminating()) co_return true;
   }
@@ -160,10 +191,15 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  // The status line and the message leave in one write, and only once a forced deletion has
+  // been recorded: a client that has the whole message finds it marked, whichever database
+  // serves the drop.
+  const auto batch = session_.GatherReplies();
   Reply("+OK");
-  const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
-  Reply(ansi::Encode(header + loaded.item.body.value_or("") + "\r\n."));
-  // The message has been sent in full; a failed status change only leaves it in the drop.
+  session_.SendComposed([&](std::string& out) {
+    AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName());
+  });
+  // The message is composed in full; a failed status change only leaves it in the drop.
   if (forceDelete_) {
     co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
   }
@@ -183,16 +219,27 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  // The status line and the excerpt leave in one write; a failure in between still sends the
+  // status line first.
+  const auto batch = session_.GatherReplies();
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   if (*lines == 0) {
-    Reply(ansi::Encode(header + "."));
+    session_.SendComposed([&header](std::string& out) {
+      ansi::AppendEncoded(out, header);
+      out.append(".");
+    });
     co_return true;
   }
   const auto count = RoundToInt32(*lines);
   if (!count) RaiseRuntime(ErrorNumber::kOverflow);
   if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-  Reply(ansi::Encode(header + GetTopLines(*loaded.item.body, *count) + "\r\n."));
+  const std::string excerpt = GetTopLines(*loaded.item.body, *count);
+  session_.SendComposed([&](std::string& out) {
+    ansi::AppendEncoded(out, header);
+    ansi::AppendEncoded(out, excerpt);
+    out.append("\r\n.");
+  });
   co_return true;
 }
 

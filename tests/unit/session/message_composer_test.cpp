@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/ansi.hpp"
 #include "platform/failure.hpp"
 #include "session/message_composer.hpp"
 #include "text/mail_date.hpp"
@@ -83,6 +84,25 @@ TEST(MessageComposer, SizeCountsOctetsOnTheWireAndUidlFallsBackToTheHeaderDigest
   EXPECT_NE(digest, GeneratedMessageId(unnamed));
   unnamed.messageId.reset();
   EXPECT_EQ(UniqueIdentifier(unnamed, kHost), digest);
+}
+
+// What RETR appends must be exactly the encoded header, body and end, behind what the buffer
+// already holds, and as long as the size the listings report, also when fields and body hold
+// characters outside the code page and malformed or cut-off sequences.
+TEST(MessageComposer, RetrievedMessageIsTheEncodedBlockAndMatchesTheReportedSize) {
+  data::ItemHeader item = Item();
+  item.subject = "Gr\u00FC\u00DFe \u4E2D \xE2\x82";
+  item.fromName = "\xC3";
+  const std::vector<std::string> bodies = {
+      "", "plain\r\nbody", "\u20AC 5 \xF0\x9F\x98\x80\r\n.\r\n", "cut at the end \xE2\x82"};
+  for (const std::string& body : bodies) {
+    std::string out = "+OK\r\n";
+    AppendRetrieved(out, item, body, kHost);
+    const std::string header = ComposeMessageHeader(item, kHost);
+    EXPECT_EQ(out, "+OK\r\n" + ansi::Encode(header + body + "\r\n.")) << body;
+    const data::ItemStats stats{item, static_cast<std::int32_t>(ansi::EncodedLength(body))};
+    EXPECT_EQ(MessageSize(stats, kHost) + 3, static_cast<std::int64_t>(out.size()) - 5) << body;
+  }
 }
 
 TEST(MessageComposer, EmptyOrNullContentStillGivesItsLine) {
