@@ -207,8 +207,8 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
   const auto index = static_cast<std::int16_t>(free - sessions_->begin());
   try {
     auto session = std::make_shared<Session>(
-        io_.get_executor(), SessionSettings{index, myDomain_, forceDelete_, timing_}, *this, env_,
-        backends_);
+        io_.get_executor(), SessionSettings{index, myDomain_, forceDelete_, timing_, metrics_},
+        *this, env_, backends_);
     *free = session;  // the session may remove itself while it accepts: `session` keeps it
     if (metrics_) metrics_->SessionOpened();
     session->AcceptConnection(std::move(socket), remoteHostIp);

@@ -45,7 +45,10 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
   // A password line is taken before anything is logged.
   if (ToUpper(std::string_view(line).substr(0, 5)) == "PASS ") {
     const bool taken = co_await CmdPass(line);
-    if (taken) co_return;
+    if (taken) {
+      session_.CountCommand("PASS");
+      co_return;
+    }
   }
   session_.Log(Severity::kDetail, ansi::Decode(LoggedCommandLine(line)));
   if (line.size() > kMaxCommandLength) {
@@ -58,8 +61,12 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
         entry.match == Entry::Match::kExact ? upper == entry.word : upper.starts_with(entry.word);
     if (!matches) continue;
     const bool taken = co_await (this->*entry.handler)(line);
-    if (taken) co_return;
+    if (taken) {
+      session_.CountCommand(entry.word.substr(0, entry.word.find(' ')));
+      co_return;
+    }
   }
+  session_.CountCommand("other");
   if (line.size() > 1) line = CleanCommandLine(std::move(line));
   if (!line.empty()) CmdUnknown(line);  // an empty line gets no reply at all
 }
@@ -91,6 +98,7 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
       account->userPassword == PasswordDigest(ansi::Decode(words[1]), account->userId)) {
     if (!account->email) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
     Reply("+OK Well howdy pilgrim.");
+    session_.Count(Metrics::Counter::kLoginsOk);
     session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
     state_ = State::kTransaction;
     // The reply has gone before the lock: a refused lock leaves an empty mail drop.
@@ -99,6 +107,7 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
     // One attempt per connection: the connection closes once the refusal has left.
     state_ = State::kClosing;
     Reply("-ERR Logon failure: unknown username or bad password.");
+    session_.Count(Metrics::Counter::kLoginsFailed);
     session_.Log(Severity::kFailure, "Authentication of POP3 user '" + userName_ + "' failed");
   }
   co_return true;
@@ -107,6 +116,7 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
 asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
   if (drop_.Count() >= 1) {
     const bool removed = co_await drop_.RemoveDeleted();
+    if (removed) session_.Count(Metrics::Counter::kItemsDeleted, marked_);
     const bool released = co_await drop_.Release();
     if (!removed && !released) Reply("-ERR Error deleting flagged messages");
   }

@@ -98,6 +98,7 @@ class Commands {
   const bool forceDelete_;
   State state_ = State::kAwaitingUser;
   std::string userName_;
+  std::uint64_t marked_ = 0;  // items marked deleted and not restored, for the metrics
 };
 
 }  // namespace talvex

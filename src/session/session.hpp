@@ -21,6 +21,7 @@
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
 #include "platform/log.hpp"
+#include "platform/metrics.hpp"
 #include "session/commands.hpp"
 #include "session/event_proxy.hpp"
 #include "session/line_assembler.hpp"
@@ -39,6 +40,7 @@ struct SessionSettings {
   std::string myDomain;    // appended to the host name in the greeting and Message-IDs
   bool forceDelete = false;
   SessionTiming timing;
+  std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -72,6 +74,13 @@ class Session : public std::enable_shared_from_this<Session> {
   // possible; its end hands them over.
   ReplyQueue::Batch GatherReplies() { return ReplyQueue::Batch(replies_); }
   void Log(Severity severity, std::string_view message) const;
+  // Counts for the server's metrics, when it keeps any.
+  void Count(Metrics::Counter counter, std::uint64_t n = 1) const {
+    if (settings_.metrics) settings_.metrics->Count(counter, n);
+  }
+  void CountCommand(std::string_view word) const {
+    if (settings_.metrics) settings_.metrics->CommandReceived(word);
+  }
   // Termination has begun: listings stop.
   bool Terminating() const { return phase_ != Phase::kOpen; }
   // Lets every other event of the loop run once, then waits while the client is far behind in

@@ -161,6 +161,7 @@ asio::awaitable<bool> Commands::CmdDele(const std::string& line) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
   const bool marked = co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kDeleted);
+  if (marked) ++marked_;
   Reply(marked ? "+OK" : "-ERR");
   co_return true;
 }
@@ -172,6 +173,7 @@ asio::awaitable<bool> Commands::CmdRset(const std::string& /*line*/) {
     Reply("+OK");
   } else {
     const bool restored = co_await drop_.Restore();
+    if (restored) marked_ = 0;
     Reply(restored ? "+OK" : "-ERR");
   }
   co_return true;
@@ -196,12 +198,19 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   // serves the drop.
   const auto batch = session_.GatherReplies();
   Reply("+OK");
+  std::size_t octets = 0;
   session_.SendComposed([&](std::string& out) {
+    const std::size_t before = out.size();
     AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName());
+    octets = out.size() - before;
   });
+  session_.Count(Metrics::Counter::kMessagesRetrieved);
+  session_.Count(Metrics::Counter::kOctetsRetrieved, octets);
   // The message is composed in full; a failed status change only leaves it in the drop.
   if (forceDelete_) {
-    co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
+    const bool marked =
+        co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
+    if (marked) ++marked_;
   }
   co_return true;
 }
