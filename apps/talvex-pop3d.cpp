@@ -1,6 +1,7 @@
 // talvex-pop3d: the host service. Creates one POP3Server, sets its properties from the
 // command line, starts it and prints every log line on standard output until SIGINT or
 // SIGTERM stops it.
+#include <malloc.h>
 #include <sys/resource.h>
 #include <CLI/CLI.hpp>
 
@@ -58,6 +59,16 @@ void PrintLogLine(const std::string& dateTime, std::int32_t messageType, const s
                            Escape(source) + "\t" + Escape(message) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
+}
+
+// A message of a few MiB is composed into a buffer that is freed once it has been sent. Left
+// to its defaults, the allocator maps and unmaps such buffers each time, and every message
+// pays for faulting its pages in again; kept in the heap, with a bounded amount of free
+// memory at its top, the next large message reuses them.
+void TuneAllocator() {
+  constexpr int kLargeBuffer = 8 << 20;
+  mallopt(M_MMAP_THRESHOLD, kLargeBuffer);
+  mallopt(M_TRIM_THRESHOLD, 2 * kLargeBuffer);
 }
 
 // Each session holds one socket; the listener, the databases, the log and the runtime need a
@@ -145,6 +156,7 @@ int Run(int argc, char** argv) {
   }
 
   RaiseDescriptorLimit(maxConnections);
+  TuneAllocator();
   asio::io_context io;
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
