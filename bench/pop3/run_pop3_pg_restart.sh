@@ -60,10 +60,11 @@ wait "$server" 2>/dev/null || true
 server=""
 
 echo "== the server's lines about the database"
-grep -i "postgresql" "$log" | cut -f3- | head -5
+# sed, not head: under pipefail a reader that stops early would fail the writer with SIGPIPE.
+grep -i "postgresql" "$log" | cut -f3- | sed -n "1,5p"
 echo "== the failures the sessions logged, by kind"
 awk -F'\t' '$2 <= 4 && $3 !~ /Quillon/ {print $4}' "$log" | sed -E 's/[0-9A-F]{32}/<session>/g; s/user[0-9]+/<user>/g' |
-  sort | uniq -c | sort -rn | head -5
+  sort | uniq -c | sort -rn | sed -n "1,5p"
 after="$(sql 'SELECT count(*) FROM GatewayItems')"
 echo "== items stored before: $stored, after: $after, held by dead sessions' locks: $(sql 'SELECT count(*) FROM GatewayItems WHERE Status <> 0')"
 [ "$after" = "$stored" ] || { echo "items were lost" >&2; exit 1; }
