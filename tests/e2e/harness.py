@@ -5,6 +5,7 @@ import os
 import re
 import signal
 import socket
+import sqlite3
 import subprocess
 import tempfile
 import threading
@@ -312,6 +313,17 @@ class Item:
 
 def retr_reply(message):
     return b"+OK\r\n" + message + b"\r\n.\r\n"
+
+
+def drop_holder(data_dir, address):
+    """The session that holds the lock on the drop of address in the embedded database, or None."""
+    db = sqlite3.connect(os.path.join(data_dir, "talvex.db"), timeout=10)
+    try:
+        row = db.execute("SELECT SessionID FROM MailDropLocks WHERE Address = lower(?)",
+                         (address,)).fetchone()
+    finally:
+        db.close()
+    return row[0] if row else None
 
 
 def list_items(data_dir, to=None):

@@ -135,7 +135,7 @@ TEST_P(GatewayQueue, DeliveryStatesAndTheMailDropStayApart) {
   };
   EXPECT_EQ(state(ids[3]), "0");
   ASSERT_TRUE(pop.data.SetP3ItemsStatus(kSessionA, 4, 0));  // RSET
-  EXPECT_EQ(state(ids[0]) + "," + state(ids[1]) + "," + state(ids[2]), "4 listed,3,2");
+  EXPECT_EQ(state(ids[0]) + "," + state(ids[1]) + "," + state(ids[2]), "0,3,2");
   ASSERT_TRUE(pop.data.SetP3ItemsStatus(kSessionA, 0, -1));  // release
 
   ASSERT_TRUE(pop.data.LockP3MailDrop(bob, kSessionB));

@@ -84,6 +84,12 @@ TEST_P(MailDropConformance, LockOfAnEmptyDropDoesNotBlockTheNextSession) {
   ASSERT_TRUE(b.Lock());
   EXPECT_EQ(b.List(), Idents{arrived});
   EXPECT_FALSE(a.Lock());  // now B serves an item
+  // A holder that found its drop empty but lists what arrived since serves it from then on.
+  const std::string carol = "carol@example.com";
+  ASSERT_TRUE(a.Lock(carol));
+  const std::string late = Item(carol);
+  EXPECT_EQ(a.List(carol), Idents{late});
+  EXPECT_FALSE(b.Lock(carol));
 }
 
 TEST_P(MailDropConformance, StaleLockIsTakenOverWithEverythingItHeld) {
@@ -101,7 +107,7 @@ TEST_P(MailDropConformance, StaleLockIsTakenOverWithEverythingItHeld) {
   EXPECT_EQ(b.Found(items[0]), 2);
   // A late release of the dead session touches nothing of B's.
   EXPECT_TRUE(a.Release());
-  EXPECT_EQ(Count("SessionID = '" + b.sessionId + "' AND Status = 4"), 2);
+  EXPECT_EQ(b.List(), items);
   EXPECT_FALSE(a.Lock());
 }
 
@@ -115,8 +121,8 @@ TEST_P(MailDropConformance, ListingIsTheDropInStorageOrder) {
   ASSERT_TRUE(a.Lock());
   EXPECT_EQ(a.List(), (Idents{i1, i3, i5}));
   EXPECT_EQ(a.List(), (Idents{i1, i3, i5}));
-  EXPECT_EQ(Count("SessionID = '" + a.sessionId + "' AND Status = 4"), 3);
-  EXPECT_EQ(Count("SessionID IS NULL AND Status = 0"), 2);
+  // Listing writes no item: a log-in costs the same whatever the size of the drop.
+  EXPECT_EQ(Count("SessionID IS NULL AND Status = 0"), 5);
 }
 
 TEST_P(MailDropConformance, MarksVanishUntilRsetAndQuitRemovesOnlyTheSessionsMarkedItems) {
@@ -133,7 +139,7 @@ TEST_P(MailDropConformance, MarksVanishUntilRsetAndQuitRemovesOnlyTheSessionsMar
   EXPECT_EQ(a.Found(mine[2]), 2);
   ASSERT_TRUE(a.Rset());
   for (const auto& back : mine) EXPECT_EQ(a.Found(back), 2) << back;
-  EXPECT_EQ(Count("SessionID = '" + a.sessionId + "' AND Status = 4"), 3);
+  EXPECT_EQ(a.List(), mine);
 
   ASSERT_TRUE(mark() && b.Mark(bobs[0], "5"));
   ASSERT_TRUE(a.data.RemoveP3Items(a.sessionId) && a.Release());

@@ -36,7 +36,7 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
   if (!PostgresqlAvailable()) return;
   const auto db = MakePostgresqlTestDatabase();
   constexpr int kRounds = 40;
-  // Enough items that claiming them takes the lock's transaction a while: the racers overlap.
+  // Enough items that checking the drop takes the lock's transaction a while: the racers overlap.
   constexpr int kItems = 300;
   {
     // Odd rounds race for a drop whose lock row exists already: a session that found the drop
@@ -71,13 +71,13 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
         << "round " << round;
     winsOfA += won[0][static_cast<std::size_t>(round)] ? 1 : 0;
   }
-  // Every item went to the session that won its drop, none to the other.
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionA +
-                         "' AND Status = 4"),
-            winsOfA * kItems);
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionB +
-                         "' AND Status = 4"),
-            (kRounds - winsOfA) * kItems);
+  // Every drop's lock went to the session that won it, none to the other.
+  EXPECT_EQ(
+      db->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionA + "'"),
+      winsOfA);
+  EXPECT_EQ(
+      db->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionB + "'"),
+      kRounds - winsOfA);
 }
 
 // Each front-end caches one of the two segments of every message at the same moment; neither

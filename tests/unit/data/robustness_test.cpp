@@ -74,7 +74,7 @@ TEST(DataRobustness, BadInputFailsClearlyAndChangesNothing) {
             "in 32]");
   EXPECT_EQ(session.log[1].severity, Severity::kFailure);
   EXPECT_THAT(session.log[1].message, HasSubstr("NOT NULL constraint failed"));
-  EXPECT_EQ(db->QueryInt("SELECT Status FROM GatewayItems WHERE GWQID = " + id), 4);
+  EXPECT_EQ(db->QueryInt("SELECT Status FROM GatewayItems WHERE GWQID = " + id), 0);
   EXPECT_EQ(db->QueryInt("SELECT count(*) FROM MailDropLocks"), 1);
 }
 

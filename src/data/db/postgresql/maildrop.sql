@@ -3,8 +3,11 @@
 --
 -- A drop is the outbound items whose ToAddress equals the user's address without regard to
 -- case, with Status 0, 4, 5 or 6 (other statuses belong to the gateway's own delivery). Its lock
--- is the MailDropLocks row of the lower-cased address; the items a session serves carry its
--- SessionID. Items of status 5 and 6 are hidden from the item reads.
+-- is the MailDropLocks row of the lower-cased address: while a session holds it, the drop's
+-- waiting items are the session's without a write to any of them. An item carries the
+-- session's SessionID only once the session marks it (5 or 6 by DELE, 4 again by RSET), so that
+-- the removal at QUIT and the release find exactly the session's marks. Items of status 5 and 6
+-- are hidden from the item reads. A log-in therefore writes the lock row and nothing else.
 --
 -- Every function is one statement for its caller and so one transaction, run at READ
 -- COMMITTED. Parameters are named "@Name" after the callers' names, so they never clash with a
@@ -12,8 +15,8 @@
 -- the row lock on the drop's MailDropLocks row, taken FOR UPDATE by the lock and the listing
 -- (see SMS_LockP3MailDrop). The status changes by item or by session need no lock of their own:
 -- an UPDATE or DELETE that meets a row another transaction changed waits for it and evaluates
--- its WHERE again on the new row, so a dead session's late release never touches the items a
--- takeover gave to another session.
+-- its WHERE again on the new row, so a dead session's late release never touches the marks a
+-- takeover undid.
 --
 -- The lock, the listing and the release commit with synchronous_commit off (SET LOCAL, for
 -- their own transaction only): a crash of the database server may undo such a commit, and the
@@ -38,20 +41,21 @@ LANGUAGE sql STABLE AS $$
 $$;
 
 -- @procedure SMS_LockP3MailDrop
--- Refused while another session holds a lock younger than 15 minutes and still serves items of
--- the drop; an older lock is stale and taken over. A session that found the drop empty holds
--- nothing anyone could miss, so its lock does not stand in the way (a QUIT on an empty drop
--- sends no release). The holder's own call renews its lock. The drop's items become the
--- session's here, in the same transaction as the lock, so that no other session can slip in
--- between the lock and the listing.
+-- Refused while another session holds a lock younger than 15 minutes and serves items of the
+-- drop; an older lock is stale and taken over. A session that found the drop empty holds
+-- nothing anyone could miss, so its lock (Serving 0) does not stand in the way (a QUIT on an
+-- empty drop sends no release). The holder's own call renews its lock. Marks that another
+-- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
+-- transaction, so that nothing a dead session marked is lost and no item of the drop belongs
+-- to anyone else once the lock is taken.
 --
 -- Why two front-ends never both win: the INSERT ... ON CONFLICT DO NOTHING makes sure the lock
 -- row exists (a second inserter of the same address waits for the first one's transaction and
 -- then inserts nothing), and SELECT ... FOR UPDATE then holds that row until this transaction
 -- ends. Every locker of the drop passes this row lock one at a time, and under READ COMMITTED
--- each later statement sees everything the previous holder committed: its lock row and the items
--- it claimed. So the second of two racing sessions finds the first one's fresh lock with items
--- and is refused.
+-- each later statement sees everything the previous holder committed: its lock row and whether
+-- it serves items. So the second of two racing sessions finds the first one's fresh lock
+-- serving items and is refused.
 CREATE OR REPLACE FUNCTION "SMS_LockP3MailDrop"("@EmailAddress" text, "@SessionID" text)
 RETURNS void LANGUAGE plpgsql AS $$
 DECLARE
@@ -60,49 +64,54 @@ DECLARE
   holder MailDropLocks%ROWTYPE;
 BEGIN
   SET LOCAL synchronous_commit = off;
-  INSERT INTO MailDropLocks (Address, SessionID, LockTime)
-  VALUES (drop_address, "@SessionID", now_seconds)
+  INSERT INTO MailDropLocks (Address, SessionID, LockTime, Serving)
+  VALUES (drop_address, "@SessionID", now_seconds, 0)
       ON CONFLICT (Address) DO NOTHING;
   SELECT * INTO holder FROM MailDropLocks WHERE Address = drop_address FOR UPDATE;
   IF holder.SessionID <> "@SessionID" AND holder.LockTime > now_seconds - 900
-     AND EXISTS (SELECT 1 FROM GatewayItems AS g WHERE g.SessionID = holder.SessionID) THEN
+     AND holder.Serving <> 0 THEN
     RAISE EXCEPTION 'Mail drop % is locked by session %', "@EmailAddress", holder.SessionID;
   END IF;
-  UPDATE MailDropLocks SET SessionID = "@SessionID", LockTime = now_seconds
+  UPDATE MailDropLocks
+     SET SessionID = "@SessionID", LockTime = now_seconds,
+         Serving = CASE WHEN EXISTS (SELECT 1 FROM GatewayItems AS g
+                                      WHERE lower(g.ToAddress) = drop_address
+                                        AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6))
+                        THEN 1 ELSE 0 END
    WHERE Address = drop_address;
-  UPDATE GatewayItems SET Status = 4, SessionID = "@SessionID"
-   WHERE lower(ToAddress) = drop_address AND Direction = 'O' AND Status IN (0, 4, 5, 6)
-     AND (SessionID IS NULL OR SessionID <> "@SessionID");
+  UPDATE GatewayItems AS g SET Status = 0, SessionID = NULL
+   WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6)
+     AND (g.SessionID <> "@SessionID" OR (g.SessionID IS NULL AND g.Status <> 0));
 END;
 $$;
 
 -- @procedure SMS_GetP3MailDrop
--- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
--- the session's with status 4: waiting items, and those a stale session left listed or marked,
--- so that nothing a dead session marked is lost. The lock has claimed the drop already, so this
--- touches only what arrived since; the rows the session holds are read, never rewritten. Rows
--- come in storage order. The lock row is held FOR UPDATE while the items are claimed, so a
--- takeover cannot come between the check and the claim.
+-- Only the lock holder may list: the drop's items that are waiting or that the session put
+-- back with RSET, in storage order, including those that arrived since the lock. A holder that
+-- found the drop empty and now lists items serves them from here on, so its lock starts to
+-- stand in the way. The lock row is held FOR UPDATE meanwhile, so a takeover cannot come
+-- between the check and the listing.
 CREATE OR REPLACE FUNCTION "SMS_GetP3MailDrop"("@EmailAddress" text, "@SessionID" text)
 RETURNS TABLE ("GWQID" bigint) LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
+  serving integer;
 BEGIN
   SET LOCAL synchronous_commit = off;
-  PERFORM 1 FROM MailDropLocks AS l
+  SELECT l.Serving INTO serving FROM MailDropLocks AS l
     WHERE l.Address = drop_address AND l.SessionID = "@SessionID" FOR UPDATE;
   IF NOT FOUND THEN
     RAISE EXCEPTION 'Session % does not hold the lock on mail drop %', "@SessionID",
                     "@EmailAddress";
   END IF;
-  UPDATE GatewayItems AS g SET Status = 4, SessionID = "@SessionID"
-   WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6)
-     AND (g.SessionID IS NULL OR g.SessionID <> "@SessionID");
   RETURN QUERY
     SELECT g.GWQID FROM GatewayItems AS g
-     WHERE g.SessionID = "@SessionID" AND g.Status = 4
-       AND lower(g.ToAddress) = drop_address AND g.Direction = 'O'
+     WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4)
+       AND (g.SessionID IS NULL OR g.SessionID = "@SessionID")
      ORDER BY g.GWQID;
+  IF serving = 0 AND FOUND THEN
+    UPDATE MailDropLocks SET Serving = 1 WHERE Address = drop_address;
+  END IF;
 END;
 $$;
 
@@ -131,9 +140,10 @@ LANGUAGE sql STABLE AS $$
 $$;
 
 -- @procedure SMS_SetP3ItemsStatus
--- ClearItems 0 (RSET) gives all the session's items the status; any other value releases them:
--- they leave the session with the status, and the session's lock on the drop ends. Each of the
--- session's rows is written once, found through the session index.
+-- ClearItems 0 (RSET) gives the items the session marked the status; any other value releases
+-- them: they leave the session with the status, and the session's lock on the drop ends. Only
+-- marked rows carry the session, found through the session index; the others were never
+-- written.
 CREATE OR REPLACE FUNCTION "SMS_SetP3ItemsStatus"("@SessionID" text, "@Status" integer,
                                                   "@ClearItems" integer)
 RETURNS void LANGUAGE sql AS $$
@@ -152,9 +162,15 @@ RETURNS void LANGUAGE sql AS $$
 $$;
 
 -- @procedure SMS_UpdateP3ItemStatus
+-- A mark belongs to the session that holds the item's drop, so that its removal at QUIT and
+-- its release find it; an item of no locked drop keeps whatever session it had.
 CREATE OR REPLACE FUNCTION "SMS_UpdateP3ItemStatus"("@ItemID" bigint, "@Status" integer)
 RETURNS void LANGUAGE sql AS $$
-  UPDATE GatewayItems SET Status = "@Status" WHERE GWQID = "@ItemID";
+  UPDATE GatewayItems AS g
+     SET Status = "@Status",
+         SessionID = coalesce((SELECT l.SessionID FROM MailDropLocks AS l
+                                WHERE l.Address = lower(g.ToAddress)), g.SessionID)
+   WHERE g.GWQID = "@ItemID";
 $$;
 
 -- @procedure SMS_GetP3DropStats

@@ -3,8 +3,14 @@
 --
 -- A drop is the outbound items whose ToAddress equals the user's address without regard to
 -- case, with Status 0, 4, 5 or 6 (other statuses belong to the gateway's own delivery). Its lock
--- is the MailDropLocks row of the lower-cased address; the items a session serves carry its
--- SessionID. Items of status 5 and 6 are hidden from the item reads.
+-- is the MailDropLocks row of the lower-cased address: while a session holds it, the drop's
+-- waiting items are the session's without a write to any of them. An item carries the
+-- session's SessionID only once the session marks it (5 or 6 by DELE, 4 again by RSET), so that
+-- the removal at QUIT and the release find exactly the session's marks. Items of status 5 and 6
+-- are hidden from the item reads.
+--
+-- A log-in therefore writes the lock row and nothing else, and a release deletes it and resets
+-- the marks, if any: the cost of a session no longer grows with the size of its drop.
 --
 -- A procedure marked "@durability normal" commits without waiting for the disk (synchronous
 -- NORMAL in WAL mode): the lock, the listing and the release. A power loss may undo such a
@@ -21,44 +27,49 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
  ORDER BY RecID;
 
 -- @procedure SMS_LockP3MailDrop
--- Refused while another session holds a lock younger than 15 minutes and still serves items of
--- the drop; an older lock is stale and taken over. A session that found the drop empty holds
--- nothing anyone could miss, so its lock does not stand in the way (a QUIT on an empty drop
--- sends no release). The holder's own call renews its lock. The drop's items become the
--- session's here, in the same transaction as the lock, so that no other session can slip in
--- between the lock and the listing.
+-- Refused while another session holds a lock younger than 15 minutes and serves items of the
+-- drop; an older lock is stale and taken over. A session that found the drop empty holds
+-- nothing anyone could miss, so its lock (Serving 0) does not stand in the way (a QUIT on an
+-- empty drop sends no release). The holder's own call renews its lock. Marks that another
+-- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
+-- transaction, so that nothing a dead session marked is lost and no item of the drop belongs
+-- to anyone else once the lock is taken.
 -- @durability normal
 SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || l.SessionID)
   FROM MailDropLocks AS l
  WHERE l.Address = lower(:EmailAddress) AND l.SessionID <> :SessionID
-   AND l.LockTime > unixepoch() - 900
-   AND EXISTS (SELECT 1 FROM GatewayItems AS g WHERE g.SessionID = l.SessionID);
-INSERT INTO MailDropLocks (Address, SessionID, LockTime)
-VALUES (lower(:EmailAddress), :SessionID, unixepoch())
+   AND l.LockTime > unixepoch() - 900 AND l.Serving <> 0;
+INSERT INTO MailDropLocks (Address, SessionID, LockTime, Serving)
+VALUES (lower(:EmailAddress), :SessionID, unixepoch(),
+        EXISTS (SELECT 1 FROM GatewayItems
+                 WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
+                   AND Status IN (0, 4, 5, 6)))
     ON CONFLICT (Address) DO UPDATE SET SessionID = excluded.SessionID,
-                                        LockTime = excluded.LockTime;
-UPDATE GatewayItems SET Status = 4, SessionID = :SessionID
+                                        LockTime = excluded.LockTime,
+                                        Serving = excluded.Serving;
+UPDATE GatewayItems SET Status = 0, SessionID = NULL
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
-   AND (SessionID IS NULL OR SessionID <> :SessionID);
+   AND (SessionID <> :SessionID OR (SessionID IS NULL AND Status <> 0));
 
 -- @procedure SMS_GetP3MailDrop
--- Only the lock holder may list. Every item of the drop that is not yet the session's becomes
--- the session's with status 4: waiting items, and those a stale session left listed or marked,
--- so that nothing a dead session marked is lost. The lock has claimed the drop already, so this
--- touches only what arrived since; the rows the session holds are read, never rewritten. Rows
--- come in storage order.
+-- Only the lock holder may list: the drop's items that are waiting or that the session put
+-- back with RSET, in storage order, including those that arrived since the lock. A holder that
+-- found the drop empty and now lists items serves them from here on, so its lock starts to
+-- stand in the way. Nothing else is written.
 -- @durability normal
 SELECT raise_error('Session ' || :SessionID || ' does not hold the lock on mail drop '
                    || :EmailAddress)
  WHERE NOT EXISTS (SELECT 1 FROM MailDropLocks
                     WHERE Address = lower(:EmailAddress) AND SessionID = :SessionID);
-UPDATE GatewayItems SET Status = 4, SessionID = :SessionID
- WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
-   AND (SessionID IS NULL OR SessionID <> :SessionID);
+UPDATE MailDropLocks SET Serving = 1
+ WHERE Address = lower(:EmailAddress) AND SessionID = :SessionID AND Serving = 0
+   AND EXISTS (SELECT 1 FROM GatewayItems
+                WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
+                  AND Status IN (0, 4));
 SELECT GWQID
   FROM GatewayItems
- WHERE SessionID = :SessionID AND Status = 4
-   AND ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4)
+   AND (SessionID IS NULL OR SessionID = :SessionID)
  ORDER BY GWQID;
 
 -- @procedure SMS_GetP3MailItem
@@ -74,9 +85,10 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
  WHERE GWQID = :GWQID AND Status NOT IN (5, 6);
 
 -- @procedure SMS_SetP3ItemsStatus
--- ClearItems 0 (RSET) gives all the session's items the status; any other value releases them:
--- they leave the session with the status, and the session's lock on the drop ends. Each of the
--- session's rows is written once, found through the session index.
+-- ClearItems 0 (RSET) gives the items the session marked the status; any other value releases
+-- them: they leave the session with the status, and the session's lock on the drop ends. Only
+-- marked rows carry the session, found through the session index; the others were never
+-- written.
 -- @durability normal
 UPDATE GatewayItems
    SET Status = :Status,
@@ -88,7 +100,13 @@ DELETE FROM MailDropLocks WHERE SessionID = :SessionID AND coalesce(:ClearItems,
 DELETE FROM GatewayItems WHERE SessionID = :SessionID AND Status IN (5, 6);
 
 -- @procedure SMS_UpdateP3ItemStatus
-UPDATE GatewayItems SET Status = :Status WHERE GWQID = :ItemID;
+-- A mark belongs to the session that holds the item's drop, so that its removal at QUIT and
+-- its release find it; an item of no locked drop keeps whatever session it had.
+UPDATE GatewayItems
+   SET Status = :Status,
+       SessionID = coalesce((SELECT l.SessionID FROM MailDropLocks AS l
+                              WHERE l.Address = lower(GatewayItems.ToAddress)), SessionID)
+ WHERE GWQID = :ItemID;
 
 -- @procedure SMS_GetP3DropStats
 -- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
