@@ -10,16 +10,7 @@
 #   bench/pop3/run_pop3_pg_delay_bench.sh [sessions] [messages-per-user] [delay-ms]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if [ -z "${TALVEX_TEST_POSTGRESQL:-}" ]; then
-  # Without the PostgreSQL programs there is nothing to measure: 77 says "skipped" to ctest,
-  # unless a cluster is required.
-  if ! ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1; then
-    echo "no PostgreSQL server programs under /usr/lib/postgresql" >&2
-    [ "${TALVEX_REQUIRE_POSTGRESQL:-0}" = 1 ] && exit 1
-    exit 77
-  fi
-  exec scripts/with-postgresql "$0" "$@"
-fi
+source bench/pop3/postgresql-cluster.sh "$0" "$@"
 bin="${TALVEX_BIN_DIR:-build/bin}"
 sessions="${1:-32}"
 messages="${2:-10}"

@@ -12,6 +12,7 @@
 #include <asio/use_awaitable.hpp>
 #include <functional>
 
+#include "await.hpp"
 #include "data/connection_pool.hpp"
 #include "data/data_errors.hpp"
 #include "recording_backend.hpp"
@@ -21,21 +22,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
-
-// Runs the coroutine on a loop of its own to its end; its failure is rethrown.
-template <typename T>
-T Await(asio::awaitable<T> call) {
-  asio::io_context io;
-  std::optional<T> value;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](std::exception_ptr error, T result) {
-    failure = error;
-    if (!error) value = std::move(result);
-  });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-  return std::move(*value);
-}
 
 // --- the pool -------------------------------------------------------------------------------
 

@@ -4,9 +4,7 @@
 // share their field list, on which the positions of those reads rest.
 #include <gtest/gtest.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
-
+#include "await.hpp"
 #include "data/data_errors.hpp"
 #include "data/maildrop_store.hpp"
 #include "data_support.hpp"
@@ -18,21 +16,6 @@ using data::ItemStatus;
 using data::MailDropStore;
 
 const std::string kDrop = "carol@example.com";
-
-// Runs the coroutine on a loop of its own to its end; its failure is rethrown.
-template <typename T>
-T Await(asio::awaitable<T> call) {
-  asio::io_context io;
-  std::optional<T> value;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](const std::exception_ptr& error, T result) {
-    failure = error;
-    if (!error) value = std::move(result);
-  });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-  return std::move(*value);
-}
 
 class MailDropStoreReads : public ::testing::TestWithParam<TestBackend> {
  protected:

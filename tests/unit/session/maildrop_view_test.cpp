@@ -3,11 +3,10 @@
 // are asked and whatever changed behind the session's back.
 #include <gtest/gtest.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
 #include <optional>
 #include <string>
 
+#include "await.hpp"
 #include "data/data_handler.hpp"
 #include "platform/sqlite.hpp"
 #include "session/maildrop_view.hpp"
@@ -17,32 +16,11 @@
 namespace talvex {
 namespace {
 
+using test::Await;
+
 const std::string kDrop = "user@example.com";
 const std::string kSession(32, 'V');
 constexpr std::string_view kHost = "pop.example.com";
-
-// Runs the coroutine on a loop of its own to its end; its failure is rethrown.
-template <typename T>
-T Await(asio::awaitable<T> call) {
-  asio::io_context io;
-  std::optional<T> value;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](const std::exception_ptr& error, T result) {
-    failure = error;
-    if (!error) value = std::move(result);
-  });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-  return std::move(*value);
-}
-
-void AwaitVoid(asio::awaitable<void> call) {
-  asio::io_context io;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](const std::exception_ptr& error) { failure = error; });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-}
 
 class MailDropViewListing : public ::testing::Test {
  protected:
@@ -81,7 +59,7 @@ class MailDropViewListing : public ::testing::Test {
     MailDropView view(
         data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
         kSession);
-    AwaitVoid(view.Open(kDrop));
+    Await(view.Open(kDrop));
     return view;
   }
 
