@@ -27,6 +27,7 @@
 
 #include "data/data_errors.hpp"
 #include "data/sql_catalog.hpp"
+#include "data/sqlite_checkpointer.hpp"
 #include "data/sqlite_maintenance.hpp"
 #include "data/sqlite_setup.hpp"
 #include "platform/ansi.hpp"
@@ -220,6 +221,8 @@ class SqliteBackend final : public Backend {
     } catch (const sqlite::Error& error) {
       throw sqlite::Error(error.Code(), "database '" + file_.string() + "': " + error.what());
     }
+    if (!checkpointer_) checkpointer_.emplace(file_);
+    checkpointer_->Serve(db.Handle());
     db_.emplace(std::move(db));
     relaxed_ = false;  // a new connection starts at FULL
   }
@@ -356,6 +359,8 @@ class SqliteBackend final : public Backend {
 
   std::filesystem::path file_;
   StorageState storage_;
+  // Declared before the connection whose log hook refers to it, so that it outlives it.
+  std::optional<SqliteCheckpointer> checkpointer_;
   // Declared before the statements that refer to it, so that it is closed after them.
   std::optional<sqlite::Database> db_;
   std::map<std::string, Procedure, std::less<>> procedures_;
