@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
 
+#include "crypto/providers.hpp"
 #include "platform/failure.hpp"
 #include "platform/net.hpp"
 #include "platform/reglib.hpp"
@@ -86,6 +87,9 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
   try {
     Listen(portNumber);
     RecordLocalHostName(env_, LocalHostName());
+    // The digests of the log-ins come from providers loaded from files at their first use; loaded
+    // now, they are there when the sessions need them even while descriptors run short.
+    crypto::SharedProviders();
     stopping_ = false;
     Raise(Severity::kNotice, "POP3 server listening on port " +
                                  std::to_string(portNumber == 0 ? boundPort_ : portNumber));
