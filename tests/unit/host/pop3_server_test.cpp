@@ -120,7 +120,7 @@ TEST(ServerHandler, FreedMiddleSlotIsReusedFirst) {
   EXPECT_TRUE(fifth.Silent(300ms));
 }
 
-TEST(ServerHandler, StopUnloadsEverySessionAndForgetsTheListener) {
+TEST(ServerHandler, StopEndsEverySessionAndForgetsTheListener) {
   testing::ServerThread host;
   ASSERT_TRUE(host.Start(4));
   testing::Client a(host.Port());
