@@ -3,12 +3,15 @@ serves, two servers sharing the database never serve one drop at the same time, 
 killed mid-session leaves its drop to the other once its heartbeat is stale."""
 import itertools
 import os
+import resource
+import select
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
-from harness import Item, Server, add_user, admin, logged_in, retr_reply
+from harness import HOWDY, SANITIZED, SLOW, Item, Pop3Client, Server, add_user, admin, logged_in, retr_reply
 
 CLUSTER = os.environ.get("TALVEX_TEST_POSTGRESQL", "")
 REQUIRED = os.environ.get("TALVEX_REQUIRE_POSTGRESQL") == "1"
@@ -138,6 +141,50 @@ class OnPostgresql(unittest.TestCase):
                 client.command("QUIT")
             self.assertEqual(psql_rows("SELECT ProcessID FROM P3Instances", self.schema),
                              [(second.proc.pid,)])
+
+    @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own checks")
+    def test_out_of_descriptors_log_ins_that_get_no_connection_are_refused_and_nothing_stays_locked(self):
+        # With few descriptors the pool cannot open a connection for every session: a log-in
+        # that gets none ends with the internal error, the others are served to the end, the
+        # queued ones once descriptors are freed, and no drop is left locked.
+        users = 30
+        with Server("--max-connections", "100", preexec_fn=lambda: resource.setrlimit(
+                resource.RLIMIT_NOFILE, (40, 40))) as server:
+            items = {}
+            for n in range(users):
+                items[n] = Item(server.data_dir, add_user(server.data_dir, f"v{n}", "pw"), body=f"v{n}\r\n")
+            clients = [Pop3Client(server.port, timeout=5) for _ in range(users)]
+            time.sleep(0.3 * SLOW)
+            greeted_now = [c for c in clients if select.select([c.sock], [], [], 0.2)[0]]
+            replies = {}
+            for n, client in enumerate(clients):  # those accepted log in side by side
+                if client in greeted_now:
+                    client.read_until()
+                    client.command(f"USER v{n}")
+                    replies[n] = client.command("PASS pw")
+            for n, client in enumerate(clients):
+                reply = replies.get(n)
+                if reply is None:  # still queued: given up here, its user logs in below
+                    client.close()
+                elif reply == HOWDY:
+                    self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[n].message())}\r\n".encode())
+                    self.assertEqual(client.command("DELE 1"), b"+OK\r\n")
+                    self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+                else:
+                    self.assertEqual(reply, b"-ERR Internal server error occured. Closing transmission channel\r\n")
+                    self.assertEqual(client.closed_after(), b"")
+                client.close()
+            self.assertIn(HOWDY, replies.values())
+            self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
+            served = {n for n, reply in replies.items() if reply == HOWDY}
+            for n in sorted(set(range(users)) - served):  # descriptors are free again
+                with logged_in(server.port, f"v{n}", "pw") as client:
+                    self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[n].message())}\r\n".encode())
+                    self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+        self.assertEqual(psql_rows("SELECT count(*) FROM GatewayItems WHERE SessionID IS NOT NULL", self.schema),
+                         [(0,)])
+        self.assertEqual(psql_rows("SELECT count(*) FROM GatewayItems", self.schema), [(users - len(served),)])
+        self.assertEqual(psql_rows("SELECT count(*) FROM MailDropLocks", self.schema), [(0,)])
 
     def test_the_admin_tool_gives_the_same_output_on_both_engines(self):
         script = [
