@@ -139,6 +139,14 @@ struct SmsSegmentRecord {
   std::string status = "0";
 };
 
+// A server process as the mail-drop locks know it. instanceId is new at every start, so that a
+// process never passes for one that ran before it.
+struct ServerInstance {
+  std::string instanceId;  // 32 hexadecimal digits
+  std::string hostName;
+  std::int32_t processId = 0;
+};
+
 // One procedure call of an operation: built once, run by the operation's blocking form and by
 // its awaited form alike. `failureMessage` is the line that a handled failure is logged with.
 struct ProcedureCall {
@@ -164,7 +172,10 @@ class DataHandler {
   // The POP3 mail drop. The record-set operations raise their failures; the flag operations
   // log them and return false.
   Recordset GetP3UserDetails(const std::string& logonName);
-  bool LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId);
+  // `instanceId` names the server process of the session, whose heartbeat keeps the lock
+  // alive; without one only the lock's age makes it stale.
+  bool LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId,
+                      const std::string& instanceId = {});
   Recordset GetP3MailDrop(const std::string& emailAddress, const std::string& sessionId);
   // Item identifiers, statuses and the clearItems flag are passed as numbers or as their
   // decimal text; a number goes to the database as it is.
@@ -177,11 +188,16 @@ class DataHandler {
   // The GetP3ItemStats rows of many items at once, in GWQID order; `itemIds` lists their
   // GWQIDs, separated by commas.
   Recordset GetP3DropStats(const std::string& itemIds);
+  // A server process's heartbeat; the first one registers it. A lock held by a process that
+  // has not beaten for a minute, or that removed itself, is stale.
+  bool BeatP3Instance(const ServerInstance& instance);
+  bool RemoveP3Instance(const std::string& instanceId);
   // The same operations for a session on the event loop: the same procedures and the same
   // failures, awaited, so that a database on the network holds up only the awaiting session.
   asio::awaitable<Recordset> GetP3UserDetailsAsync(const std::string& logonName);
   asio::awaitable<bool> LockP3MailDropAsync(const std::string& emailAddress,
-                                            const std::string& sessionId);
+                                            const std::string& sessionId,
+                                            const std::string& instanceId = {});
   asio::awaitable<Recordset> GetP3MailDropAsync(const std::string& emailAddress,
                                                 const std::string& sessionId);
   asio::awaitable<Recordset> GetP3MailItemAsync(const Variant& itemId);
@@ -191,6 +207,8 @@ class DataHandler {
   asio::awaitable<bool> UpdateP3ItemStatusAsync(const Variant& itemId, const Variant& status);
   asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
   asio::awaitable<Recordset> GetP3DropStatsAsync(const std::string& itemIds);
+  asio::awaitable<bool> BeatP3InstanceAsync(const ServerInstance& instance);
+  asio::awaitable<bool> RemoveP3InstanceAsync(const std::string& instanceId);
 
   // Users and gateway items.
   bool WriteUser(const UserRecord& user);

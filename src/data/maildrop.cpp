@@ -18,9 +18,18 @@ ProcedureCall UserDetailsCall(const std::string& logonName) {
   return {"SMS_GetP3UserDetails", {{"LogonName", AdType::kVarChar, 255, logonName}}, {}};
 }
 
-ProcedureCall LockCall(const std::string& emailAddress, const std::string& sessionId) {
+// An empty identifier stands for "no process": the database then stores NULL.
+ParameterDescriptor InstanceDescriptor(const std::string& instanceId) {
+  return {"InstanceID", AdType::kChar, 32,
+          instanceId.empty() ? Variant::Null() : Variant(instanceId)};
+}
+
+ProcedureCall LockCall(const std::string& emailAddress, const std::string& sessionId,
+                       const std::string& instanceId) {
   return {"SMS_LockP3MailDrop",
-          {{"EmailAddress", AdType::kVarChar, 255, emailAddress}, SessionDescriptor(sessionId)},
+          {{"EmailAddress", AdType::kVarChar, 255, emailAddress},
+           SessionDescriptor(sessionId),
+           InstanceDescriptor(instanceId)},
           "Unable to lock POP3 mail drop to a database connectivity error"};
 }
 
@@ -63,14 +72,29 @@ ProcedureCall DropStatsCall(const std::string& itemIds) {
   return {"SMS_GetP3DropStats", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
 }
 
+ProcedureCall BeatCall(const ServerInstance& instance) {
+  return {"SMS_BeatP3Instance",
+          {InstanceDescriptor(instance.instanceId),
+           {"HostName", AdType::kVarChar, 255, instance.hostName},
+           {"ProcessID", AdType::kInteger, 4, Variant(instance.processId)}},
+          "Unable to renew the POP3 server's heartbeat due to a database error"};
+}
+
+ProcedureCall RemoveInstanceCall(const std::string& instanceId) {
+  return {"SMS_RemoveP3Instance",
+          {InstanceDescriptor(instanceId)},
+          "Unable to remove the POP3 server's registration due to a database error"};
+}
+
 }  // namespace
 
 Recordset DataHandler::GetP3UserDetails(const std::string& logonName) {
   return Query(UserDetailsCall(logonName));
 }
 
-bool DataHandler::LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId) {
-  return ExecuteHandled(LockCall(emailAddress, sessionId));
+bool DataHandler::LockP3MailDrop(const std::string& emailAddress, const std::string& sessionId,
+                                 const std::string& instanceId) {
+  return ExecuteHandled(LockCall(emailAddress, sessionId, instanceId));
 }
 
 Recordset DataHandler::GetP3MailDrop(const std::string& emailAddress,
@@ -103,6 +127,14 @@ Recordset DataHandler::GetP3DropStats(const std::string& itemIds) {
   return Query(DropStatsCall(itemIds));
 }
 
+bool DataHandler::BeatP3Instance(const ServerInstance& instance) {
+  return ExecuteHandled(BeatCall(instance));
+}
+
+bool DataHandler::RemoveP3Instance(const std::string& instanceId) {
+  return ExecuteHandled(RemoveInstanceCall(instanceId));
+}
+
 // The awaited forms build their call before they return, so the caller's arguments need not
 // outlive the call.
 asio::awaitable<Recordset> DataHandler::GetP3UserDetailsAsync(const std::string& logonName) {
@@ -110,8 +142,9 @@ asio::awaitable<Recordset> DataHandler::GetP3UserDetailsAsync(const std::string&
 }
 
 asio::awaitable<bool> DataHandler::LockP3MailDropAsync(const std::string& emailAddress,
-                                                       const std::string& sessionId) {
-  return ExecuteHandledAsync(LockCall(emailAddress, sessionId));
+                                                       const std::string& sessionId,
+                                                       const std::string& instanceId) {
+  return ExecuteHandledAsync(LockCall(emailAddress, sessionId, instanceId));
 }
 
 asio::awaitable<Recordset> DataHandler::GetP3MailDropAsync(const std::string& emailAddress,
@@ -144,6 +177,14 @@ asio::awaitable<Recordset> DataHandler::GetP3ItemStatsAsync(const Variant& itemI
 
 asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& itemIds) {
   return QueryAsync(DropStatsCall(itemIds));
+}
+
+asio::awaitable<bool> DataHandler::BeatP3InstanceAsync(const ServerInstance& instance) {
+  return ExecuteHandledAsync(BeatCall(instance));
+}
+
+asio::awaitable<bool> DataHandler::RemoveP3InstanceAsync(const std::string& instanceId) {
+  return ExecuteHandledAsync(RemoveInstanceCall(instanceId));
 }
 
 }  // namespace talvex

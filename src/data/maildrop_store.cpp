@@ -60,8 +60,10 @@ Variant StatusValue(ItemStatus status) {
 
 }  // namespace
 
-MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log)
+MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log,
+                             std::string instanceId)
     : handler_(env, std::move(pool)),
+      instanceId_(std::move(instanceId)),
       userFields_({"AcctDisabled", "UserID", "UserPassword", "Email"}),
       dropFields_({"GWQID"}),
       statsFields_(ItemFields("BodyLength")),
@@ -88,7 +90,7 @@ asio::awaitable<std::optional<UserAccount>> MailDropStore::FindUser(const std::s
 }
 
 asio::awaitable<bool> MailDropStore::Lock(const std::string& email, const std::string& sessionId) {
-  co_return co_await handler_.LockP3MailDropAsync(email, sessionId);
+  co_return co_await handler_.LockP3MailDropAsync(email, sessionId, instanceId_);
 }
 
 asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::string& email,

@@ -69,8 +69,10 @@ struct MailItem {
 class MailDropStore {
  public:
   // Creates the DataHandler (which raises its creation error when the database cannot be
-  // reached); its log lines go to `log`.
-  MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log);
+  // reached); its log lines go to `log`. `instanceId` names the server process whose heartbeat
+  // keeps the locks alive; empty for none.
+  MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log,
+                std::string instanceId = {});
 
   // The account of a logon name, or nullopt when there is none.
   asio::awaitable<std::optional<UserAccount>> FindUser(const std::string& logonName);
@@ -95,6 +97,7 @@ class MailDropStore {
 
  private:
   DataHandler handler_;
+  std::string instanceId_;
   // Where the fields read lie in each query's rows, found at its first result.
   FieldPositions<4> userFields_;
   FieldPositions<1> dropFields_;

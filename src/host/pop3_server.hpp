@@ -5,6 +5,7 @@
 #pragma once
 
 #include <asio/io_context.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,7 +51,14 @@ class POP3Server {
   void EventLog(EventLogHandler handler) { eventLog_ = std::move(handler); }
 
   bool StartListening(std::int32_t portNumber);
+  // Closes the listener and ends every session, each releasing its drop as on a lost connection.
   bool StopListening();
+  // After StopListening: `done` runs on the event loop once the sessions have released their
+  // drops (at most `limit` is waited for them) and the process's heartbeat row is removed; a
+  // host ends its loop then, so that a restart finds every drop free at once.
+  void AfterStop(std::chrono::milliseconds limit, std::function<void()> done) {
+    handler_->AfterStop(limit, std::move(done));
+  }
 
   // The port the listener is bound to (useful when started on port 0).
   std::uint16_t BoundPort() const { return handler_->BoundPort(); }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
 
+#include "crypto/providers.hpp"
 #include "platform/failure.hpp"
 #include "platform/net.hpp"
 #include "platform/reglib.hpp"
@@ -36,6 +37,7 @@ bool IsResourceAcceptError(const std::error_code& ec) {
 
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kAcceptCalm = std::chrono::seconds(1);
+constexpr auto kDrainPoll = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -46,6 +48,11 @@ ServerHandler::ServerHandler(asio::io_context& io, Environment env, LogSink log,
       log_(std::move(log)),
       timing_(timing),
       backends_(std::make_shared<data::BackendPool>(log_)),
+      // The beats have database connections of their own: sessions queued for the shared ones
+      // never hold up a beat, and the beats never open the sessions' database before a
+      // session needs it.
+      heartbeat_(io, env_, std::make_shared<data::BackendPool>(log_), log_),
+      drainTimer_(io),
       acceptPause_(io),
       alive_(std::make_shared<ServerHandler*>(this)) {}
 
@@ -74,15 +81,23 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
     return false;
   }
   if (maxIndex_ < 0) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
+  UnloadSessions();  // sessions of the last stop that have not left yet go without their release
   sessions_.emplace(static_cast<std::size_t>(maxIndex_) + 1);
   portNumber_ = portNumber;
   try {
     Listen(portNumber);
     RecordLocalHostName(env_, LocalHostName());
+    // The digests of the log-ins come from providers loaded from files at their first use; loaded
+    // now, they are there when the sessions need them even while descriptors run short.
+    crypto::SharedProviders();
     stopping_ = false;
     Raise(Severity::kNotice, "POP3 server listening on port " +
                                  std::to_string(portNumber == 0 ? boundPort_ : portNumber));
-    AcceptNext();
+    // Connections wait in the listen queue until the process is registered, so that every
+    // session's lock names a process whose heartbeat the database knows.
+    heartbeat_.Start([alive = std::weak_ptr<ServerHandler*>(alive_)] {
+      if (const auto owner = alive.lock()) (*owner)->AcceptNext();
+    });
     return true;
   } catch (const Failure& failure) {
     if (failure.Is(ErrorNumber::kAddressInUse)) {
@@ -174,8 +189,20 @@ void ServerHandler::OnListenerError(const std::error_code& ec) {
   listener_->close(ignored);
   Raise(Severity::kError, "Listener Error: " + std::to_string(SocketErrorNumber(ec)) + ". " +
                               SocketErrorDescription(ec));
-  StopServer();  // cannot raise: the listener is there, closed just now
-  StartServer(portNumber_);
+  Relisten();
+}
+
+// A new listening socket on the same port; the sessions being served have sockets of their own
+// and stay.
+void ServerHandler::Relisten() {
+  try {
+    Listen(portNumber_);
+    Raise(Severity::kNotice, "POP3 server listening on port " +
+                                 std::to_string(portNumber_ == 0 ? boundPort_ : portNumber_));
+    AcceptNext();
+  } catch (const Failure& failure) {
+    LogLastError(failure);
+  }
 }
 
 // Every session is kept; accepting resumes after a pause, or at once when a session ends.
@@ -207,7 +234,8 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
   const auto index = static_cast<std::int16_t>(free - sessions_->begin());
   try {
     auto session = std::make_shared<Session>(
-        io_.get_executor(), SessionSettings{index, myDomain_, forceDelete_, timing_, metrics_},
+        io_.get_executor(),
+        SessionSettings{index, myDomain_, forceDelete_, timing_, metrics_, heartbeat_.InstanceId()},
         *this, env_, backends_);
     *free = session;  // the session may remove itself while it accepts: `session` keeps it
     if (metrics_) metrics_->SessionOpened();
@@ -253,7 +281,40 @@ void ServerHandler::StopServer() {
   acceptPause_.cancel();
   acceptPaused_ = false;
   acceptTrouble_ = false;
-  UnloadSessions();
+  EndSessions();
+}
+
+void ServerHandler::AfterStop(std::chrono::milliseconds limit, std::function<void()> done) {
+  AwaitSessions(std::chrono::steady_clock::now() + limit, std::move(done));
+}
+
+// Releases go to the database one by one as the sessions end; the table is looked at now and
+// then until it is empty or the time is up.
+void ServerHandler::AwaitSessions(std::chrono::steady_clock::time_point deadline,
+                                  std::function<void()> done) {
+  if (!HasSessions() || std::chrono::steady_clock::now() >= deadline) {
+    UnloadSessions();
+    heartbeat_.Stop(std::move(done));
+    return;
+  }
+  drainTimer_.expires_after(kDrainPoll);
+  drainTimer_.async_wait([alive = std::weak_ptr<ServerHandler*>(alive_), deadline,
+                          done = std::move(done)](const std::error_code&) mutable {
+    if (const auto owner = alive.lock()) (*owner)->AwaitSessions(deadline, std::move(done));
+  });
+}
+
+bool ServerHandler::HasSessions() const {
+  return sessions_ && std::any_of(sessions_->begin(), sessions_->end(),
+                                  [](const auto& slot) { return slot != nullptr; });
+}
+
+// Each session releases its drop as on a lost connection and then asks for its removal.
+void ServerHandler::EndSessions() {
+  if (!sessions_) return;
+  for (const auto& slot : *sessions_) {
+    if (const auto session = slot) session->End();
+  }
 }
 
 // Sessions are unloaded without termination: no release reaches the database.

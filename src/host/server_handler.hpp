@@ -1,8 +1,9 @@
 // ServerHandler: the server core. It owns the listening socket and the table of session
 // slots; turns each connection into a session in the lowest free slot, removes sessions that
-// ask to be removed, restarts the listener after a listener error (a failure of the listening
-// socket itself), pauses accepting while the process is out of descriptors or memory, and
-// reports its own lines
+// ask to be removed, listens anew after a listener error (a failure of the listening socket
+// itself) with its sessions kept, pauses accepting while the process is out of descriptors or
+// memory, keeps the process's heartbeat in the database while it listens, and reports its own
+// lines
 // and every session's line to its log, all with the source "ServerHandler Class". It is the
 // EventProxy of its sessions.
 #pragma once
@@ -10,13 +11,16 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "data/backend_pool.hpp"
+#include "host/instance_heartbeat.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
 #include "platform/log.hpp"
@@ -52,8 +56,13 @@ class ServerHandler final : public EventProxy {
   // Raises to the caller only when the session table cannot be made; every other failure is
   // logged here and gives false.
   bool StartServer(std::int16_t portNumber);
-  // Raises when there is no listener (never started, or stopped already).
+  // Raises when there is no listener (never started, or stopped already). The sessions end as
+  // if their connections were lost: each releases its drop, then leaves its slot.
   void StopServer();
+  // After StopServer: runs `done` on the event loop once every session has left (those still
+  // there after `limit` are unloaded unreleased) and the process's heartbeat row is removed, so
+  // that a host may end its loop then without leaving a drop locked.
+  void AfterStop(std::chrono::milliseconds limit, std::function<void()> done);
   bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& remoteHostIp);
   void KillServerInstance(std::int16_t index);
 
@@ -71,9 +80,13 @@ class ServerHandler final : public EventProxy {
   void AcceptNext();
   void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket);
   void OnListenerError(const std::error_code& ec);
+  void Relisten();
+  void AwaitSessions(std::chrono::steady_clock::time_point deadline, std::function<void()> done);
   void PauseAccepting(const std::error_code& ec);
   bool HasFreeSlot() const;
   void UnloadSessions();
+  void EndSessions();
+  bool HasSessions() const;
 
   asio::io_context& io_;
   const Environment env_;
@@ -83,6 +96,10 @@ class ServerHandler final : public EventProxy {
   std::unique_ptr<asio::ip::tcp::acceptor> listener_;
   // The database connections of this server's sessions, kept from one session to the next.
   std::shared_ptr<data::BackendPool> backends_;
+  // Keeps the locks of this process's sessions alive; their lock rows carry its identifier.
+  InstanceHeartbeat heartbeat_;
+  // Looks in on the sessions while a stop waits for them to leave.
+  asio::steady_timer drainTimer_;
   // The session table: MaxConnections slots while started, none before.
   std::optional<std::vector<std::shared_ptr<Session>>> sessions_;
   bool forceDelete_ = false;

@@ -32,13 +32,14 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
       owner_(owner),
       sessionId_(NewHexIdentifier()),
       // The data layer's lines reach the owner as the session's own.
-      commands_(
-          *this,
-          MailDropView(data::MailDropStore(env, std::move(backends),
-                                           [this](Severity severity, std::string_view,
-                                                  std::string_view line) { Log(severity, line); }),
-                       sessionId_),
-          settings_.forceDelete),
+      commands_(*this,
+                MailDropView(data::MailDropStore(
+                                 env, std::move(backends),
+                                 [this](Severity severity, std::string_view,
+                                        std::string_view line) { Log(severity, line); },
+                                 settings_.instanceId),
+                             sessionId_),
+                settings_.forceDelete),
       replies_(
           socket_, [this] { return std::shared_ptr<void>(shared_from_this()); },
           [this](const std::error_code& ec) { OnWritten(ec); }) {}
@@ -218,8 +219,16 @@ asio::awaitable<void> Session::Terminate() {
   } catch (const std::exception& error) {
     Log(Severity::kDetail, ErrorLine(ToFailure(error)));  // the session ends regardless
   }
+  // An owner that unloaded the session meanwhile has let go of its slot, which may hold
+  // another session by now.
+  if (phase_ == Phase::kUnloaded) co_return;
   owner_.ProxKillServer(settings_.index);
   Unload();
+}
+
+void Session::End() {
+  Disconnect();
+  TerminateSession();
 }
 
 void Session::Unload() {

@@ -41,6 +41,8 @@ struct SessionSettings {
   bool forceDelete = false;
   SessionTiming timing;
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
+  // The server process whose heartbeat keeps the session's lock alive; empty for none.
+  std::string instanceId;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -60,6 +62,10 @@ class Session : public std::enable_shared_from_this<Session> {
   void Disconnect();
   // Ends the session without a reply and without releasing anything (the owner's unload).
   void Unload();
+  // Ends the session as a lost connection does (the server's orderly stop): the socket closes,
+  // the drop is released without the sign-off's deletions, and the session then asks its owner
+  // to remove it.
+  void End();
 
   // For the commands.
   // Sends the reply and CR LF as one write; false, and the session ends, when the connection

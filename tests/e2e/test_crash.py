@@ -4,7 +4,11 @@ again byte for byte, and no session is ever served one item twice or an item alr
 the embedded database and, with a test cluster (scripts/with-postgresql), on PostgreSQL.
 
 TALVEX_CRASH_TRIALS sets the number of kills per database (default 5); TALVEX_CRASH_SEED the
-random seed (printed with every failure so that a failing trial can be replayed)."""
+random seed (printed with every failure so that a failing trial can be replayed).
+
+A drop's lock lasts while the server process holding it beats in the database; a killed
+server's locks are stale a minute after its last beat, which the tests bring about by moving the
+beat back instead of waiting. A server stopped in order gives its drops back before it exits."""
 import os
 import random
 import signal
@@ -15,13 +19,13 @@ import time
 import unittest
 
 from harness import SLOW, Item, Server, add_user, logged_in, retr_reply
-from test_postgresql import CLUSTER, REQUIRED, psql
+from test_postgresql import CLUSTER, REQUIRED, psql, psql_rows
 
 TRIALS = int(os.environ.get("TALVEX_CRASH_TRIALS", "5"))
 SEED = int(os.environ.get("TALVEX_CRASH_SEED", str(random.randrange(1 << 30))))
 USERS = 4
 ITEMS = 10
-LOCK_MAX_AGE = 900  # seconds after which a dead session's lock on a drop is taken over
+HEARTBEAT_LIMIT = 60  # seconds without a beat after which a process's locks are stale
 
 
 def body(rng, n):
@@ -81,15 +85,43 @@ def load(port, drop, rng, killed):
             return
 
 
-# Moves the drops' locks back past their lifetime: the sessions that held them died with the
-# server, and a later log-in takes a stale lock over (with the items it had claimed).
-AGE_LOCKS = f"UPDATE MailDropLocks SET LockTime = LockTime - {LOCK_MAX_AGE + 60}"
+# Moves the dead server's last heartbeat back past the limit: the sessions that held its locks
+# died with it, and a later log-in takes a stale lock over (with the items it had claimed). The
+# locks themselves stay young, far inside their own fifteen minutes.
+def age_heartbeats(pid):
+    return f"UPDATE P3Instances SET Heartbeat = Heartbeat - {HEARTBEAT_LIMIT + 5} WHERE ProcessID = {pid}"
 
 
-class KillUnderLoad(unittest.TestCase):
-    def age_locks(self, data_dir):
+class OnSqlite:
+    """Statements on the embedded database of the data directory."""
+
+    def sql(self, data_dir, statement):
         with sqlite3.connect(os.path.join(data_dir, "talvex.db")) as db:
-            db.execute(AGE_LOCKS)
+            return db.execute(statement).fetchall()
+
+
+class OnPostgresqlSchema:
+    """Both programs on a schema of their own (TALVEX_DB), and statements there."""
+
+    def setUp(self):
+        if not CLUSTER:
+            if REQUIRED:
+                self.fail("TALVEX_REQUIRE_POSTGRESQL=1 but TALVEX_TEST_POSTGRESQL is not set")
+            self.skipTest("no PostgreSQL test cluster: run through scripts/with-postgresql")
+        self.schema = f"crash_{os.getpid()}_{type(self).__name__.lower()}"
+        psql(f"CREATE SCHEMA {self.schema}")
+        self.addCleanup(psql, f"DROP SCHEMA {self.schema} CASCADE")
+        separator = "&" if "?" in CLUSTER else "?"
+        os.environ["TALVEX_DB"] = f"{CLUSTER}{separator}options=-csearch_path%3D{self.schema}"
+        self.addCleanup(os.environ.pop, "TALVEX_DB", None)
+
+    def sql(self, data_dir, statement):
+        return psql_rows(statement, self.schema)
+
+
+class KillUnderLoad(OnSqlite, unittest.TestCase):
+    def age_locks(self, data_dir, pid):
+        self.sql(data_dir, age_heartbeats(pid))
 
     def trial(self, data_dir, trial, rng):
         first = trial * USERS
@@ -111,7 +143,7 @@ class KillUnderLoad(unittest.TestCase):
         server.stop(signal.SIGKILL)
         for c in clients:
             c.join(timeout=30 * SLOW)
-        self.age_locks(data_dir)
+        self.age_locks(data_dir, server.proc.pid)
         with Server(data_dir=data_dir) as again:
             for drop in drops:
                 self.check_after_restart(again.port, drop)
@@ -143,23 +175,65 @@ class KillUnderLoad(unittest.TestCase):
         self.assertGreater(done, 0, f"no deletion was acknowledged in {TRIALS} trials (seed {SEED})")
 
 
-class KillUnderLoadOnPostgresql(KillUnderLoad):
-    """The same kills with both programs on a schema of their own (TALVEX_DB)."""
+class KillUnderLoadOnPostgresql(OnPostgresqlSchema, KillUnderLoad):
+    """The same kills with both programs on PostgreSQL."""
 
-    def setUp(self):
-        if not CLUSTER:
-            if REQUIRED:
-                self.fail("TALVEX_REQUIRE_POSTGRESQL=1 but TALVEX_TEST_POSTGRESQL is not set")
-            self.skipTest("no PostgreSQL test cluster: run through scripts/with-postgresql")
-        self.schema = f"crash_{os.getpid()}"
-        psql(f"CREATE SCHEMA {self.schema}")
-        self.addCleanup(psql, f"DROP SCHEMA {self.schema} CASCADE")
-        separator = "&" if "?" in CLUSTER else "?"
-        os.environ["TALVEX_DB"] = f"{CLUSTER}{separator}options=-csearch_path%3D{self.schema}"
-        self.addCleanup(os.environ.pop, "TALVEX_DB", None)
 
-    def age_locks(self, data_dir):
-        psql(AGE_LOCKS.replace("MailDropLocks", f"{self.schema}.MailDropLocks"))
+class StopAndRestart(OnSqlite, unittest.TestCase):
+    """A user's session in the middle of its work (a message marked deleted, never confirmed) when
+    the server goes; the server is started again on the same data at once."""
+
+    def start_session(self, data_dir, user):
+        email = add_user(data_dir, user, "pw")
+        self.items = [Item(data_dir, email, body=f"note {n}\r\n", subject=f"n{n}") for n in range(3)]
+        self.stat = f"+OK 3 {sum(len(item.message()) for item in self.items)}\r\n".encode()
+        server = Server("--max-connections", "4", data_dir=data_dir)
+        client = logged_in(server.port, user, "pw")
+        self.assertEqual(client.command("STAT"), self.stat)
+        self.assertEqual(client.command("DELE 1"), b"+OK\r\n")
+        return server, client
+
+    def assert_whole_drop(self, port, user):
+        with logged_in(port, user, "pw") as client:
+            self.assertEqual(client.command("STAT"), self.stat)
+            for n, item in enumerate(self.items, 1):
+                self.assertEqual(client.listing(f"RETR {n}"), retr_reply(item.message()))
+            self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+
+    def test_an_orderly_stop_gives_the_drop_back_at_once(self):
+        with tempfile.TemporaryDirectory(prefix="talvex-stop-") as data_dir:
+            for sig, user in ((signal.SIGTERM, "term"), (signal.SIGINT, "int")):
+                with self.subTest(signal=sig):
+                    server, client = self.start_session(data_dir, user)
+                    self.assertEqual(server.stop(sig), 0)
+                    self.assertEqual(client.closed_after(), b"", "the stop closes the session unanswered")
+                    client.close()
+                    self.assertEqual(self.sql(data_dir, "SELECT count(*) FROM P3Instances")[0][0], 0)
+                    with Server(data_dir=data_dir) as again:
+                        self.assert_whole_drop(again.port, user)
+                    self.assertEqual(self.sql(data_dir, "SELECT count(*) FROM MailDropLocks"
+                                                        " WHERE InstanceID IS NULL")[0][0], 0)
+
+    def test_a_killed_servers_drop_is_back_once_its_heartbeat_is_a_minute_old(self):
+        with tempfile.TemporaryDirectory(prefix="talvex-kill-") as data_dir:
+            server, client = self.start_session(data_dir, "kim")
+            server.stop(signal.SIGKILL)
+            client.close()
+            with Server(data_dir=data_dir) as again:
+                with logged_in(again.port, "kim", "pw") as early:  # the dead process's beat is fresh
+                    self.assertEqual(early.command("STAT"), b"+OK 0 0\r\n")
+                    early.command("QUIT")
+                self.sql(data_dir, age_heartbeats(server.proc.pid))
+                self.assert_whole_drop(again.port, "kim")
+                # The new process beats under an identifier of its own: aging the dead one's row
+                # left its locks alive.
+                rows = self.sql(data_dir, f"SELECT count(*) FROM P3Instances WHERE ProcessID = {again.proc.pid}"
+                                          f" AND Heartbeat > {int(time.time()) - 30}")
+                self.assertEqual(rows[0][0], 1)
+
+
+class StopAndRestartOnPostgresql(OnPostgresqlSchema, StopAndRestart):
+    """The same stops with both programs on PostgreSQL."""
 
 
 if __name__ == "__main__":

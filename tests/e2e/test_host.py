@@ -5,14 +5,18 @@ import select
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import (BIN_DIR, CAPABILITIES, GATEWAY_KEY, GREETING_RE, HANDLER, HOST_NAME, SANITIZED, SLOW,
-                     Pop3Client, Server, add_user, admin, checked_admin, free_port, greeted, logged_in)
+from harness import (BIN_DIR, CAPABILITIES, GATEWAY_KEY, GREETING_RE, HANDLER, HOST_NAME, HOWDY, PROVE, SANITIZED,
+                     SLOW, Item, Pop3Client, Server, add_user, admin, checked_admin, free_port, greeted,
+                     logged_in, retr_reply)
+
+INTERNAL_ERROR = b"-ERR Internal server error occured. Closing transmission channel\r\n"
 
 
 def pop3d(*args):
@@ -130,6 +134,87 @@ class HostService(unittest.TestCase):
             server.wait_message("Accepting connections again")
             self.assertEqual(server.count(lambda m: m.startswith("Cannot accept connections")), 1)
             self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
+
+
+    @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own "
+                     "checks (it probes memory through a pipe), and this test uses them all up")
+    def test_out_of_descriptors_logged_in_sessions_keep_their_drops_and_none_is_left_locked(self):
+        # Sessions that hold their drops while accepting fails go on to the end of their
+        # dialogue (deletions and all); those that waited in the queue are served once
+        # descriptors are freed, and nothing stays locked.
+        users = 30
+        with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as data_dir:
+            items = {}
+            for n in range(users):
+                email = add_user(data_dir, f"u{n}", "pw")
+                items[f"u{n}"] = Item(data_dir, email, body=f"for u{n}\r\n", subject=f"s{n}")
+            add_user(data_dir, "warm", "pw")
+            with Server("--max-connections", "100", data_dir=data_dir,
+                        preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (40, 40))) as server:
+                with logged_in(server.port, "warm", "pw") as client:  # the database is open by now
+                    client.command("QUIT")
+                clients = [Pop3Client(server.port, timeout=5) for _ in range(users)]
+                server.wait_for(lambda l: l.message.startswith("Cannot accept connections: "))
+                served = [c for c in clients if select.select([c.sock], [], [], 0.2)[0]]
+                self.assertTrue(5 < len(served) < users, len(served))
+                for n, client in enumerate(clients):
+                    if client in served:
+                        self.assertRegex(client.read_until(), GREETING_RE)
+                        self.assertEqual([client.command(f"USER u{n}"), client.command("PASS pw")], [PROVE, HOWDY])
+                        self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[f'u{n}'].message())}\r\n".encode())
+                for n, client in enumerate(clients):  # all logged in at once, each holds its drop
+                    if client in served:
+                        self.assertEqual(client.listing("RETR 1"), retr_reply(items[f"u{n}"].message()))
+                        self.assertEqual(client.command("DELE 1"), b"+OK\r\n")
+                        self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+                        client.close()
+                for n, client in enumerate(clients):
+                    if client not in served:
+                        self.assertRegex(client.read_until(), GREETING_RE)
+                        self.assertEqual([client.command(f"USER u{n}"), client.command("PASS pw")], [PROVE, HOWDY])
+                        self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[f'u{n}'].message())}\r\n".encode())
+                        self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+                        client.close()
+                self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
+            with sqlite3.connect(os.path.join(data_dir, "talvex.db")) as db:
+                held = db.execute("SELECT count(*) FROM GatewayItems WHERE SessionID IS NOT NULL").fetchone()[0]
+                left = db.execute("SELECT count(*) FROM GatewayItems").fetchone()[0]
+                # The warm-up's drop was empty, and a QUIT on an empty drop keeps its harmless lock.
+                locks = db.execute("SELECT count(*) FROM MailDropLocks WHERE Address <> 'warm@example.org'"
+                                   ).fetchone()[0]
+            self.assertEqual((held, left, locks), (0, users - len(served), 0))
+
+
+    @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own "
+                     "checks (it probes memory through a pipe), and this test uses them all up")
+    def test_out_of_descriptors_from_the_start_log_ins_are_refused_cleanly_never_as_bad_passwords(self):
+        # Nothing has been opened for a session yet when the descriptors run out: a log-in that
+        # cannot open what it needs ends with the internal error and a closed connection, and
+        # once descriptors are freed, log-ins succeed again.
+        users = 20
+        with tempfile.TemporaryDirectory(prefix="talvex-e2e-") as data_dir:
+            for n in range(users):
+                add_user(data_dir, f"u{n}", "pw")
+            with Server("--max-connections", "100", data_dir=data_dir,
+                        preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (32, 32))) as server:
+                clients = [Pop3Client(server.port, timeout=5) for _ in range(users)]
+                server.wait_for(lambda l: l.message.startswith("Cannot accept connections: "))
+                outcomes = set()
+                for n, client in enumerate(clients):
+                    self.assertRegex(client.read_until(), GREETING_RE)
+                    self.assertEqual(client.command(f"USER u{n}"), PROVE)
+                    reply = client.command("PASS pw")
+                    if reply == HOWDY:
+                        self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+                    else:
+                        self.assertEqual(reply, INTERNAL_ERROR, f"u{n}")
+                        self.assertEqual(client.closed_after(), b"")
+                    outcomes.add(reply)
+                    client.close()
+                self.assertIn(HOWDY, outcomes)
+                self.assertEqual(server.count(lambda m: m.startswith("Authentication of POP3 user")), 0)
+                with logged_in(server.port, "u0", "pw") as client:
+                    self.assertTrue(client.command("QUIT").startswith(b"+OK"))
 
 
 class DatabaseFile(unittest.TestCase):

@@ -1,14 +1,17 @@
 """talvex-pop3d and talvex-admin on a PostgreSQL database: what the admin tool stores, the server
 serves, two servers sharing the database never serve one drop at the same time, and a server
-killed mid-session leaves its drop to the other once the lock is stale."""
+killed mid-session leaves its drop to the other once its heartbeat is stale."""
 import itertools
 import os
+import resource
+import select
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
-from harness import Item, Server, add_user, admin, logged_in, retr_reply
+from harness import HOWDY, SANITIZED, SLOW, Item, Pop3Client, Server, add_user, admin, logged_in, retr_reply
 
 CLUSTER = os.environ.get("TALVEX_TEST_POSTGRESQL", "")
 REQUIRED = os.environ.get("TALVEX_REQUIRE_POSTGRESQL") == "1"
@@ -18,6 +21,15 @@ _schemas = itertools.count(1)
 def psql(sql, database=CLUSTER):
     subprocess.run(["psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", database, "-c", sql],
                    check=True, capture_output=True, timeout=60)
+
+
+def psql_rows(sql, schema):
+    """The rows of a query in the schema, each a tuple of integers where a field is one."""
+    run = subprocess.run(["psql", "-X", "-q", "-A", "-t", "-F", "\t", "-v", "ON_ERROR_STOP=1", "-d", CLUSTER,
+                          "-c", f"SET search_path TO {schema}", "-c", sql],
+                         check=True, capture_output=True, text=True, timeout=60)
+    return [tuple(int(f) if f.lstrip("-").isdigit() else f for f in row.split("\t"))
+            for row in run.stdout.splitlines() if row]
 
 
 class OnPostgresql(unittest.TestCase):
@@ -33,6 +45,7 @@ class OnPostgresql(unittest.TestCase):
         self.addCleanup(psql, f"DROP SCHEMA {schema} CASCADE")
         separator = "&" if "?" in CLUSTER else "?"
         previous = os.environ.get("TALVEX_DB")
+        self.schema = schema
         self.db = f"{CLUSTER}{separator}options=-csearch_path%3D{schema}"
         os.environ["TALVEX_DB"] = self.db
         self.addCleanup(self._restore, previous)
@@ -74,26 +87,104 @@ class OnPostgresql(unittest.TestCase):
             with logged_in(second.port, "quinn", "pw") as client:
                 self.assertEqual(client.command("STAT"), f"+OK 1 {size}\r\n".encode())
 
-    def test_a_killed_server_leaves_its_drop_to_the_other_once_stale(self):
+    def test_a_killed_server_leaves_its_drop_to_the_other_once_its_heartbeat_is_stale(self):
+        # Each process beats in the database; the locks of one that stopped beating a minute ago
+        # are stale. The test moves the dead one's beat back instead of waiting; the survivor
+        # goes on beating, and its own sessions keep their drops.
         with Server() as first, Server() as second:
             email = add_user(first.data_dir, "rae", "pw")
             items = [Item(first.data_dir, email, body=f"message {n}\r\n", subject=f"m{n}") for n in (1, 2, 3)]
             stat = f"+OK 3 {sum(len(item.message()) for item in items)}\r\n".encode()
+            other = Item(first.data_dir, add_user(first.data_dir, "sam", "pw"), body="sam's\r\n")
+            other_stat = f"+OK 1 {len(other.message())}\r\n".encode()
             holder = logged_in(first.port, "rae", "pw")
             self.assertEqual(holder.command("STAT"), stat)
             self.assertEqual(holder.command("DELE 1"), b"+OK\r\n")  # never confirmed by QUIT
+            survivor = logged_in(second.port, "sam", "pw")
+            self.assertEqual(survivor.command("STAT"), other_stat)
             first.proc.send_signal(signal.SIGKILL)
             first.proc.wait()
             holder.close()
-            with logged_in(second.port, "rae", "pw") as client:  # the lock is fresh: nothing yet
+            with logged_in(second.port, "rae", "pw") as client:  # the dead one's beat is fresh
                 self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")
                 client.command("QUIT")
-            psql("UPDATE MailDropLocks SET LockTime = LockTime - 16 * 60", self.db)  # 16 minutes old
+            psql(f"UPDATE P3Instances SET Heartbeat = Heartbeat - 65 WHERE ProcessID = {first.proc.pid}",
+                 self.db)
             with logged_in(second.port, "rae", "pw") as client:
                 self.assertEqual(client.command("STAT"), stat)
                 for n, item in enumerate(items, 1):  # each once, in order, as stored
                     self.assertEqual(client.listing(f"RETR {n}"), retr_reply(item.message()))
                 client.command("QUIT")
+            with logged_in(second.port, "sam", "pw") as client:  # the living session still holds it
+                self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")
+                client.command("QUIT")
+            self.assertEqual(survivor.listing("RETR 1"), retr_reply(other.message()))
+            self.assertEqual(survivor.command("DELE 1"), b"+OK\r\n")
+            self.assertTrue(survivor.command("QUIT").startswith(b"+OK"))
+            survivor.close()
+            with logged_in(second.port, "sam", "pw") as client:
+                self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")
+                client.command("QUIT")
+            self.assertEqual(psql_rows("SELECT count(*) FROM GatewayItems WHERE ToAddress = 'sam@example.org'",
+                                       self.schema), [(0,)])
+
+    def test_a_stopped_server_leaves_nothing_locked_and_no_registration(self):
+        with Server() as first, Server() as second:
+            email = add_user(first.data_dir, "tom", "pw")
+            item = Item(first.data_dir, email, body="kept\r\n")
+            holder = logged_in(first.port, "tom", "pw")
+            self.assertEqual(holder.command("DELE 1"), b"+OK\r\n")
+            self.assertEqual(first.stop(), 0)  # SIGTERM
+            holder.close()
+            with logged_in(second.port, "tom", "pw") as client:  # at once, no aging
+                self.assertEqual(client.command("STAT"), f"+OK 1 {len(item.message())}\r\n".encode())
+                client.command("QUIT")
+            self.assertEqual(psql_rows("SELECT ProcessID FROM P3Instances", self.schema),
+                             [(second.proc.pid,)])
+
+    @unittest.skipIf(SANITIZED, "the sanitizer runtime needs free file descriptors for its own checks")
+    def test_out_of_descriptors_log_ins_that_get_no_connection_are_refused_and_nothing_stays_locked(self):
+        # With few descriptors the pool cannot open a connection for every session: a log-in
+        # that gets none ends with the internal error, the others are served to the end, the
+        # queued ones once descriptors are freed, and no drop is left locked.
+        users = 30
+        with Server("--max-connections", "100", preexec_fn=lambda: resource.setrlimit(
+                resource.RLIMIT_NOFILE, (40, 40))) as server:
+            items = {}
+            for n in range(users):
+                items[n] = Item(server.data_dir, add_user(server.data_dir, f"v{n}", "pw"), body=f"v{n}\r\n")
+            clients = [Pop3Client(server.port, timeout=5) for _ in range(users)]
+            time.sleep(0.3 * SLOW)
+            greeted_now = [c for c in clients if select.select([c.sock], [], [], 0.2)[0]]
+            replies = {}
+            for n, client in enumerate(clients):  # those accepted log in side by side
+                if client in greeted_now:
+                    client.read_until()
+                    client.command(f"USER v{n}")
+                    replies[n] = client.command("PASS pw")
+            for n, client in enumerate(clients):
+                reply = replies.get(n)
+                if reply is None:  # still queued: given up here, its user logs in below
+                    client.close()
+                elif reply == HOWDY:
+                    self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[n].message())}\r\n".encode())
+                    self.assertEqual(client.command("DELE 1"), b"+OK\r\n")
+                    self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+                else:
+                    self.assertEqual(reply, b"-ERR Internal server error occured. Closing transmission channel\r\n")
+                    self.assertEqual(client.closed_after(), b"")
+                client.close()
+            self.assertIn(HOWDY, replies.values())
+            self.assertEqual(server.count(lambda m: m.startswith("Listener Error")), 0)
+            served = {n for n, reply in replies.items() if reply == HOWDY}
+            for n in sorted(set(range(users)) - served):  # descriptors are free again
+                with logged_in(server.port, f"v{n}", "pw") as client:
+                    self.assertEqual(client.command("STAT"), f"+OK 1 {len(items[n].message())}\r\n".encode())
+                    self.assertTrue(client.command("QUIT").startswith(b"+OK"))
+        self.assertEqual(psql_rows("SELECT count(*) FROM GatewayItems WHERE SessionID IS NOT NULL", self.schema),
+                         [(0,)])
+        self.assertEqual(psql_rows("SELECT count(*) FROM GatewayItems", self.schema), [(users - len(served),)])
+        self.assertEqual(psql_rows("SELECT count(*) FROM MailDropLocks", self.schema), [(0,)])
 
     def test_the_admin_tool_gives_the_same_output_on_both_engines(self):
         script = [

@@ -71,7 +71,7 @@ TEST(ConnectionPool, ABrokenConnectionThatTheCallerDropsIsReopenedByTheNext) {
       io,
       [&]() -> asio::awaitable<void> {
         auto lease = co_await pool.Acquire();
-        log.push_back(lease.Held() ? "2 drops 1" : "2 finds none");
+        log.emplace_back(lease.Held() ? "2 drops 1" : "2 finds none");
         lease.Held().reset();
       },
       asio::detached);
@@ -105,6 +105,7 @@ struct MailDropOperation {
 };
 
 const std::string kSession(32, 'S');
+const std::string kProcess(32, 'P');
 
 // Each operation's two forms; the awaited one runs to its end on a loop of its own.
 const MailDropOperation kOperations[] = {
@@ -133,11 +134,25 @@ const MailDropOperation kOperations[] = {
      [](DataHandler& h) { return Outcome(Await(h.GetP3ItemStatsAsync(13))); }},
     {"GetP3DropStats", [](DataHandler& h) { return Outcome(h.GetP3DropStats("13,14")); },
      [](DataHandler& h) { return Outcome(Await(h.GetP3DropStatsAsync("13,14"))); }},
+    {"LockP3MailDrop",
+     [](DataHandler& h) { return Outcome(h.LockP3MailDrop("a@example.com", kSession, kProcess)); },
+     [](DataHandler& h) {
+       return Outcome(Await(h.LockP3MailDropAsync("a@example.com", kSession, kProcess)));
+     }},
+    {"BeatP3Instance",
+     [](DataHandler& h) {
+       return Outcome(h.BeatP3Instance({kProcess, "host", 77}));
+     },
+     [](DataHandler& h) {
+       return Outcome(Await(h.BeatP3InstanceAsync({kProcess, "host", 77})));
+     }},
+    {"RemoveP3Instance", [](DataHandler& h) { return Outcome(h.RemoveP3Instance(kProcess)); },
+     [](DataHandler& h) { return Outcome(Await(h.RemoveP3InstanceAsync(kProcess))); }},
 };
 
 // What a session sees of one form: the calls that reached the engine, the outcome, the log.
 std::string Trace(const std::function<std::string(DataHandler&)>& form,
-                  std::optional<Failure> engineFailure) {
+                  const std::optional<Failure>& engineFailure) {
   auto backend = std::make_shared<RecordingBackend>(engineFailure);
   FakeSession fake(backend);
   std::string trace = OutcomeOf([&] { return form(fake.session->data); });

@@ -15,8 +15,11 @@ using Idents = std::vector<std::string>;
 
 // A POP3 session: its handler, its identifier and the calls it makes on a drop.
 struct Client : Session {
-  Client(const Environment& env, char id) : Session(env), sessionId(32, id) {}
-  bool Lock(const std::string& drop = kAlice) { return data.LockP3MailDrop(drop, sessionId); }
+  Client(const Environment& env, char id, std::string instance = {})
+      : Session(env), sessionId(32, id), instanceId(std::move(instance)) {}
+  bool Lock(const std::string& drop = kAlice) {
+    return data.LockP3MailDrop(drop, sessionId, instanceId);
+  }
   Idents List(const std::string& drop = kAlice) { return Ids(data.GetP3MailDrop(drop, sessionId)); }
   bool Mark(const std::string& id, const char* status) {
     return data.UpdateP3ItemStatus(id, status);
@@ -28,7 +31,13 @@ struct Client : Session {
     return data.GetP3ItemStats(id).RecordCount() + data.GetP3MailItem(id).RecordCount();
   }
   std::string sessionId;
+  std::string instanceId;  // the server process it runs in; empty for none
 };
+
+// A server process as the heartbeat procedures see it.
+ServerInstance Process(char id, std::int32_t pid = 4242) {
+  return {std::string(32, id), "host-" + std::string(1, id), pid};
+}
 
 class MailDropConformance : public ::testing::TestWithParam<TestBackend> {
  protected:
@@ -217,6 +226,94 @@ TEST_P(MailDropConformance, DropStatsAnswerEachItemAsItemStatsDoes) {
   ASSERT_TRUE(b.Lock());
   compare(items[0] + "," + items[1] + "," + items[2] + "," + items[4],
           {items[0], items[1], items[2], items[4]});
+}
+
+// A lock lives as long as its server process beats: once the beat is a minute old, or the
+// process has removed itself, the lock is stale however young it is, and is taken over with
+// what it held.
+TEST_P(MailDropConformance, LockOfAProcessThatStoppedBeatingIsTakenOverAfterAMinute) {
+  const Idents items = {Item(), Item()};
+  Session process(Env());
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1')));
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('2')));
+  Client a(Env(), 'A', Process('1').instanceId), b(Env(), 'B', Process('2').instanceId);
+  ASSERT_TRUE(a.Lock());
+  ASSERT_EQ(a.List(), items);
+  ASSERT_TRUE(a.Mark(items[1], "5"));
+  EXPECT_EQ(
+      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE InstanceID = '" + a.instanceId + "'"),
+      1);
+  const std::string first = " WHERE InstanceID = '" + a.instanceId + "'";
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 50" + first);
+  EXPECT_FALSE(b.Lock());  // 50 s without a beat: still alive
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 15" + first);
+  ASSERT_TRUE(b.Lock());
+  EXPECT_EQ(b.List(), items);
+  EXPECT_EQ(b.Found(items[1]), 2);
+  EXPECT_EQ(
+      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE InstanceID = '" + b.instanceId + "'"),
+      1);
+  EXPECT_FALSE(a.Lock());  // B's process beats
+  // A process the database does not know keeps no lock: its session's lock is stale at once.
+  Client unknown(Env(), 'U', Process('9').instanceId), c(Env(), 'C');
+  EXPECT_FALSE(unknown.Lock());
+  ASSERT_TRUE(b.Release());
+  ASSERT_TRUE(unknown.Lock());
+  ASSERT_EQ(unknown.List(), items);
+  EXPECT_TRUE(c.Lock());
+  EXPECT_EQ(c.List(), items);
+}
+
+TEST_P(MailDropConformance, BeatingKeepsTheLockAndAnOrderlyStopFreesItAtOnce) {
+  Item();
+  Session process(Env());
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1')));
+  Client a(Env(), 'A', Process('1').instanceId), b(Env(), 'B');
+  ASSERT_TRUE(a.Lock());
+  ASSERT_EQ(a.List().size(), 1u);
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 65");
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1')));  // the beat renews it in time
+  EXPECT_FALSE(b.Lock());
+  ASSERT_TRUE(process.data.RemoveP3Instance(Process('1').instanceId));
+  EXPECT_TRUE(b.Lock());
+  EXPECT_EQ(b.List().size(), 1u);
+}
+
+// Locks taken without a process go stale by their age alone, whatever the heartbeats say.
+TEST_P(MailDropConformance, LockWithoutAProcessKeepsTheFifteenMinuteRule) {
+  Item();
+  Session process(Env());
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1')));
+  Client a(Env(), 'A'), b(Env(), 'B', Process('1').instanceId);
+  ASSERT_TRUE(a.Lock());
+  ASSERT_EQ(a.List().size(), 1u);
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 3600");
+  db_->Exec("UPDATE MailDropLocks SET LockTime = LockTime - 14 * 60");
+  EXPECT_FALSE(b.Lock());
+  db_->Exec("UPDATE MailDropLocks SET LockTime = LockTime - 2 * 60");
+  EXPECT_TRUE(b.Lock());
+}
+
+// The first beat registers the process with its start; later beats move the heartbeat only.
+// A beat clears the rows of processes silent for a day; a removal takes its own row only.
+TEST_P(MailDropConformance, BeatsRegisterRenewAndClearAwayTheLongDead) {
+  Session process(Env());
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1', 101)));
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('2', 102)));
+  EXPECT_EQ(db_->QueryInt("SELECT ProcessID FROM P3Instances WHERE HostName = 'host-2'"), 102);
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 600, StartTime = StartTime - 900");
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('1', 101)));
+  const std::string one = "InstanceID = '" + Process('1').instanceId + "'";
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE " + one +
+                          " AND Heartbeat - StartTime BETWEEN 899 AND 905"),
+            1);
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances"), 2);
+  db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 86400 WHERE HostName = 'host-2'");
+  ASSERT_TRUE(process.data.BeatP3Instance(Process('3', 103)));
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE HostName = 'host-2'"), 0);
+  ASSERT_TRUE(process.data.RemoveP3Instance(Process('3').instanceId));
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances"), 1);
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE " + one), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance,

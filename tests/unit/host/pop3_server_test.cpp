@@ -10,8 +10,10 @@
 
 #include <sys/socket.h>
 #include <asio/ip/tcp.hpp>
+#include <atomic>
 #include <thread>
 
+#include "data/data_handler.hpp"
 #include "loopback.hpp"
 
 namespace talvex {
@@ -118,7 +120,7 @@ TEST(ServerHandler, FreedMiddleSlotIsReusedFirst) {
   EXPECT_TRUE(fifth.Silent(300ms));
 }
 
-TEST(ServerHandler, StopUnloadsEverySessionAndForgetsTheListener) {
+TEST(ServerHandler, StopEndsEverySessionAndForgetsTheListener) {
   testing::ServerThread host;
   ASSERT_TRUE(host.Start(4));
   testing::Client a(host.Port());
@@ -171,12 +173,15 @@ std::uint16_t FreePort() {
   return 0;
 }
 
-// A listening socket that fails is the listener error: the sessions go and listening starts
-// again on the same port. Here the socket is shut down under the server while its one slot is
-// taken, so that the next accept, once the client leaves, meets the failed socket.
+// A listening socket that fails is the listener error: listening starts again on the same
+// port, and the sessions being served go on. Here the socket is shut down under the server
+// while its slots are taken, so that the next accept, once a client leaves, meets the failed
+// socket.
 TEST(ServerHandler, FailedListeningSocketIsRestartedOnItsPort) {
   testing::ServerThread host;
-  ASSERT_TRUE(host.Start(1, 2, FreePort()));
+  ASSERT_TRUE(host.Start(2, 2, FreePort()));
+  testing::Client kept(host.Port());
+  EXPECT_THAT(kept.ReadLine(), HasSubstr("ready."));
   auto before = std::make_unique<testing::Client>(host.Port());
   EXPECT_THAT(before->ReadLine(), HasSubstr("ready."));
   int fd = -1;
@@ -194,6 +199,55 @@ TEST(ServerHandler, FailedListeningSocketIsRestartedOnItsPort) {
             1);
   testing::Client after(host.Port());
   EXPECT_THAT(after.ReadLine(), HasSubstr("ready."));
+  kept.Send("NOOP\r\n");
+  EXPECT_EQ(kept.ReadLine(), "-ERR Command is not valid in this state.\r\n");
+  EXPECT_EQ(host.CountMessage("POP3 server socket 0 destroyed"), 0U);
+}
+
+// The rows of the process registrations, read on a connection of the test's own.
+std::int64_t Registrations(const Environment& env, const std::string& where = "1 = 1") {
+  DataHandler data(env);
+  const Recordset rows = data.EvaluateSQL("SELECT count(*) AS n FROM P3Instances WHERE " + where);
+  return rows.Fields("n").ToInt64();
+}
+
+// The process is registered before its first session is served, and an orderly stop ends the
+// sessions first and then takes the registration out, before it reports that it is done.
+TEST(POP3Server, StopEndsTheSessionsThenRemovesTheProcessRegistration) {
+  testing::ServerThread host;
+  ASSERT_TRUE(host.Start(2));
+  testing::Client a(host.Port());
+  testing::Client b(host.Port());
+  EXPECT_THAT(a.ReadLine(), HasSubstr("ready."));
+  EXPECT_THAT(b.ReadLine(), HasSubstr("ready."));
+  EXPECT_EQ(Registrations(host.Env(), "ProcessID = " + std::to_string(getpid())), 1);
+  const std::string first = DataHandler(host.Env())
+                                .EvaluateSQL("SELECT InstanceID FROM P3Instances")
+                                .Fields("InstanceID")
+                                .ToText();
+  std::atomic<int> done = 0;
+  std::atomic<std::size_t> destroyedWhenDone = 0;
+  host.Run([&] {
+    EXPECT_TRUE(host.Server().StopListening());
+    host.Server().AfterStop(5s, [&] {
+      destroyedWhenDone = host.CountMessage("POP3 server socket 0 destroyed") +
+                          host.CountMessage("POP3 server socket 1 destroyed");
+      ++done;
+    });
+  });
+  EXPECT_TRUE(a.WaitClosed());
+  EXPECT_TRUE(b.WaitClosed());
+  for (int i = 0; i < 500 && done == 0; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(done, 1);
+  EXPECT_EQ(destroyedWhenDone, 2U);
+  EXPECT_EQ(Registrations(host.Env()), 0);
+  // Started again, the same object registers under a new identifier.
+  bool restarted = false;
+  host.Run([&] { restarted = host.Server().StartListening(0); });
+  ASSERT_TRUE(restarted);
+  for (int i = 0; i < 500 && Registrations(host.Env()) == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(Registrations(host.Env()), 1);
+  EXPECT_EQ(Registrations(host.Env(), "InstanceID = '" + first + "'"), 0);
 }
 
 }  // namespace

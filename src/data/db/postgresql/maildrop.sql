@@ -42,7 +42,8 @@ $$;
 
 -- @procedure SMS_LockP3MailDrop
 -- Refused while another session holds a lock younger than 15 minutes and serves items of the
--- drop; an older lock is stale and taken over. A session that found the drop empty holds
+-- drop; an older lock is stale and taken over, and so is one whose server process (its
+-- InstanceID) has not beaten for a minute or is gone. A session that found the drop empty holds
 -- nothing anyone could miss, so its lock (Serving 0) does not stand in the way (a QUIT on an
 -- empty drop sends no release). The holder's own call renews its lock. Marks that another
 -- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
@@ -56,7 +57,8 @@ $$;
 -- each later statement sees everything the previous holder committed: its lock row and whether
 -- it serves items. So the second of two racing sessions finds the first one's fresh lock
 -- serving items and is refused.
-CREATE OR REPLACE FUNCTION "SMS_LockP3MailDrop"("@EmailAddress" text, "@SessionID" text)
+CREATE OR REPLACE FUNCTION "SMS_LockP3MailDrop"("@EmailAddress" text, "@SessionID" text,
+                                                "@InstanceID" text)
 RETURNS void LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
@@ -64,16 +66,19 @@ DECLARE
   holder MailDropLocks%ROWTYPE;
 BEGIN
   SET LOCAL synchronous_commit = off;
-  INSERT INTO MailDropLocks (Address, SessionID, LockTime, Serving)
-  VALUES (drop_address, "@SessionID", now_seconds, 0)
+  INSERT INTO MailDropLocks (Address, SessionID, LockTime, InstanceID, Serving)
+  VALUES (drop_address, "@SessionID", now_seconds, "@InstanceID", 0)
       ON CONFLICT (Address) DO NOTHING;
   SELECT * INTO holder FROM MailDropLocks WHERE Address = drop_address FOR UPDATE;
   IF holder.SessionID <> "@SessionID" AND holder.LockTime > now_seconds - 900
+     AND (holder.InstanceID IS NULL
+          OR EXISTS (SELECT 1 FROM P3Instances AS i
+                      WHERE i.InstanceID = holder.InstanceID AND i.Heartbeat > now_seconds - 60))
      AND holder.Serving <> 0 THEN
     RAISE EXCEPTION 'Mail drop % is locked by session %', "@EmailAddress", holder.SessionID;
   END IF;
   UPDATE MailDropLocks
-     SET SessionID = "@SessionID", LockTime = now_seconds,
+     SET SessionID = "@SessionID", LockTime = now_seconds, InstanceID = "@InstanceID",
          Serving = CASE WHEN EXISTS (SELECT 1 FROM GatewayItems AS g
                                       WHERE lower(g.ToAddress) = drop_address
                                         AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6))
@@ -189,4 +194,30 @@ LANGUAGE sql STABLE AS $$
    WHERE GWQID = ANY (string_to_array(nullif(trim("@ItemIDs"), ''), ',')::bigint[])
      AND Status NOT IN (5, 6)
    ORDER BY GWQID;
+$$;
+
+-- @procedure SMS_BeatP3Instance
+-- A server process's heartbeat, and its registration at the first beat: the row is made when
+-- it is missing (its start, or a row removed while the process lived) and its time renewed
+-- otherwise. Rows of processes that have not beaten for a day are cleared away on the way: they
+-- died without their orderly stop, and their locks are stale long since. The heartbeat waits
+-- for no disk: a lost one is renewed by the next.
+CREATE OR REPLACE FUNCTION "SMS_BeatP3Instance"("@InstanceID" text, "@HostName" text,
+                                                "@ProcessID" bigint)
+RETURNS void LANGUAGE sql AS $$
+  SET LOCAL synchronous_commit = off;
+  DELETE FROM P3Instances
+   WHERE Heartbeat < floor(extract(epoch FROM clock_timestamp()))::bigint - 86400;
+  INSERT INTO P3Instances (InstanceID, HostName, ProcessID, StartTime, Heartbeat)
+  VALUES ("@InstanceID", "@HostName", "@ProcessID",
+          floor(extract(epoch FROM clock_timestamp()))::bigint,
+          floor(extract(epoch FROM clock_timestamp()))::bigint)
+      ON CONFLICT (InstanceID) DO UPDATE SET Heartbeat = excluded.Heartbeat;
+$$;
+
+-- @procedure SMS_RemoveP3Instance
+-- A server process's orderly stop. Locks its sessions still hold are stale from now on.
+CREATE OR REPLACE FUNCTION "SMS_RemoveP3Instance"("@InstanceID" text)
+RETURNS void LANGUAGE sql AS $$
+  DELETE FROM P3Instances WHERE InstanceID = "@InstanceID";
 $$;

@@ -28,7 +28,8 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
 
 -- @procedure SMS_LockP3MailDrop
 -- Refused while another session holds a lock younger than 15 minutes and serves items of the
--- drop; an older lock is stale and taken over. A session that found the drop empty holds
+-- drop; an older lock is stale and taken over, and so is one whose server process (its
+-- InstanceID) has not beaten for a minute or is gone. A session that found the drop empty holds
 -- nothing anyone could miss, so its lock (Serving 0) does not stand in the way (a QUIT on an
 -- empty drop sends no release). The holder's own call renews its lock. Marks that another
 -- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
@@ -38,14 +39,19 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
 SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || l.SessionID)
   FROM MailDropLocks AS l
  WHERE l.Address = lower(:EmailAddress) AND l.SessionID <> :SessionID
-   AND l.LockTime > unixepoch() - 900 AND l.Serving <> 0;
-INSERT INTO MailDropLocks (Address, SessionID, LockTime, Serving)
-VALUES (lower(:EmailAddress), :SessionID, unixepoch(),
+   AND l.LockTime > unixepoch() - 900
+   AND (l.InstanceID IS NULL
+        OR EXISTS (SELECT 1 FROM P3Instances AS i
+                    WHERE i.InstanceID = l.InstanceID AND i.Heartbeat > unixepoch() - 60))
+   AND l.Serving <> 0;
+INSERT INTO MailDropLocks (Address, SessionID, LockTime, InstanceID, Serving)
+VALUES (lower(:EmailAddress), :SessionID, unixepoch(), :InstanceID,
         EXISTS (SELECT 1 FROM GatewayItems
                  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
                    AND Status IN (0, 4, 5, 6)))
     ON CONFLICT (Address) DO UPDATE SET SessionID = excluded.SessionID,
                                         LockTime = excluded.LockTime,
+                                        InstanceID = excluded.InstanceID,
                                         Serving = excluded.Serving;
 UPDATE GatewayItems SET Status = 0, SessionID = NULL
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
@@ -118,3 +124,19 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
   FROM GatewayItems
  WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
  ORDER BY GWQID;
+
+-- @procedure SMS_BeatP3Instance
+-- A server process's heartbeat, and its registration at the first beat: the row is made when
+-- it is missing (its start, or a row removed while the process lived) and its time renewed
+-- otherwise. Rows of processes that have not beaten for a day are cleared away on the way: they
+-- died without their orderly stop, and their locks are stale long since. A lost heartbeat is
+-- renewed by the next.
+-- @durability normal
+DELETE FROM P3Instances WHERE Heartbeat < unixepoch() - 86400;
+INSERT INTO P3Instances (InstanceID, HostName, ProcessID, StartTime, Heartbeat)
+VALUES (:InstanceID, :HostName, :ProcessID, unixepoch(), unixepoch())
+    ON CONFLICT (InstanceID) DO UPDATE SET Heartbeat = excluded.Heartbeat;
+
+-- @procedure SMS_RemoveP3Instance
+-- A server process's orderly stop. Locks its sessions still hold are stale from now on.
+DELETE FROM P3Instances WHERE InstanceID = :InstanceID;
