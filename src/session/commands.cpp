@@ -51,7 +51,7 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
     }
   }
   session_.Log(Severity::kDetail, ansi::Decode(LoggedCommandLine(line)));
-  if (line.size() > kMaxCommandLength) {
+  if (line.size() > conformance_.MaxCommandLength()) {
     Reply("-ERR Line too long.");
     co_return;
   }
@@ -71,8 +71,12 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
   if (!line.empty()) CmdUnknown(line);  // an empty line gets no reply at all
 }
 
+// The list names exactly what this session does: the response codes only when they are on.
 asio::awaitable<bool> Commands::CmdCapa(const std::string& /*line*/) {
-  Reply("+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\n.");
+  std::string reply = "+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL";
+  if (conformance_.respCodes) reply.append("\r\nRESP-CODES\r\nAUTH-RESP-CODE");
+  reply.append("\r\n.");
+  Reply(reply);
   co_return true;
 }
 
@@ -97,20 +101,41 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
   if (account && !account->disabled &&
       account->userPassword == PasswordDigest(ansi::Decode(words[1]), account->userId)) {
     if (!account->email) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-    Reply("+OK Well howdy pilgrim.");
-    session_.Count(Metrics::Counter::kLoginsOk);
-    session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
-    state_ = State::kTransaction;
-    // The reply has gone before the lock: a refused lock leaves an empty mail drop.
-    co_await drop_.Open(*account->email);
+    co_await LogIn(*account->email);
   } else {
-    // One attempt per connection: the connection closes once the refusal has left.
-    state_ = State::kClosing;
-    Reply("-ERR Logon failure: unknown username or bad password.");
-    session_.Count(Metrics::Counter::kLoginsFailed);
-    session_.Log(Severity::kFailure, "Authentication of POP3 user '" + userName_ + "' failed");
+    co_await RefuseLogIn();
   }
   co_return true;
+}
+
+asio::awaitable<void> Commands::LogIn(const std::string& email) {
+  if (conformance_.lockBeforeOk) {
+    // The lock comes first, so that "+OK" means the drop is this session's.
+    const bool locked = co_await drop_.Open(email);
+    if (!locked) {
+      // One attempt per connection, as for a bad password; the lock's refusal is logged.
+      state_ = State::kClosing;
+      ReplyError("[IN-USE]", "Unable to lock the mail drop.");
+      co_return;
+    }
+  }
+  Reply("+OK Well howdy pilgrim.");
+  session_.Count(Metrics::Counter::kLoginsOk);
+  session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
+  state_ = State::kTransaction;
+  // Otherwise the reply has gone before the lock: a refused lock leaves an empty mail drop.
+  if (!conformance_.lockBeforeOk) co_await drop_.Open(email);
+}
+
+asio::awaitable<void> Commands::RefuseLogIn() {
+  // The refusal waits for the penalty of the client's address, if the owner keeps any; the
+  // dialogue closes only afterwards, so that nothing ends the session while it waits.
+  co_await session_.PenalizeFailedLogIn();
+  // One attempt per connection: the connection closes once the refusal has left.
+  state_ = State::kClosing;
+  ReplyError("[AUTH]", "Logon failure: unknown username or bad password.");
+  session_.Count(Metrics::Counter::kLoginsFailed);
+  session_.Log(Severity::kFailure, "Authentication of POP3 user '" + userName_ + "' failed");
 }
 
 asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
@@ -118,7 +143,7 @@ asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
     const bool removed = co_await drop_.RemoveDeleted();
     if (removed) session_.Count(Metrics::Counter::kItemsDeleted, marked_);
     const bool released = co_await drop_.Release();
-    if (!removed && !released) Reply("-ERR Error deleting flagged messages");
+    if (!removed && !released) ReplyError("[SYS/TEMP]", "Error deleting flagged messages");
   }
   state_ = State::kSignedOff;
   Reply("+OK " + resources::ProductBanner() + " signing off.");
@@ -137,6 +162,13 @@ asio::awaitable<void> Commands::ReleaseMailDrop() {
 
 void Commands::Reply(std::string_view text) {
   session_.SendResponse(text);
+}
+
+void Commands::ReplyError(std::string_view code, std::string_view text) {
+  std::string reply = "-ERR";
+  if (conformance_.respCodes) reply.append(" ").append(code);
+  if (!text.empty()) reply.append(" ").append(text);
+  Reply(reply);
 }
 
 void Commands::ReplyNotValidInThisState() {

@@ -70,13 +70,14 @@ std::string DigestText(const std::array<std::uint8_t, 16>& bytes) {
 
 }  // namespace
 
-asio::awaitable<void> MailDropView::Open(const std::string& email) {
+asio::awaitable<bool> MailDropView::Open(const std::string& email) {
   // A refused lock has been logged by the data layer; the list stays as it was.
   const bool locked = co_await store_.Lock(email, sessionId_);
-  if (!locked) co_return;
+  if (!locked) co_return false;
   auto ids = co_await store_.ListItems(email, sessionId_);
   ids_ = std::move(ids);
   memo_.assign(ids_.size(), Remembered{});
+  co_return true;
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {

@@ -38,9 +38,9 @@ class MailDropView {
 
   data::MailDropStore& Store() { return store_; }
 
-  // Locks the drop of `email` and numbers its items. A refused lock leaves the drop empty: the
-  // client finds no messages.
-  asio::awaitable<void> Open(const std::string& email);
+  // Locks the drop of `email` and numbers its items; false when the lock was refused, which
+  // leaves the drop empty: the client finds no messages.
+  asio::awaitable<bool> Open(const std::string& email);
   std::size_t Count() const { return ids_.size(); }
   // A numeric argument (a half rounds to the even neighbour) is valid from 1 to Count().
   MessageNumber Parse(std::string_view argument) const;

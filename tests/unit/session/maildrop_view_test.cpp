@@ -36,14 +36,6 @@ T Await(asio::awaitable<T> call) {
   return std::move(*value);
 }
 
-void AwaitVoid(asio::awaitable<void> call) {
-  asio::io_context io;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](const std::exception_ptr& error) { failure = error; });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-}
-
 class MailDropViewListing : public ::testing::Test {
  protected:
   MailDropViewListing() {
@@ -81,7 +73,7 @@ class MailDropViewListing : public ::testing::Test {
     MailDropView view(
         data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
         kSession);
-    AwaitVoid(view.Open(kDrop));
+    EXPECT_TRUE(Await(view.Open(kDrop)));
     return view;
   }
 
