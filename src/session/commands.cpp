@@ -2,6 +2,7 @@
 // unknown-command reply, and the release of the mail drop at a session's end.
 #include "session/commands.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "crypto/password_digest.hpp"
@@ -42,6 +43,7 @@ std::span<const Commands::Entry> Commands::Table() {
 }
 
 asio::awaitable<void> Commands::ProcessCommand(std::string line) {
+  co_await KeepLock();
   // A password line is taken before anything is logged.
   if (ToUpper(std::string_view(line).substr(0, 5)) == "PASS ") {
     const bool taken = co_await CmdPass(line);
@@ -125,6 +127,22 @@ asio::awaitable<void> Commands::LogIn(const std::string& email) {
   state_ = State::kTransaction;
   // Otherwise the reply has gone before the lock: a refused lock leaves an empty mail drop.
   if (!conformance_.lockBeforeOk) co_await drop_.Open(email);
+  lockedAt_ = std::chrono::steady_clock::now();
+}
+
+// A lock counts as stale after 15 minutes, which the fixed session age never reaches. With the
+// inactivity timer instead, an active session lives on, so it takes its lock again at the first
+// command after a while: at least every five minutes, and at the latest when the client could
+// have been quiet for the whole timeout, so that an active session never holds a stale lock.
+// An empty drop's lock stops nobody and needs no renewal.
+asio::awaitable<void> Commands::KeepLock() {
+  constexpr std::chrono::seconds kRenewal{300};
+  const auto every = std::min(conformance_.inactivityTimeout, kRenewal);
+  if (every.count() == 0 || !InTransaction() || drop_.Count() == 0) co_return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lockedAt_ < every) co_return;
+  lockedAt_ = now;
+  co_await drop_.Renew();  // a refusal is logged; the session goes on with what it holds
 }
 
 asio::awaitable<void> Commands::RefuseLogIn() {

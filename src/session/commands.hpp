@@ -6,6 +6,7 @@
 #pragma once
 
 #include <asio/awaitable.hpp>
+#include <chrono>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -105,6 +106,8 @@ class Commands {
   // PASS with a good password: the log-in, with the drop locked before or after the reply.
   asio::awaitable<void> LogIn(const std::string& email);
   asio::awaitable<void> RefuseLogIn();
+  // Renews the drop's lock when the session has held it for a while (see commands.cpp).
+  asio::awaitable<void> KeepLock();
   void ReplyNotValidInThisState();
   void ReplyOutOfRange();
   void ReplyNoLongerAvailable();
@@ -115,7 +118,10 @@ class Commands {
   const Conformance conformance_;
   State state_ = State::kAwaitingUser;
   std::string userName_;
-  std::uint64_t marked_ = 0;  // items marked deleted and not restored, for the metrics
+  std::uint64_t marked_ = 0;
+  std::chrono::steady_clock::time_point
+      lockedAt_;  // when the drop's lock was last taken  // items marked deleted and not restored,
+                  // for the metrics
 };
 
 }  // namespace talvex

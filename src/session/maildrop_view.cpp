@@ -74,10 +74,15 @@ asio::awaitable<bool> MailDropView::Open(const std::string& email) {
   // A refused lock has been logged by the data layer; the list stays as it was.
   const bool locked = co_await store_.Lock(email, sessionId_);
   if (!locked) co_return false;
+  email_ = email;
   auto ids = co_await store_.ListItems(email, sessionId_);
   ids_ = std::move(ids);
   memo_.assign(ids_.size(), Remembered{});
   co_return true;
+}
+
+asio::awaitable<bool> MailDropView::Renew() {
+  co_return co_await store_.Lock(email_, sessionId_);
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {

@@ -5,6 +5,7 @@ only once the drop is locked (RFC 1939 section 4)."""
 import os
 import poplib
 import shutil
+import sqlite3
 import subprocess
 import tempfile
 import time
@@ -155,6 +156,21 @@ class InactivityTimer(ServerCase):
         self.server.wait_message("Inactivity time limit reached, closing socket 0")
         self.server.wait_sessions_ended()
         self.assertEqual(self.rows(email), [("0", "")])
+
+    def test_an_active_session_keeps_its_drop_past_the_age_of_a_stale_lock(self):
+        email = add_user(self.data, "val", "pw")
+        size = len(Item(self.data, email, "mine").message())
+        with logged_in(self.server.port, "val", "pw") as holder:
+            self.assertEqual(holder.command("NOOP"), b"+OK\r\n")  # the lock follows "+OK"
+            with sqlite3.connect(os.path.join(self.data, "talvex.db"), timeout=10) as db:
+                db.execute("UPDATE MailDropLocks SET LockTime = LockTime - 16 * 60")  # stale now
+            started = time.monotonic()
+            while time.monotonic() - started < 2.5:  # past the timer: the next command renews
+                time.sleep(0.5)
+                self.assertEqual(holder.command("NOOP"), b"+OK\r\n")
+            with logged_in(self.server.port, "val", "pw") as second:
+                self.assertEqual(second.command("STAT"), b"+OK 0 0\r\n")  # refused the lock
+            self.assertEqual(holder.command("STAT"), f"+OK 1 {size}\r\n".encode())
 
     def test_a_silent_session_is_closed(self):
         with greeted(self.server.port) as client:
