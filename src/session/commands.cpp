@@ -113,11 +113,12 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
 asio::awaitable<void> Commands::LogIn(const std::string& email) {
   if (conformance_.lockBeforeOk) {
     // The lock comes first, so that "+OK" means the drop is this session's.
-    const bool locked = co_await drop_.Open(email);
-    if (!locked) {
-      // One attempt per connection, as for a bad password; the lock's refusal is logged.
+    const LockOutcome outcome = co_await drop_.Open(email);
+    if (outcome != LockOutcome::kLocked) {
+      // One attempt per connection, as for a bad password; the data layer has logged why.
       state_ = State::kClosing;
-      ReplyError("[IN-USE]", "Unable to lock the mail drop.");
+      ReplyError(outcome == LockOutcome::kInUse ? "[IN-USE]" : "[SYS/TEMP]",
+                 "Unable to lock the mail drop.");
       co_return;
     }
   }

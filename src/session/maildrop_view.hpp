@@ -38,9 +38,9 @@ class MailDropView {
 
   data::MailDropStore& Store() { return store_; }
 
-  // Locks the drop of `email` and numbers its items; false when the lock was refused, which
-  // leaves the drop empty: the client finds no messages.
-  asio::awaitable<bool> Open(const std::string& email);
+  // Locks the drop of `email` and numbers its items. A lock refused or failed leaves the drop
+  // empty: the client finds no messages.
+  asio::awaitable<LockOutcome> Open(const std::string& email);
   // Takes the lock again, which renews its time, so that a session that outlives the age at
   // which a lock counts as stale keeps its drop; false when refused.
   asio::awaitable<bool> Renew();
