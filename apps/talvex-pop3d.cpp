@@ -128,6 +128,59 @@ asio::ip::tcp::endpoint MetricsAddress(const std::string& text) {
           static_cast<std::uint16_t>(std::stoul(text.substr(colon + 1)))};
 }
 
+// The dialogue of the mail standards, as a whole or behaviour by behaviour, and the abuse
+// limits; every one is off unless asked for.
+struct StandardsOptions {
+  bool rfcStrict = false;
+  bool dotStuffing = false;
+  bool longLines = false;
+  std::int32_t inactivityTimer = 0;
+  bool respCodes = false;
+  bool lockBeforeOk = false;
+  bool loginDelay = false;
+  std::int16_t maxPerIp = 0;
+  std::int32_t loginTimeout = 0;
+
+  void Add(CLI::App& app) {
+    app.add_flag("--rfc-strict", rfcStrict,
+                 "all of --dot-stuffing, --long-lines, --resp-codes, --lock-before-ok and a "
+                 "600-second --inactivity-timer (also registry value RFCStrict = 1)");
+    app.add_flag("--dot-stuffing", dotStuffing,
+                 "double the '.' that begins a line of RETR and TOP messages (RFC 1939)");
+    app.add_flag("--long-lines", longLines,
+                 "accept command lines of up to 255 octets with CR LF (RFC 2449), not 45");
+    app.add_option("--inactivity-timer", inactivityTimer,
+                   "close a session after SECONDS without a command, instead of at a fixed age "
+                   "of ten minutes (RFC 1939 asks for at least 600)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--resp-codes", respCodes,
+                 "response codes [IN-USE], [SYS/TEMP] and [AUTH] in -ERR replies, listed in CAPA "
+                 "(RFC 2449, RFC 3206)");
+    app.add_flag("--lock-before-ok", lockBeforeOk,
+                 "answer PASS with +OK only once the mail drop is locked");
+    app.add_flag("--login-delay", loginDelay,
+                 "delay the reply to a failed log-in by client address: 1 s, doubling to 16 s, "
+                 "forgotten after 10 quiet minutes");
+    app.add_option("--max-per-ip", maxPerIp, "connections one client address may hold at once")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--login-timeout", loginTimeout,
+                   "close a session in which nobody has logged in after SECONDS")
+        ->check(CLI::PositiveNumber);
+  }
+
+  void Apply(talvex::POP3Server& server) const {
+    server.RfcStrict(rfcStrict);
+    server.DotStuffing(dotStuffing);
+    server.LongLines(longLines);
+    server.InactivityTimer(inactivityTimer);
+    server.RespCodes(respCodes);
+    server.LockBeforeOk(lockBeforeOk);
+    server.LoginDelay(loginDelay);
+    server.MaxPerIp(maxPerIp);
+    server.LoginTimeout(loginTimeout);
+  }
+};
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -153,6 +206,8 @@ int Run(int argc, char** argv) {
   app.add_option("--logging-mode", loggingMode,
                  "0 errors and failed log-ins, 1 adds sessions, 2 adds session detail")
       ->capture_default_str();
+  StandardsOptions standards;
+  standards.Add(app);
   const talvex::apps::DataOptions dataOptions(app);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-pop3d")) {
@@ -170,6 +225,7 @@ int Run(int argc, char** argv) {
   server.ForceDelete(forceDelete);
   server.ReusePort(reusePort);
   server.LoggingMode(loggingMode);
+  standards.Apply(server);
   std::optional<talvex::MetricsEndpoint> metricsEndpoint;
   if (!metricsAddress.empty()) {
     auto metrics = std::make_shared<talvex::Metrics>();

@@ -155,6 +155,10 @@ struct ProcedureCall {
   std::string_view failureMessage;
 };
 
+// How a call of the lock procedure ended: the drop is the session's, the procedure refused
+// because another session holds it, or the database failed.
+enum class LockOutcome { kLocked, kInUse, kFailed };
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -198,6 +202,10 @@ class DataHandler {
   asio::awaitable<bool> LockP3MailDropAsync(const std::string& emailAddress,
                                             const std::string& sessionId,
                                             const std::string& instanceId = {});
+  // The same call, telling a refusal from a failure; either is reported as above.
+  asio::awaitable<LockOutcome> LockP3MailDropOutcomeAsync(const std::string& emailAddress,
+                                                          const std::string& sessionId,
+                                                          const std::string& instanceId = {});
   asio::awaitable<Recordset> GetP3MailDropAsync(const std::string& emailAddress,
                                                 const std::string& sessionId);
   asio::awaitable<Recordset> GetP3MailItemAsync(const Variant& itemId);
@@ -422,6 +430,7 @@ class DataHandler {
   bool ExecuteHandled(const ProcedureCall& call);
   asio::awaitable<Recordset> QueryAsync(ProcedureCall call);
   asio::awaitable<bool> ExecuteHandledAsync(ProcedureCall call);
+  asio::awaitable<LockOutcome> LockOutcomeAsync(ProcedureCall call);
   void ReportError(std::string_view message, const Failure& failure) const;
   // A setting under the database key, read into `cache` when it is empty (an absent value
   // reads as `fallback`) and kept from then on.

@@ -93,6 +93,11 @@ asio::awaitable<bool> MailDropStore::Lock(const std::string& email, const std::s
   co_return co_await handler_.LockP3MailDropAsync(email, sessionId, instanceId_);
 }
 
+asio::awaitable<LockOutcome> MailDropStore::LockWithOutcome(const std::string& email,
+                                                            const std::string& sessionId) {
+  co_return co_await handler_.LockP3MailDropOutcomeAsync(email, sessionId, instanceId_);
+}
+
 asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::string& email,
                                                                     const std::string& sessionId) {
   Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);

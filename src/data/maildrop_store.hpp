@@ -78,6 +78,9 @@ class MailDropStore {
   asio::awaitable<std::optional<UserAccount>> FindUser(const std::string& logonName);
   // Locks the drop of `email` for the session; false (logged) when refused or failed.
   asio::awaitable<bool> Lock(const std::string& email, const std::string& sessionId);
+  // The same, telling a drop in use from a failed database.
+  asio::awaitable<LockOutcome> LockWithOutcome(const std::string& email,
+                                               const std::string& sessionId);
   // The items of the drop that the session holds, in the database's order.
   asio::awaitable<std::vector<std::int64_t>> ListItems(const std::string& email,
                                                        const std::string& sessionId);

@@ -4,6 +4,7 @@
 // LoggingMode and stamps each line with the local date and time as it raises it.
 #pragma once
 
+#include <algorithm>
 #include <asio/io_context.hpp>
 #include <chrono>
 #include <cstdint>
@@ -45,6 +46,30 @@ class POP3Server {
   // connections among them (SO_REUSEPORT); they share the mail drops through the database.
   void ReusePort(bool value) { reusePort_ = value; }
   bool ReusePort() const { return reusePort_; }
+  // The dialogue of the Internet mail standards where the component's own differs, all at
+  // once (RfcStrict), or behaviour by behaviour; see session/conformance.hpp. The registry
+  // value "RFCStrict" of the service's key, "1", turns them all on as RfcStrict does.
+  void RfcStrict(bool value) { rfcStrict_ = value; }
+  bool RfcStrict() const { return rfcStrict_; }
+  void DotStuffing(bool value) { conformance_.dotStuffing = value; }
+  bool DotStuffing() const { return conformance_.dotStuffing; }
+  void LongLines(bool value) { conformance_.longLines = value; }
+  bool LongLines() const { return conformance_.longLines; }
+  void RespCodes(bool value) { conformance_.respCodes = value; }
+  bool RespCodes() const { return conformance_.respCodes; }
+  void LockBeforeOk(bool value) { conformance_.lockBeforeOk = value; }
+  bool LockBeforeOk() const { return conformance_.lockBeforeOk; }
+  // Seconds without a command before a session is closed; 0 keeps the fixed session age.
+  void InactivityTimer(std::int32_t seconds) { conformance_.inactivityTimeout = Seconds(seconds); }
+  std::int32_t InactivityTimer() const { return SecondsOf(conformance_.inactivityTimeout); }
+  // Abuse limits, off at 0 or false: seconds to log in, connections per client address, and
+  // a wait before the refusal of a failed log-in that grows with each failure of its address.
+  void LoginTimeout(std::int32_t seconds) { loginTimeout_ = Seconds(seconds); }
+  std::int32_t LoginTimeout() const { return SecondsOf(loginTimeout_); }
+  void MaxPerIp(std::int16_t value) { maxPerIp_ = value; }
+  std::int16_t MaxPerIp() const { return maxPerIp_; }
+  void LoginDelay(bool value) { loginDelay_ = value; }
+  bool LoginDelay() const { return loginDelay_; }
   // Where the server counts its sessions and their work for a scraper; none by default.
   void UseMetrics(std::shared_ptr<Metrics> metrics) { metrics_ = std::move(metrics); }
   // Subscribes the host to the log lines; an empty handler unsubscribes.
@@ -67,6 +92,14 @@ class POP3Server {
   void Raise(Severity severity, std::string_view source, std::string_view message) const;
   void LogLastError(const Failure& failure) const;
   void OnHandlerLog(Severity severity, std::string_view source, std::string_view message) const;
+  // What the sessions of the next start do: the properties, and the registry's switch.
+  Conformance EffectiveConformance() const;
+  static std::chrono::seconds Seconds(std::int32_t value) {
+    return std::chrono::seconds(std::max(value, 0));
+  }
+  static std::int32_t SecondsOf(std::chrono::seconds value) {
+    return static_cast<std::int32_t>(value.count());
+  }
 
   EventLogHandler eventLog_;
   std::int16_t maxConnections_ = 0;
@@ -75,6 +108,12 @@ class POP3Server {
   bool reusePort_ = false;
   std::int16_t loggingMode_ = 0;
   std::shared_ptr<Metrics> metrics_;
+  Environment env_;
+  bool rfcStrict_ = false;
+  Conformance conformance_;
+  std::chrono::seconds loginTimeout_{0};
+  std::int16_t maxPerIp_ = 0;
+  bool loginDelay_ = false;
   // Last, so that it goes first: its sessions may still log on their way out.
   std::unique_ptr<ServerHandler> handler_;
 };

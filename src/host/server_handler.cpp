@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
+#include <asio/write.hpp>
 
 #include "crypto/providers.hpp"
 #include "platform/failure.hpp"
@@ -35,6 +36,9 @@ bool IsResourceAcceptError(const std::error_code& ec) {
          ec == asio::error::no_buffer_space || ec == asio::error::no_memory;
 }
 
+// What a connection over the limit of its address reads before it is closed.
+constexpr std::string_view kTooManyFromAddress = "-ERR Too many connections from your address.\r\n";
+
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kAcceptCalm = std::chrono::seconds(1);
 constexpr auto kDrainPoll = std::chrono::milliseconds(20);
@@ -65,6 +69,14 @@ void ServerHandler::MaxConnections(std::int16_t value) {
   maxIndex_ = static_cast<std::int16_t>(value - 1);
 }
 
+void ServerHandler::LoginDelay(bool value) {
+  if (!value) {
+    loginThrottle_.reset();
+  } else if (!loginThrottle_) {
+    loginThrottle_ = std::make_shared<LoginThrottle>(LoginThrottle::Limits{});
+  }
+}
+
 void ServerHandler::Raise(Severity severity, std::string_view message) const {
   if (log_) log_(severity, kSource, message);
 }
@@ -83,6 +95,8 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
   if (maxIndex_ < 0) RaiseRuntime(ErrorNumber::kSubscriptOutOfRange);
   UnloadSessions();  // sessions of the last stop that have not left yet go without their release
   sessions_.emplace(static_cast<std::size_t>(maxIndex_) + 1);
+  slotPeers_.assign(sessions_->size(), std::string());
+  perAddress_.clear();
   portNumber_ = portNumber;
   try {
     Listen(portNumber);
@@ -180,8 +194,45 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
     Raise(Severity::kNotice, "Accepting connections again");
   }
   const std::string peer = PeerAddress(socket);
-  CreateServerInstance(std::move(socket), peer);
+  if (OverAddressLimit(peer)) {
+    RefuseConnection(std::move(socket), peer);
+  } else {
+    CreateServerInstance(std::move(socket), peer);
+  }
   AcceptNext();
+}
+
+bool ServerHandler::OverAddressLimit(const std::string& peer) const {
+  if (maxPerAddress_ <= 0 || peer.empty()) return false;
+  const auto found = perAddress_.find(peer);
+  return found != perAddress_.end() && found->second >= maxPerAddress_;
+}
+
+// The refusal is written without a session and without holding a slot; the socket lives in
+// the write's handler until the line has gone or the peer is gone.
+void ServerHandler::RefuseConnection(asio::ip::tcp::socket socket, const std::string& peer) {
+  Raise(Severity::kDetail, peer + " refused: already " + std::to_string(maxPerAddress_) +
+                               " connections from that address");
+  auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
+  asio::async_write(*held, asio::buffer(kTooManyFromAddress),
+                    [held](const std::error_code&, std::size_t) {
+                      std::error_code ignored;  // the connection goes either way
+                      held->shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+                      held->close(ignored);
+                    });
+}
+
+void ServerHandler::HoldSlot(std::size_t index, const std::string& peer) {
+  if (peer.empty()) return;
+  slotPeers_[index] = peer;
+  ++perAddress_[peer];
+}
+
+void ServerHandler::FreeSlot(std::size_t index) {
+  if (index >= slotPeers_.size() || slotPeers_[index].empty()) return;
+  const auto found = perAddress_.find(slotPeers_[index]);
+  if (found != perAddress_.end() && --found->second <= 0) perAddress_.erase(found);
+  slotPeers_[index].clear();
 }
 
 void ServerHandler::OnListenerError(const std::error_code& ec) {
@@ -233,11 +284,19 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
   if (free == sessions_->end()) return false;
   const auto index = static_cast<std::int16_t>(free - sessions_->begin());
   try {
-    auto session = std::make_shared<Session>(
-        io_.get_executor(),
-        SessionSettings{index, myDomain_, forceDelete_, timing_, metrics_, heartbeat_.InstanceId()},
-        *this, env_, backends_);
+    SessionSettings settings{.index = index,
+                             .myDomain = myDomain_,
+                             .forceDelete = forceDelete_,
+                             .timing = timing_,
+                             .metrics = metrics_,
+                             .instanceId = heartbeat_.InstanceId(),
+                             .conformance = conformance_,
+                             .loginTimeout = loginTimeout_,
+                             .loginPenalty = loginThrottle_};
+    auto session =
+        std::make_shared<Session>(io_.get_executor(), std::move(settings), *this, env_, backends_);
     *free = session;  // the session may remove itself while it accepts: `session` keeps it
+    HoldSlot(static_cast<std::size_t>(index), remoteHostIp);
     if (metrics_) metrics_->SessionOpened();
     session->AcceptConnection(std::move(socket), remoteHostIp);
   } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
@@ -255,6 +314,7 @@ void ServerHandler::KillServerInstance(std::int16_t index) {
     if (metrics_) metrics_->SessionClosed();
   }
   slot.reset();
+  FreeSlot(static_cast<std::size_t>(index));
   if (acceptPaused_) {
     acceptPause_.cancel();  // a descriptor was freed just now
     acceptPaused_ = false;
@@ -327,6 +387,7 @@ void ServerHandler::UnloadSessions() {
     }
     slot.reset();
   }
+  for (std::size_t index = 0; index < slotPeers_.size(); ++index) FreeSlot(index);
 }
 
 }  // namespace talvex

@@ -17,10 +17,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/backend_pool.hpp"
 #include "host/instance_heartbeat.hpp"
+#include "host/login_throttle.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
 #include "platform/log.hpp"
@@ -47,6 +49,13 @@ class ServerHandler final : public EventProxy {
   void ForceDelete(bool value) { forceDelete_ = value; }
   bool ForceDelete() const { return forceDelete_; }
   void ReusePort(bool value) { reusePort_ = value; }
+  // The dialogue's opt-in behaviours, for the sessions loaded from now on.
+  void UseConformance(const Conformance& value) { conformance_ = value; }
+  // Abuse limits, each off at zero (or false): seconds to log in, connections per client
+  // address, and a growing wait before the refusal of a failed log-in by address.
+  void LoginTimeout(std::chrono::seconds value) { loginTimeout_ = value; }
+  void MaxPerAddress(std::int16_t value) { maxPerAddress_ = value; }
+  void LoginDelay(bool value);
   // Where the sessions are counted; none by default.
   void UseMetrics(std::shared_ptr<Metrics> metrics) {
     backends_->UseMetrics(metrics);
@@ -87,6 +96,12 @@ class ServerHandler final : public EventProxy {
   void UnloadSessions();
   void EndSessions();
   bool HasSessions() const;
+  // The connections each client address holds, by slot; over the limit a connection is told
+  // so and closed without a session.
+  bool OverAddressLimit(const std::string& peer) const;
+  void RefuseConnection(asio::ip::tcp::socket socket, const std::string& peer);
+  void HoldSlot(std::size_t index, const std::string& peer);
+  void FreeSlot(std::size_t index);
 
   asio::io_context& io_;
   const Environment env_;
@@ -105,6 +120,12 @@ class ServerHandler final : public EventProxy {
   bool forceDelete_ = false;
   bool reusePort_ = false;
   std::shared_ptr<Metrics> metrics_;
+  Conformance conformance_;
+  std::chrono::seconds loginTimeout_{0};
+  std::int16_t maxPerAddress_ = 0;
+  std::shared_ptr<LoginThrottle> loginThrottle_;
+  std::vector<std::string> slotPeers_;  // the address of each slot's session
+  std::unordered_map<std::string, std::int32_t> perAddress_;
   std::int16_t portNumber_ = 0;
   std::string myDomain_;
   std::int16_t maxIndex_ = 7;

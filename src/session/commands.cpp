@@ -2,6 +2,7 @@
 // unknown-command reply, and the release of the mail drop at a session's end.
 #include "session/commands.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "crypto/password_digest.hpp"
@@ -42,6 +43,7 @@ std::span<const Commands::Entry> Commands::Table() {
 }
 
 asio::awaitable<void> Commands::ProcessCommand(std::string line) {
+  co_await KeepLock();
   // A password line is taken before anything is logged.
   if (ToUpper(std::string_view(line).substr(0, 5)) == "PASS ") {
     const bool taken = co_await CmdPass(line);
@@ -51,7 +53,7 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
     }
   }
   session_.Log(Severity::kDetail, ansi::Decode(LoggedCommandLine(line)));
-  if (line.size() > kMaxCommandLength) {
+  if (line.size() > conformance_.MaxCommandLength()) {
     Reply("-ERR Line too long.");
     co_return;
   }
@@ -71,8 +73,12 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
   if (!line.empty()) CmdUnknown(line);  // an empty line gets no reply at all
 }
 
+// The list names exactly what this session does: the response codes only when they are on.
 asio::awaitable<bool> Commands::CmdCapa(const std::string& /*line*/) {
-  Reply("+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\n.");
+  std::string reply = "+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL";
+  if (conformance_.respCodes) reply.append("\r\nRESP-CODES\r\nAUTH-RESP-CODE");
+  reply.append("\r\n.");
+  Reply(reply);
   co_return true;
 }
 
@@ -97,20 +103,58 @@ asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
   if (account && !account->disabled &&
       account->userPassword == PasswordDigest(ansi::Decode(words[1]), account->userId)) {
     if (!account->email) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-    Reply("+OK Well howdy pilgrim.");
-    session_.Count(Metrics::Counter::kLoginsOk);
-    session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
-    state_ = State::kTransaction;
-    // The reply has gone before the lock: a refused lock leaves an empty mail drop.
-    co_await drop_.Open(*account->email);
+    co_await LogIn(*account->email);
   } else {
-    // One attempt per connection: the connection closes once the refusal has left.
-    state_ = State::kClosing;
-    Reply("-ERR Logon failure: unknown username or bad password.");
-    session_.Count(Metrics::Counter::kLoginsFailed);
-    session_.Log(Severity::kFailure, "Authentication of POP3 user '" + userName_ + "' failed");
+    co_await RefuseLogIn();
   }
   co_return true;
+}
+
+asio::awaitable<void> Commands::LogIn(const std::string& email) {
+  if (conformance_.lockBeforeOk) {
+    // The lock comes first, so that "+OK" means the drop is this session's.
+    const LockOutcome outcome = co_await drop_.Open(email);
+    if (outcome != LockOutcome::kLocked) {
+      // One attempt per connection, as for a bad password; the data layer has logged why.
+      state_ = State::kClosing;
+      ReplyError(outcome == LockOutcome::kInUse ? "[IN-USE]" : "[SYS/TEMP]",
+                 "Unable to lock the mail drop.");
+      co_return;
+    }
+  }
+  Reply("+OK Well howdy pilgrim.");
+  session_.Count(Metrics::Counter::kLoginsOk);
+  session_.Log(Severity::kNotice, "Opened session for POP3 user '" + userName_ + "'");
+  state_ = State::kTransaction;
+  // Otherwise the reply has gone before the lock: a refused lock leaves an empty mail drop.
+  if (!conformance_.lockBeforeOk) co_await drop_.Open(email);
+  lockedAt_ = std::chrono::steady_clock::now();
+}
+
+// A lock counts as stale after 15 minutes, which the fixed session age never reaches. With the
+// inactivity timer instead, an active session lives on, so it takes its lock again at the first
+// command after a while: at least every five minutes, and at the latest when the client could
+// have been quiet for the whole timeout, so that an active session never holds a stale lock.
+// An empty drop's lock stops nobody and needs no renewal.
+asio::awaitable<void> Commands::KeepLock() {
+  constexpr std::chrono::seconds kRenewal{300};
+  const auto every = std::min(conformance_.inactivityTimeout, kRenewal);
+  if (every.count() == 0 || !InTransaction() || drop_.Count() == 0) co_return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lockedAt_ < every) co_return;
+  lockedAt_ = now;
+  co_await drop_.Renew();  // a refusal is logged; the session goes on with what it holds
+}
+
+asio::awaitable<void> Commands::RefuseLogIn() {
+  // The refusal waits for the penalty of the client's address, if the owner keeps any; the
+  // dialogue closes only afterwards, so that nothing ends the session while it waits.
+  co_await session_.PenalizeFailedLogIn();
+  // One attempt per connection: the connection closes once the refusal has left.
+  state_ = State::kClosing;
+  ReplyError("[AUTH]", "Logon failure: unknown username or bad password.");
+  session_.Count(Metrics::Counter::kLoginsFailed);
+  session_.Log(Severity::kFailure, "Authentication of POP3 user '" + userName_ + "' failed");
 }
 
 asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
@@ -118,7 +162,7 @@ asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
     const bool removed = co_await drop_.RemoveDeleted();
     if (removed) session_.Count(Metrics::Counter::kItemsDeleted, marked_);
     const bool released = co_await drop_.Release();
-    if (!removed && !released) Reply("-ERR Error deleting flagged messages");
+    if (!removed && !released) ReplyError("[SYS/TEMP]", "Error deleting flagged messages");
   }
   state_ = State::kSignedOff;
   Reply("+OK " + resources::ProductBanner() + " signing off.");
@@ -137,6 +181,13 @@ asio::awaitable<void> Commands::ReleaseMailDrop() {
 
 void Commands::Reply(std::string_view text) {
   session_.SendResponse(text);
+}
+
+void Commands::ReplyError(std::string_view code, std::string_view text) {
+  std::string reply = "-ERR";
+  if (conformance_.respCodes) reply.append(" ").append(code);
+  if (!text.empty()) reply.append(" ").append(text);
+  Reply(reply);
 }
 
 void Commands::ReplyNotValidInThisState() {

@@ -6,13 +6,16 @@
 #pragma once
 
 #include <asio/awaitable.hpp>
+#include <chrono>
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "data/maildrop_store.hpp"
+#include "session/conformance.hpp"
 #include "session/maildrop_view.hpp"
+#include "session/message_composer.hpp"
 
 namespace talvex {
 
@@ -28,11 +31,16 @@ class Commands {
     kSignedOff,     // QUIT handed the mail drop back; closing as well
   };
 
-  Commands(Session& session, MailDropView drop, bool forceDelete)
-      : session_(session), drop_(std::move(drop)), forceDelete_(forceDelete) {}
+  Commands(Session& session, MailDropView drop, bool forceDelete, Conformance conformance = {})
+      : session_(session),
+        drop_(std::move(drop)),
+        forceDelete_(forceDelete),
+        conformance_(conformance) {}
 
   // Deals with one command line (without its CR LF). Failures pass to the caller.
   asio::awaitable<void> ProcessCommand(std::string line);
+  // A user has logged in: the dialogue is in the transaction state or has gone past it.
+  bool LoggedIn() const { return state_ == State::kTransaction || state_ == State::kSignedOff; }
   // The session is to close once its replies have left.
   bool Closing() const { return state_ == State::kClosing || state_ == State::kSignedOff; }
   // At the session's end: hands back whatever the session locked, also when nobody logged in,
@@ -88,7 +96,18 @@ class Commands {
   asio::awaitable<Loaded> LoadNamedMessage(const std::string& line);
 
   bool InTransaction() const { return state_ == State::kTransaction; }
+  DotStuffing Stuffing() const {
+    return conformance_.dotStuffing ? DotStuffing::kOn : DotStuffing::kOff;
+  }
   void Reply(std::string_view text);
+  // A negative reply with the response code `code` in front of `text` when response codes are
+  // on; `text` alone otherwise.
+  void ReplyError(std::string_view code, std::string_view text);
+  // PASS with a good password: the log-in, with the drop locked before or after the reply.
+  asio::awaitable<void> LogIn(const std::string& email);
+  asio::awaitable<void> RefuseLogIn();
+  // Renews the drop's lock when the session has held it for a while (see commands.cpp).
+  asio::awaitable<void> KeepLock();
   void ReplyNotValidInThisState();
   void ReplyOutOfRange();
   void ReplyNoLongerAvailable();
@@ -96,9 +115,13 @@ class Commands {
   Session& session_;
   MailDropView drop_;
   const bool forceDelete_;
+  const Conformance conformance_;
   State state_ = State::kAwaitingUser;
   std::string userName_;
-  std::uint64_t marked_ = 0;  // items marked deleted and not restored, for the metrics
+  std::uint64_t marked_ = 0;
+  std::chrono::steady_clock::time_point
+      lockedAt_;  // when the drop's lock was last taken  // items marked deleted and not restored,
+                  // for the metrics
 };
 
 }  // namespace talvex

@@ -2,7 +2,9 @@
 // received chunk ends with CR LF, so text that arrives in one chunk with several CR LF inside
 // is one line, and CR or LF alone ends nothing. A line keeps its first 4096 characters; the
 // rest of it is dropped while only a window of its last characters is kept to see where it
-// ends, so that a client cannot grow the buffer without bound. Pure: no socket, no clock.
+// ends, so that a client cannot grow the buffer without bound. How long a command may be is
+// the commands' setting (Conformance::MaxCommandLength), well within this. Pure: no socket, no
+// clock.
 #pragma once
 
 #include <cstddef>
@@ -25,8 +27,5 @@ class LineAssembler {
   bool discarding_ = false;  // the line has grown past the limit; its rest is dropped
   std::string tail_;         // while discarding: the last characters received
 };
-
-// Command lines longer than this (CR LF not counted) are refused as too long.
-inline constexpr std::size_t kMaxCommandLength = 45;
 
 }  // namespace talvex

@@ -75,13 +75,19 @@ std::string DigestText(const std::array<std::uint8_t, 16>& bytes) {
 
 }  // namespace
 
-asio::awaitable<void> MailDropView::Open(const std::string& email) {
+asio::awaitable<LockOutcome> MailDropView::Open(const std::string& email) {
   // A refused lock has been logged by the data layer; the list stays as it was.
-  const bool locked = co_await store_.Lock(email, sessionId_);
-  if (!locked) co_return;
+  const LockOutcome outcome = co_await store_.LockWithOutcome(email, sessionId_);
+  if (outcome != LockOutcome::kLocked) co_return outcome;
+  email_ = email;
   auto ids = co_await store_.ListItems(email, sessionId_);
   ids_ = std::move(ids);
   memo_.assign(ids_.size(), Remembered{});
+  co_return outcome;
+}
+
+asio::awaitable<bool> MailDropView::Renew() {
+  co_return co_await store_.Lock(email_, sessionId_);
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {

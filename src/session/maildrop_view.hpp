@@ -38,9 +38,12 @@ class MailDropView {
 
   data::MailDropStore& Store() { return store_; }
 
-  // Locks the drop of `email` and numbers its items. A refused lock leaves the drop empty: the
-  // client finds no messages.
-  asio::awaitable<void> Open(const std::string& email);
+  // Locks the drop of `email` and numbers its items. A lock refused or failed leaves the drop
+  // empty: the client finds no messages.
+  asio::awaitable<LockOutcome> Open(const std::string& email);
+  // Takes the lock again, which renews its time, so that a session that outlives the age at
+  // which a lock counts as stale keeps its drop; false when refused.
+  asio::awaitable<bool> Renew();
   std::size_t Count() const { return ids_.size(); }
   // A numeric argument (a half rounds to the even neighbour) is valid from 1 to Count().
   MessageNumber Parse(std::string_view argument) const;
@@ -86,6 +89,7 @@ class MailDropView {
 
   data::MailDropStore store_;
   std::string sessionId_;
+  std::string email_;              // the drop's address, once opened
   std::vector<std::int64_t> ids_;  // message n is ids_[n - 1]; ascending, as listed
   std::vector<Remembered> memo_;   // parallel to ids_
 };

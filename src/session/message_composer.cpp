@@ -73,14 +73,51 @@ std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName)
   return static_cast<std::int64_t>(header) + *item.bodyLength;
 }
 
+namespace {
+
+// A line begins at the start of a text and after every LF: a client that reads lines by their
+// LF alone must not find the end of the reply inside a message either.
+constexpr std::string_view kLineStartDot = "\n.";
+
+std::size_t StuffedDots(std::string_view text) {
+  std::size_t dots = text.starts_with('.') ? 1 : 0;
+  for (std::size_t at = text.find(kLineStartDot); at != std::string_view::npos;
+       at = text.find(kLineStartDot, at + 1)) {
+    ++dots;
+  }
+  return dots;
+}
+
+}  // namespace
+
+// '.' and LF are ASCII, which encoding keeps and never produces from other characters, so the
+// text is split at its line-start dots and each piece encoded after its extra dot.
+void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing) {
+  if (stuffing == DotStuffing::kOff) {
+    ansi::AppendEncoded(out, text);
+    return;
+  }
+  std::size_t from = 0;
+  if (text.starts_with('.')) out.push_back('.');
+  for (std::size_t at = text.find(kLineStartDot); at != std::string_view::npos;
+       at = text.find(kLineStartDot, at + 1)) {
+    ansi::AppendEncoded(out, text.substr(from, at + 1 - from));
+    out.push_back('.');
+    from = at + 1;
+  }
+  ansi::AppendEncoded(out, text.substr(from));
+}
+
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
-                     std::string_view hostName) {
+                     std::string_view hostName, DotStuffing stuffing) {
   const std::string header = ComposeMessageHeader(item, hostName);
-  // Encoding never lengthens a text: one reservation holds the message, its end and the
-  // reply's line end.
-  out.reserve(out.size() + header.size() + body.size() + kEnd.size() + kCrLf.size());
-  ansi::AppendEncoded(out, header);
-  ansi::AppendEncoded(out, body);
+  // Encoding never lengthens a text: one reservation holds the message, its stuffed dots, its
+  // end and the reply's line end.
+  const std::size_t dots =
+      stuffing == DotStuffing::kOn ? StuffedDots(header) + StuffedDots(body) : 0;
+  out.reserve(out.size() + header.size() + body.size() + dots + kEnd.size() + kCrLf.size());
+  AppendWireText(out, header, stuffing);
+  AppendWireText(out, body, stuffing);
   out.append(kEnd);
 }
 

@@ -27,10 +27,18 @@ std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view 
 // length. A null body length raises the invalid-use-of-null failure.
 std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName);
 
+// Whether a line of the message that begins with "." goes out with the "." doubled, so that
+// a client can tell it from the line "." that ends the reply. Sizes never count the added dots.
+enum class DotStuffing { kOff, kOn };
+
+// `text` encoded as wire bytes and appended to `out`, its lines stuffed when asked; `text`
+// begins a line.
+void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing);
+
 // RETR's message as wire bytes, appended to `out`: the header block, the stored body and the
 // "\r\n." that ends it, encoded straight into `out` after one reservation.
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
-                     std::string_view hostName);
+                     std::string_view hostName, DotStuffing stuffing = DotStuffing::kOff);
 
 // The item's unique identifier: its stored identifier, or for an item without one the digest
 // of its header block.

@@ -28,6 +28,8 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
     : socket_(executor),
       connectionTimer_(executor),
       lingerTimer_(executor),
+      inactivityTimer_(executor),
+      loginTimer_(executor),
       settings_(std::move(settings)),
       owner_(owner),
       sessionId_(NewHexIdentifier()),
@@ -39,7 +41,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                                         std::string_view line) { Log(severity, line); },
                                  settings_.instanceId),
                              sessionId_),
-                settings_.forceDelete),
+                settings_.forceDelete, settings_.conformance),
       replies_(
           socket_, [this] { return std::shared_ptr<void>(shared_from_this()); },
           [this](const std::error_code& ec) { OnWritten(ec); }) {}
@@ -59,9 +61,10 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     // A peer that has already reset the connection has no address left; its request's stands in.
     const std::string peer = PeerAddress(socket_);
-    Log(Severity::kDetail, (peer.empty() ? remoteHostIp : peer) + " Connected");
+    peer_ = peer.empty() ? remoteHostIp : peer;
+    Log(Severity::kDetail, peer_ + " Connected");
     SendResponse("+OK " + resources::ProductBanner() + " (" + hostName_ + ") ready.");
-    StartConnectionTimer();
+    StartTimers();
     ReadNext();
   } catch (const std::exception& error) {
     ReportInternalError(ToFailure(error));
@@ -108,6 +111,7 @@ void Session::OnData(std::string_view chunk) {
 }
 
 asio::awaitable<void> Session::Dispatch(std::string line) {
+  RestartInactivityTimer();
   try {
     co_await commands_.ProcessCommand(std::move(line));
   } catch (const std::exception& error) {
@@ -116,6 +120,7 @@ asio::awaitable<void> Session::Dispatch(std::string line) {
   // A client that sends commands without reading the replies is read again only once it has
   // caught up.
   co_await replies_.WaitForRoom();
+  RestartInactivityTimer();  // the client has read the replies: it is waited for from now
   ReadNext();
 }
 
@@ -234,6 +239,8 @@ void Session::End() {
 void Session::Unload() {
   if (phase_ == Phase::kUnloaded) return;
   connectionTimer_.cancel();
+  inactivityTimer_.cancel();
+  loginTimer_.cancel();
   Disconnect();
   Log(Severity::kDetail, "POP3 server socket " + std::to_string(settings_.index) + " destroyed");
   phase_ = Phase::kUnloaded;
@@ -242,7 +249,9 @@ void Session::Unload() {
 void Session::ReportInternalError(const Failure& failure) {
   // A session already on its way out reports nothing more.
   if (phase_ != Phase::kOpen) return;
-  SendResponse("-ERR Internal server error occured. Closing transmission channel");
+  SendResponse(settings_.conformance.respCodes
+                   ? "-ERR [SYS/TEMP] Internal server error occured. Closing transmission channel"
+                   : "-ERR Internal server error occured. Closing transmission channel");
   Log(Severity::kDetail, ErrorLine(failure));
   TerminateSession();
 }

@@ -23,8 +23,10 @@
 #include "platform/log.hpp"
 #include "platform/metrics.hpp"
 #include "session/commands.hpp"
+#include "session/conformance.hpp"
 #include "session/event_proxy.hpp"
 #include "session/line_assembler.hpp"
+#include "session/login_penalty.hpp"
 #include "session/reply_queue.hpp"
 
 namespace talvex {
@@ -43,6 +45,11 @@ struct SessionSettings {
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
   // The server process whose heartbeat keeps the session's lock alive; empty for none.
   std::string instanceId;
+  Conformance conformance;  // the dialogue's opt-in behaviours
+  // A session in which nobody has logged in by then is closed; zero: no such limit.
+  std::chrono::seconds loginTimeout{0};
+  // Delays the refusal of a failed log-in by the client's address; none by default.
+  std::shared_ptr<LoginPenalty> loginPenalty;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -92,6 +99,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // Lets every other event of the loop run once, then waits while the client is far behind in
   // reading what was sent, so a long listing cannot queue without bound.
   asio::awaitable<void> Yield();
+  // After a failed log-in: waits the penalty the owner sets for the client's address, if any,
+  // without holding up any other session.
+  asio::awaitable<void> PenalizeFailedLogIn();
   const std::string& SessionID() const { return sessionId_; }
   const std::string& HostName() const { return hostName_; }
 
@@ -107,6 +117,12 @@ class Session : public std::enable_shared_from_this<Session> {
   void CloseNow();
   void StartConnectionTimer();
   void OnConnectionTick();
+  // The time limits (session_limits.cpp): the fixed session age or the inactivity timer, and
+  // the time to log in.
+  void StartTimers();
+  void RestartInactivityTimer();
+  void StartLoginTimer();
+  void CloseForTimeLimit(std::string_view limit);
   void TerminateSession();
   asio::awaitable<void> Terminate();
   void ReportInternalError(const Failure& failure);
@@ -114,10 +130,13 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::ip::tcp::socket socket_;
   asio::steady_timer connectionTimer_;
   asio::steady_timer lingerTimer_;
+  asio::steady_timer inactivityTimer_;
+  asio::steady_timer loginTimer_;
   const SessionSettings settings_;
   EventProxy& owner_;
   const std::string sessionId_;
   std::string hostName_;
+  std::string peer_;  // the client's address, as the owner counts and penalizes it
   Commands commands_;
   LineAssembler lines_;
   Phase phase_ = Phase::kOpen;

@@ -161,8 +161,12 @@ asio::awaitable<bool> Commands::CmdDele(const std::string& line) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
   const bool marked = co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kDeleted);
-  if (marked) ++marked_;
-  Reply(marked ? "+OK" : "-ERR");
+  if (marked) {
+    ++marked_;
+    Reply("+OK");
+  } else {
+    ReplyError("[SYS/TEMP]", "");
+  }
   co_return true;
 }
 
@@ -173,8 +177,12 @@ asio::awaitable<bool> Commands::CmdRset(const std::string& /*line*/) {
     Reply("+OK");
   } else {
     const bool restored = co_await drop_.Restore();
-    if (restored) marked_ = 0;
-    Reply(restored ? "+OK" : "-ERR");
+    if (restored) {
+      marked_ = 0;
+      Reply("+OK");
+    } else {
+      ReplyError("[SYS/TEMP]", "");
+    }
   }
   co_return true;
 }
@@ -201,7 +209,8 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   std::size_t octets = 0;
   session_.SendComposed([&](std::string& out) {
     const std::size_t before = out.size();
-    AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName());
+    AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName(),
+                    Stuffing());
     octets = out.size() - before;
   });
   session_.Count(Metrics::Counter::kMessagesRetrieved);
@@ -234,8 +243,8 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   Reply("+OK");
   const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
   if (*lines == 0) {
-    session_.SendComposed([&header](std::string& out) {
-      ansi::AppendEncoded(out, header);
+    session_.SendComposed([&](std::string& out) {
+      AppendWireText(out, header, Stuffing());
       out.append(".");
     });
     co_return true;
@@ -245,8 +254,8 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   const std::string excerpt = GetTopLines(*loaded.item.body, *count);
   session_.SendComposed([&](std::string& out) {
-    ansi::AppendEncoded(out, header);
-    ansi::AppendEncoded(out, excerpt);
+    AppendWireText(out, header, Stuffing());
+    AppendWireText(out, excerpt, Stuffing());
     out.append("\r\n.");
   });
   co_return true;

@@ -59,7 +59,7 @@ class MailDropViewListing : public ::testing::Test {
     MailDropView view(
         data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
         kSession);
-    Await(view.Open(kDrop));
+    EXPECT_EQ(Await(view.Open(kDrop)), LockOutcome::kLocked);
     return view;
   }
 
@@ -72,6 +72,26 @@ class MailDropViewListing : public ::testing::Test {
   Environment env_{dir_.Path(), ""};
   std::optional<sqlite::Database> db_;
 };
+
+// Another session's lock on a drop it serves is a drop in use; a lock the database cannot take
+// is a failure, which the client is told apart from the other.
+TEST_F(MailDropViewListing, LockHeldElsewhereIsInUseAndABrokenDatabaseAFailure) {
+  Store("Mon, 1 Jan 2024 10:00:00 +0000", "held");
+  const auto view = [this](char session) {
+    return MailDropView(
+        data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
+        std::string(32, session));
+  };
+  MailDropView holder = view('A');
+  ASSERT_EQ(Await(holder.Open(kDrop)), LockOutcome::kLocked);
+  MailDropView second = view('B');
+  EXPECT_EQ(Await(second.Open(kDrop)), LockOutcome::kInUse);
+  EXPECT_EQ(second.Count(), 0U);
+  Exec("DROP TABLE MailDropLocks");
+  MailDropView third = view('C');
+  EXPECT_EQ(Await(third.Open(kDrop)), LockOutcome::kFailed);
+  EXPECT_EQ(third.Count(), 0U);
+}
 
 // Each message's answers, asked twice and after its fields changed, against what the composer
 // makes of the fields the database holds at that moment.

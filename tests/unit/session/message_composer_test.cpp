@@ -105,6 +105,47 @@ TEST(MessageComposer, RetrievedMessageIsTheEncodedBlockAndMatchesTheReportedSize
   }
 }
 
+// Every line that begins with "." gets one more, whatever ends the line before it; sizes stay
+// those of the message itself.
+TEST(MessageComposer, StuffingDoublesTheDotThatBeginsALine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {".", ".."},
+      {"..", "..."},
+      {"a\r\n.\r\nb", "a\r\n..\r\nb"},
+      {"a\n.b\n..c", "a\n..b\n...c"},
+      {"a.b\r.c . d", "a.b\r.c . d"},  // a dot inside a line, or after CR alone, stays
+      {"\u20AC\n.\u00FC", "\x80\n..\xFC"},
+      {"cut \xE2\x82\n.x", ansi::Encode("cut \xE2\x82\n") + "..x"},
+      {"", ""},
+  };
+  for (const auto& [text, wire] : cases) {
+    std::string out = "+OK\r\n";
+    AppendWireText(out, text, DotStuffing::kOn);
+    EXPECT_EQ(out, "+OK\r\n" + wire) << text;
+    out.clear();
+    AppendWireText(out, text, DotStuffing::kOff);
+    EXPECT_EQ(out, ansi::Encode(text)) << text;
+  }
+}
+
+TEST(MessageComposer, StuffedRetrievalKeepsTheReportedSizeOfTheMessage) {
+  data::ItemHeader item = Item();
+  item.subject = "line\r\n.injected";  // a header line can begin with a dot too
+  const std::string body = ".first\r\n.\r\n\u20AC\r\n..";
+  std::string out;
+  AppendRetrieved(out, item, body, kHost, DotStuffing::kOn);
+  const std::string plain = ansi::Encode(ComposeMessageHeader(item, kHost) + body);
+  std::string expected;
+  for (std::size_t at = 0; at < plain.size(); ++at) {
+    if (plain[at] == '.' && (at == 0 || plain[at - 1] == '\n')) expected += '.';
+    expected += plain[at];
+  }
+  EXPECT_EQ(out, expected + "\r\n.");
+  const data::ItemStats stats{item, static_cast<std::int32_t>(ansi::EncodedLength(body))};
+  EXPECT_EQ(MessageSize(stats, kHost), static_cast<std::int64_t>(plain.size()));
+  EXPECT_EQ(out.size(), plain.size() + 4 + 3);  // four dots added, and the end
+}
+
 TEST(MessageComposer, EmptyOrNullContentStillGivesItsLine) {
   for (const std::optional<std::string>& content :
        {std::optional<std::string>(""), std::optional<std::string>()}) {
