@@ -44,6 +44,14 @@ class POP3Server {
   // connections among them (SO_REUSEPORT); they share the mail drops through the database.
   void ReusePort(bool value) { reusePort_ = value; }
   bool ReusePort() const { return reusePort_; }
+  // TLS: the certificate and key, the implicit-TLS port (below zero: none) and whether log-ins
+  // need TLS. Without credentials the server speaks plain POP3 only.
+  void UseTls(std::shared_ptr<const TlsCredentials> credentials, std::int32_t tlsPort,
+              bool required) {
+    tlsCredentials_ = std::move(credentials);
+    tlsPort_ = tlsPort;
+    tlsRequired_ = required;
+  }
   // Where the server counts its sessions and their work for a scraper; none by default.
   void UseMetrics(std::shared_ptr<Metrics> metrics) { metrics_ = std::move(metrics); }
   // Subscribes the host to the log lines; an empty handler unsubscribes.
@@ -54,6 +62,7 @@ class POP3Server {
 
   // The port the listener is bound to (useful when started on port 0).
   std::uint16_t BoundPort() const { return handler_->BoundPort(); }
+  std::uint16_t BoundTlsPort() const { return handler_->BoundTlsPort(); }
 
  private:
   void Raise(Severity severity, std::string_view source, std::string_view message) const;
@@ -67,6 +76,9 @@ class POP3Server {
   bool reusePort_ = false;
   std::int16_t loggingMode_ = 0;
   std::shared_ptr<Metrics> metrics_;
+  std::shared_ptr<const TlsCredentials> tlsCredentials_;
+  std::int32_t tlsPort_ = -1;
+  bool tlsRequired_ = false;
   // Last, so that it goes first: its sessions may still log on their way out.
   std::unique_ptr<ServerHandler> handler_;
 };

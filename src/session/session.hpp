@@ -26,12 +26,16 @@
 #include "session/event_proxy.hpp"
 #include "session/line_assembler.hpp"
 #include "session/reply_queue.hpp"
+#include "session/tls_credentials.hpp"
+#include "session/transport.hpp"
 
 namespace talvex {
 
 // Timer intervals of a session. Only tests shorten them.
 struct SessionTiming {
   std::chrono::milliseconds tick{60000};
+  // A client has this long to complete the TLS handshake.
+  std::chrono::milliseconds tlsHandshake{10000};
 };
 
 // What the owner decides for each session it loads.
@@ -41,6 +45,7 @@ struct SessionSettings {
   bool forceDelete = false;
   SessionTiming timing;
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
+  SessionTls tls;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -88,11 +93,22 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::awaitable<void> Yield();
   const std::string& SessionID() const { return sessionId_; }
   const std::string& HostName() const { return hostName_; }
+  // STLS can be offered: TLS is configured and this connection has none yet.
+  bool TlsOffered() const { return settings_.tls.context && !transport_.Secure(); }
+  bool TlsConfigured() const { return settings_.tls.context != nullptr; }
+  // Log-in commands are refused until TLS is on.
+  bool TlsMissing() const { return settings_.tls.required && !transport_.Secure(); }
+  // After the reply queued last has left, negotiates TLS; whatever the client sent after the
+  // command is dropped unread, so nothing sent in plain text passes for a protected command.
+  void StartTls();
 
  private:
   enum class Phase { kOpen, kTerminating, kUnloaded };
 
   void ReadNext();
+  void Greet();
+  void BeginHandshake();
+  void OnHandshake(const std::error_code& ec);
   void OnData(std::string_view chunk);
   asio::awaitable<void> Dispatch(std::string line);
   bool CanSend();
@@ -105,7 +121,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::awaitable<void> Terminate();
   void ReportInternalError(const Failure& failure);
 
-  asio::ip::tcp::socket socket_;
+  Transport transport_;
   asio::steady_timer connectionTimer_;
   asio::steady_timer lingerTimer_;
   const SessionSettings settings_;
@@ -120,6 +136,8 @@ class Session : public std::enable_shared_from_this<Session> {
   ReplyQueue replies_;
   // Disconnect came while replies were still queued; the socket closes when they have left.
   bool lingering_ = false;
+  // TLS is being negotiated, or will be once the reply to STLS has left: nothing is read.
+  bool tlsPending_ = false;
   std::array<char, 8192> readBuffer_{};
 };
 
