@@ -98,6 +98,8 @@ void Session::OnHandshake(const std::error_code& ec) {
     return;
   }
   tlsPending_ = false;
+  Log(Severity::kDetail,
+      "TLS on socket " + std::to_string(settings_.index) + ": " + transport_.TlsDescription());
   if (settings_.tls.implicit) Greet();
   ReadNext();
 }

@@ -1,6 +1,8 @@
 // The TLS handshake under its time limit, and the close.
 #include "session/transport.hpp"
 
+#include <openssl/ssl.h>
+
 namespace talvex {
 
 void Transport::StartTls(std::shared_ptr<asio::ssl::context> context,
@@ -22,6 +24,12 @@ void Transport::StartTls(std::shared_ptr<asio::ssl::context> context,
                           handshakeTimer_.cancel();
                           done(handshakeTimedOut_ ? std::error_code(asio::error::timed_out) : ec);
                         });
+}
+
+std::string Transport::TlsDescription() {
+  if (!tls_) return "none";
+  SSL* ssl = tls_->native_handle();
+  return std::string(SSL_get_version(ssl)) + " " + SSL_get_cipher_name(ssl);
 }
 
 void Transport::Close() {

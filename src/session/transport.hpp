@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -47,6 +48,9 @@ class Transport {
   // transport's owner outlives them. Nothing else may read or write meanwhile.
   void StartTls(std::shared_ptr<asio::ssl::context> context, std::chrono::milliseconds limit,
                 const std::shared_ptr<void>& keepAlive, HandshakeDone done);
+
+  // The negotiated protocol and cipher, e.g. "TLSv1.3 TLS_AES_256_GCM_SHA384", for the log.
+  std::string TlsDescription();
 
   // Stops reading and writing and releases the socket; a peer that has reset the connection
   // does not make it fail.

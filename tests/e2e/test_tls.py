@@ -144,6 +144,8 @@ class Dialogue(TlsCase):
             self.wrap(plain)
             self.assertEqual(plain.listing("CAPA"), CAPABILITIES)
             self.assertEqual(plain.command("STLS"), TLS_ACTIVE)
+            self.assertRegex(self.server.wait_for(lambda l: l.message.startswith("TLS on socket ")).message,
+                             r"^TLS on socket \d+: TLSv1\.[23] \S+$")
             self.assertEqual([plain.command("USER pia"), plain.command("QUIT")], [PROVE, SIGN_OFF])
         with self.implicit() as implicit:
             self.assertEqual(implicit.listing("CAPA"), CAPABILITIES)

@@ -93,6 +93,8 @@ TEST_F(Credentials, ReloadSwapsContextWhileHoldersKeepTheOldOne) {
   TlsCredentials credentials(cert_, key_);
   const auto running = credentials.Context();  // what a session started before the reload holds
   ASSERT_EQ(X509_cmp(Presented(credentials), first_.cert.get()), 0);
+  // Whatever the system's OpenSSL configuration allows, nothing older than TLS 1.2.
+  EXPECT_EQ(SSL_CTX_get_min_proto_version(running->native_handle()), TLS1_2_VERSION);
 
   second_.Write(cert_, key_);
   EXPECT_EQ(credentials.Reload(), std::nullopt);
