@@ -26,6 +26,7 @@
 #include "platform/date_text.hpp"
 #include "platform/hex.hpp"
 #include "platform/log.hpp"
+#include "session/tls_credentials.hpp"
 
 namespace {
 
@@ -181,6 +182,63 @@ struct StandardsOptions {
   }
 };
 
+void PrintOwnLine(talvex::Severity severity, const std::string& message) {
+  PrintLogLine(talvex::NowText(), static_cast<std::int32_t>(severity), "talvex-pop3d", message);
+}
+
+// The TLS options: the certificate and key go together, and the port and --require-tls mean
+// nothing without them.
+struct TlsOptions {
+  explicit TlsOptions(CLI::App& app) {
+    auto* certOption = app.add_option("--tls-cert", certificateFile,
+                                      "PEM file of the server certificate (and its chain) for TLS");
+    auto* keyOption =
+        app.add_option("--tls-key", keyFile, "PEM file of the certificate's private key");
+    certOption->needs(keyOption);
+    keyOption->needs(certOption);
+    app.add_option("--tls-port", port,
+                   "port for implicit TLS (995 by convention; 0 picks a free one)")
+        ->check(CLI::Range(0, 32767))
+        ->needs(certOption);
+    app.add_flag("--require-tls", required,
+                 "refuse USER and PASS on the plain port until the client has sent STLS")
+        ->needs(certOption);
+  }
+
+  // The loaded credentials, or nothing without TLS options; a file that does not load is a
+  // bad value, reported here.
+  std::optional<std::shared_ptr<talvex::TlsCredentials>> Load() const {
+    if (certificateFile.empty()) return std::shared_ptr<talvex::TlsCredentials>();
+    try {
+      return std::make_shared<talvex::TlsCredentials>(certificateFile, keyFile);
+    } catch (const talvex::Failure& failure) {
+      std::cerr << "talvex-pop3d: --tls-cert/--tls-key: " << failure.Description() << "\n";
+      return std::nullopt;
+    }
+  }
+
+  std::string certificateFile;
+  std::string keyFile;
+  std::int32_t port = -1;
+  bool required = false;
+};
+
+// SIGHUP reads the certificate and key again; sessions keep running either way.
+void ReloadOnHangUp(asio::signal_set& signals, talvex::TlsCredentials* credentials) {
+  signals.async_wait([&signals, credentials](const std::error_code& ec, int) {
+    if (ec) return;
+    if (!credentials) {
+      PrintOwnLine(talvex::Severity::kNotice, "SIGHUP: no TLS certificate to reload");
+    } else if (const auto problem = credentials->Reload()) {
+      PrintOwnLine(talvex::Severity::kError,
+                   "TLS reload failed, the previous certificate stays in use: " + *problem);
+    } else {
+      PrintOwnLine(talvex::Severity::kNotice, "TLS certificate and key reloaded");
+    }
+    ReloadOnHangUp(signals, credentials);
+  });
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -208,11 +266,14 @@ int Run(int argc, char** argv) {
       ->capture_default_str();
   StandardsOptions standards;
   standards.Add(app);
+  const TlsOptions tlsOptions(app);
   const talvex::apps::DataOptions dataOptions(app);
   if (const auto exitCode =
           talvex::apps::ParseCommandLine(app, argc, argv, dataOptions, "talvex-pop3d")) {
     return *exitCode;
   }
+  const auto tls = tlsOptions.Load();
+  if (!tls) return talvex::apps::kExitUsage;
 
   RaiseDescriptorLimit(maxConnections);
   TuneAllocator();
@@ -226,6 +287,7 @@ int Run(int argc, char** argv) {
   server.ReusePort(reusePort);
   server.LoggingMode(loggingMode);
   standards.Apply(server);
+  server.UseTls(*tls, tlsOptions.port, tlsOptions.required);
   std::optional<talvex::MetricsEndpoint> metricsEndpoint;
   if (!metricsAddress.empty()) {
     auto metrics = std::make_shared<talvex::Metrics>();
@@ -250,6 +312,9 @@ int Run(int argc, char** argv) {
       if (!again) io.stop();
     });
   });
+  // A hang-up never ends the service: without TLS there is just nothing to reload.
+  asio::signal_set hangUp(io, SIGHUP);
+  ReloadOnHangUp(hangUp, tls->get());
   int exitCode = talvex::apps::kExitOk;
   std::optional<talvex::apps::DatabaseWatch> watch;
   if (const auto target = talvex::data::ResolveConnection("", env);

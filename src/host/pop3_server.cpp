@@ -72,7 +72,10 @@ bool POP3Server::StartListening(std::int32_t portNumber) {
     handler_->LoginTimeout(loginTimeout_);
     handler_->MaxPerAddress(maxPerIp_);
     handler_->LoginDelay(loginDelay_);
-    if (portNumber < INT16_MIN || portNumber > INT16_MAX) RaiseRuntime(ErrorNumber::kOverflow);
+    if (portNumber < INT16_MIN || portNumber > INT16_MAX || tlsPort_ > INT16_MAX) {
+      RaiseRuntime(ErrorNumber::kOverflow);
+    }
+    handler_->UseTls(tlsCredentials_, tlsPort_, tlsRequired_);
     return handler_->StartServer(static_cast<std::int16_t>(portNumber));
   } catch (const Failure& failure) {
     LogLastError(failure);

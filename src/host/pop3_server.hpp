@@ -70,6 +70,14 @@ class POP3Server {
   std::int16_t MaxPerIp() const { return maxPerIp_; }
   void LoginDelay(bool value) { loginDelay_ = value; }
   bool LoginDelay() const { return loginDelay_; }
+  // TLS: the certificate and key, the implicit-TLS port (below zero: none) and whether log-ins
+  // need TLS. Without credentials the server speaks plain POP3 only.
+  void UseTls(std::shared_ptr<const TlsCredentials> credentials, std::int32_t tlsPort,
+              bool required) {
+    tlsCredentials_ = std::move(credentials);
+    tlsPort_ = tlsPort;
+    tlsRequired_ = required;
+  }
   // Where the server counts its sessions and their work for a scraper; none by default.
   void UseMetrics(std::shared_ptr<Metrics> metrics) { metrics_ = std::move(metrics); }
   // Subscribes the host to the log lines; an empty handler unsubscribes.
@@ -87,6 +95,7 @@ class POP3Server {
 
   // The port the listener is bound to (useful when started on port 0).
   std::uint16_t BoundPort() const { return handler_->BoundPort(); }
+  std::uint16_t BoundTlsPort() const { return handler_->BoundTlsPort(); }
 
  private:
   void Raise(Severity severity, std::string_view source, std::string_view message) const;
@@ -114,6 +123,9 @@ class POP3Server {
   std::chrono::seconds loginTimeout_{0};
   std::int16_t maxPerIp_ = 0;
   bool loginDelay_ = false;
+  std::shared_ptr<const TlsCredentials> tlsCredentials_;
+  std::int32_t tlsPort_ = -1;
+  bool tlsRequired_ = false;
   // Last, so that it goes first: its sessions may still log on their way out.
   std::unique_ptr<ServerHandler> handler_;
 };

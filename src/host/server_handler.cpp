@@ -98,8 +98,15 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
   slotPeers_.assign(sessions_->size(), std::string());
   perAddress_.clear();
   portNumber_ = portNumber;
+  std::int32_t opening = portNumber;  // the port named when it is in use
   try {
     Listen(portNumber);
+    if (tlsCredentials_ && tlsPort_ >= 0) {
+      opening = tlsPort_;
+      tlsListener_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
+      OpenListener(*tlsListener_, static_cast<std::int16_t>(tlsPort_));
+      boundTlsPort_ = tlsListener_->local_endpoint().port();
+    }
     RecordLocalHostName(env_, LocalHostName());
     // The digests of the log-ins come from providers loaded from files at their first use; loaded
     // now, they are there when the sessions need them even while descriptors run short.
@@ -107,6 +114,10 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
     stopping_ = false;
     Raise(Severity::kNotice, "POP3 server listening on port " +
                                  std::to_string(portNumber == 0 ? boundPort_ : portNumber));
+    if (tlsListener_) {
+      Raise(Severity::kNotice,
+            "POP3 server listening for TLS on port " + std::to_string(boundTlsPort_));
+    }
     // Connections wait in the listen queue until the process is registered, so that every
     // session's lock names a process whose heartbeat the database knows.
     heartbeat_.Start([alive = std::weak_ptr<ServerHandler*>(alive_)] {
@@ -114,9 +125,11 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
     });
     return true;
   } catch (const Failure& failure) {
+    std::error_code ignored;  // the plain listener, opened before the TLS one failed, closes
+    if (listener_) listener_->close(ignored);
     if (failure.Is(ErrorNumber::kAddressInUse)) {
-      Raise(Severity::kError, "Cannot start POP3 server. Port number " +
-                                  std::to_string(portNumber) + " is currently in use");
+      Raise(Severity::kError, "Cannot start POP3 server. Port number " + std::to_string(opening) +
+                                  " is currently in use");
     } else {
       LogLastError(failure);
     }
@@ -126,28 +139,33 @@ bool ServerHandler::StartServer(std::int16_t portNumber) {
 
 // Listens on every address: IPv6 with IPv4 mapped where the host has IPv6, IPv4 otherwise.
 void ServerHandler::Listen(std::int16_t portNumber) {
+  ++listenerGeneration_;
+  // The listener object stays after a failed start, as the stop that follows expects one.
+  listener_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
+  OpenListener(*listener_, portNumber);
+  boundPort_ = listener_->local_endpoint().port();
+}
+
+void ServerHandler::OpenListener(asio::ip::tcp::acceptor& listener, std::int16_t portNumber) {
   if (portNumber < 0) {
     throw Failure(kListenerSource, ErrorNumber::kInvalidProperty, "Invalid property value");
   }
-  ++listenerGeneration_;
-  listener_ = std::make_unique<asio::ip::tcp::acceptor>(io_);
   const auto port = static_cast<std::uint16_t>(portNumber);
   std::error_code ec;
-  listener_->open(asio::ip::tcp::v6(), ec);
-  if (!ec) listener_->set_option(asio::ip::v6_only(false), ec);
+  listener.open(asio::ip::tcp::v6(), ec);
+  if (!ec) listener.set_option(asio::ip::v6_only(false), ec);
   asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v6(), port);
   if (ec) {
     ec.clear();
-    listener_->close(ec);
-    listener_->open(asio::ip::tcp::v4(), ec);
+    listener.close(ec);
+    listener.open(asio::ip::tcp::v4(), ec);
     endpoint = asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port);
   }
-  if (!ec) listener_->set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec && reusePort_) listener_->set_option(ReusePortOption(true), ec);
-  if (!ec) listener_->bind(endpoint, ec);
-  if (!ec) listener_->listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) listener.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec && reusePort_) listener.set_option(ReusePortOption(true), ec);
+  if (!ec) listener.bind(endpoint, ec);
+  if (!ec) listener.listen(asio::socket_base::max_listen_connections, ec);
   if (ec) throw SocketFailure(ec);
-  boundPort_ = listener_->local_endpoint().port();
 }
 
 bool ServerHandler::HasFreeSlot() const {
@@ -157,22 +175,33 @@ bool ServerHandler::HasFreeSlot() const {
 
 // Connections are taken from the listener only while a slot is free; with every slot taken
 // they wait unanswered in the listen queue until a session ends.
+// With one slot left, both listeners may each take a connection; the later one then finds no
+// slot and is closed, as a connection beyond MaxConnections always was.
 void ServerHandler::AcceptNext() {
-  if (accepting_ || acceptPaused_ || !listener_ || !listener_->is_open() || !HasFreeSlot()) return;
-  accepting_ = true;
-  listener_->async_accept(
-      [alive = std::weak_ptr<ServerHandler*>(alive_), generation = listenerGeneration_](
-          const std::error_code& ec, asio::ip::tcp::socket socket) {
-        const auto owner = alive.lock();
-        if (!owner) return;
-        ServerHandler& self = **owner;
-        if (generation != self.listenerGeneration_) return;
-        self.accepting_ = false;
-        self.OnAccept(ec, std::move(socket));
-      });
+  AcceptOn(listener_.get(), &ServerHandler::accepting_, false);
+  AcceptOn(tlsListener_.get(), &ServerHandler::tlsAccepting_, true);
 }
 
-void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket) {
+void ServerHandler::AcceptOn(asio::ip::tcp::acceptor* listener, bool ServerHandler::*accepting,
+                             bool implicitTls) {
+  if (this->*accepting || acceptPaused_ || !listener || !listener->is_open() || !HasFreeSlot()) {
+    return;
+  }
+  this->*accepting = true;
+  listener->async_accept([alive = std::weak_ptr<ServerHandler*>(alive_),
+                          generation = listenerGeneration_, accepting,
+                          implicitTls](const std::error_code& ec, asio::ip::tcp::socket socket) {
+    const auto owner = alive.lock();
+    if (!owner) return;
+    ServerHandler& self = **owner;
+    if (generation != self.listenerGeneration_) return;
+    self.*accepting = false;
+    self.OnAccept(ec, std::move(socket), implicitTls);
+  });
+}
+
+void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket,
+                             bool implicitTls) {
   if (ec == asio::error::operation_aborted) {
     if (!stopping_) Raise(Severity::kError, "Unexpected POP3 server shutdown has occurred");
     return;
@@ -197,7 +226,7 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
   if (OverAddressLimit(peer)) {
     RefuseConnection(std::move(socket), peer);
   } else {
-    CreateServerInstance(std::move(socket), peer);
+    CreateServerInstance(std::move(socket), peer, implicitTls);
   }
   AcceptNext();
 }
@@ -278,12 +307,15 @@ void ServerHandler::PauseAccepting(const std::error_code& ec) {
 }
 
 bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
-                                         const std::string& remoteHostIp) {
+                                         const std::string& remoteHostIp, bool implicitTls) {
   if (!sessions_) return false;
   const auto free = std::find(sessions_->begin(), sessions_->end(), nullptr);
   if (free == sessions_->end()) return false;
   const auto index = static_cast<std::int16_t>(free - sessions_->begin());
   try {
+    // Each session keeps the context it starts with, whatever a reload brings later.
+    SessionTls tls;
+    if (tlsCredentials_) tls = {tlsCredentials_->Context(), implicitTls, tlsRequired_};
     SessionSettings settings{.index = index,
                              .myDomain = myDomain_,
                              .forceDelete = forceDelete_,
@@ -292,7 +324,8 @@ bool ServerHandler::CreateServerInstance(asio::ip::tcp::socket socket,
                              .instanceId = heartbeat_.InstanceId(),
                              .conformance = conformance_,
                              .loginTimeout = loginTimeout_,
-                             .loginPenalty = loginThrottle_};
+                             .loginPenalty = loginThrottle_,
+                             .tls = std::move(tls)};
     auto session =
         std::make_shared<Session>(io_.get_executor(), std::move(settings), *this, env_, backends_);
     *free = session;  // the session may remove itself while it accepts: `session` keeps it
@@ -336,8 +369,11 @@ void ServerHandler::StopServer() {
   std::error_code ignored;  // the listener goes either way
   listener_->close(ignored);
   listener_.reset();
+  if (tlsListener_) tlsListener_->close(ignored);
+  tlsListener_.reset();
   ++listenerGeneration_;
   accepting_ = false;
+  tlsAccepting_ = false;
   acceptPause_.cancel();
   acceptPaused_ = false;
   acceptTrouble_ = false;

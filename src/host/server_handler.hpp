@@ -29,6 +29,7 @@
 #include "platform/metrics.hpp"
 #include "session/event_proxy.hpp"
 #include "session/session.hpp"
+#include "session/tls_credentials.hpp"
 
 namespace talvex {
 
@@ -56,6 +57,14 @@ class ServerHandler final : public EventProxy {
   void LoginTimeout(std::chrono::seconds value) { loginTimeout_ = value; }
   void MaxPerAddress(std::int16_t value) { maxPerAddress_ = value; }
   void LoginDelay(bool value);
+  // With credentials, connections to `tlsPort` negotiate TLS before the greeting and the plain
+  // port offers STLS; `required` refuses log-ins without TLS. A port below zero: no TLS port.
+  void UseTls(std::shared_ptr<const TlsCredentials> credentials, std::int32_t tlsPort,
+              bool required) {
+    tlsCredentials_ = std::move(credentials);
+    tlsPort_ = tlsPort;
+    tlsRequired_ = required;
+  }
   // Where the sessions are counted; none by default.
   void UseMetrics(std::shared_ptr<Metrics> metrics) {
     backends_->UseMetrics(metrics);
@@ -72,11 +81,13 @@ class ServerHandler final : public EventProxy {
   // there after `limit` are unloaded unreleased) and the process's heartbeat row is removed, so
   // that a host may end its loop then without leaving a drop locked.
   void AfterStop(std::chrono::milliseconds limit, std::function<void()> done);
-  bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& remoteHostIp);
+  bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& remoteHostIp,
+                            bool implicitTls = false);
   void KillServerInstance(std::int16_t index);
 
   // The port the listener is bound to (differs from the requested one for port 0).
   std::uint16_t BoundPort() const { return boundPort_; }
+  std::uint16_t BoundTlsPort() const { return boundTlsPort_; }
 
   // EventProxy: a session's line goes on as the handler's own; a session that ended is removed.
   void ProxEventLog(Severity severity, std::string_view message) override;
@@ -86,8 +97,11 @@ class ServerHandler final : public EventProxy {
   void Raise(Severity severity, std::string_view message) const;
   void LogLastError(const Failure& failure) const;
   void Listen(std::int16_t portNumber);
+  void OpenListener(asio::ip::tcp::acceptor& listener, std::int16_t portNumber);
   void AcceptNext();
-  void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket);
+  void AcceptOn(asio::ip::tcp::acceptor* listener, bool ServerHandler::*accepting,
+                bool implicitTls);
+  void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket, bool implicitTls);
   void OnListenerError(const std::error_code& ec);
   void Relisten();
   void AwaitSessions(std::chrono::steady_clock::time_point deadline, std::function<void()> done);
@@ -109,6 +123,11 @@ class ServerHandler final : public EventProxy {
   const SessionTiming timing_;
 
   std::unique_ptr<asio::ip::tcp::acceptor> listener_;
+  // The implicit-TLS listener, beside the plain one while TLS is configured with a port.
+  std::unique_ptr<asio::ip::tcp::acceptor> tlsListener_;
+  std::shared_ptr<const TlsCredentials> tlsCredentials_;
+  std::int32_t tlsPort_ = -1;
+  bool tlsRequired_ = false;
   // The database connections of this server's sessions, kept from one session to the next.
   std::shared_ptr<data::BackendPool> backends_;
   // Keeps the locks of this process's sessions alive; their lock rows carry its identifier.
@@ -132,7 +151,9 @@ class ServerHandler final : public EventProxy {
   bool stopping_ = false;  // a close of the listener is the stop's own and not logged
 
   std::uint16_t boundPort_ = 0;
-  bool accepting_ = false;  // an accept is outstanding on the listener
+  std::uint16_t boundTlsPort_ = 0;
+  bool accepting_ = false;     // an accept is outstanding on the listener
+  bool tlsAccepting_ = false;  // and on the TLS listener
   // Out of descriptors or memory, an accept fails while the connection stays queued; accepting
   // waits a moment instead of spinning on it, and the episode is logged once.
   asio::steady_timer acceptPause_;

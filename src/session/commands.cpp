@@ -26,7 +26,7 @@ struct Commands::Entry {
 
 std::span<const Commands::Entry> Commands::Table() {
   using Match = Entry::Match;
-  static constexpr std::array<Entry, 11> kTable = {{
+  static constexpr std::array<Entry, 12> kTable = {{
       {Match::kExact, "CAPA", &Commands::CmdCapa},
       {Match::kPrefix, "USER ", &Commands::CmdUser},
       {Match::kExact, "STAT", &Commands::CmdStat},
@@ -38,6 +38,7 @@ std::span<const Commands::Entry> Commands::Table() {
       {Match::kExact, "RSET", &Commands::CmdRset},
       {Match::kExact, "QUIT", &Commands::CmdQuit},
       {Match::kExact, "NOOP", &Commands::CmdNoop},
+      {Match::kExact, "STLS", &Commands::CmdStls},
   }};
   return kTable;
 }
@@ -77,14 +78,31 @@ asio::awaitable<void> Commands::ProcessCommand(std::string line) {
 asio::awaitable<bool> Commands::CmdCapa(const std::string& /*line*/) {
   std::string reply = "+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL";
   if (conformance_.respCodes) reply.append("\r\nRESP-CODES\r\nAUTH-RESP-CODE");
+  // STLS is listed only where it can be used: a connection without TLS yet.
+  if (session_.TlsOffered()) reply.append("\r\nSTLS");
   reply.append("\r\n.");
   Reply(reply);
+  co_return true;
+}
+
+// Without TLS configured, STLS stays an unknown command as it always was.
+asio::awaitable<bool> Commands::CmdStls(const std::string& /*line*/) {
+  if (!session_.TlsConfigured()) co_return false;
+  if (!session_.TlsOffered()) {
+    Reply("-ERR Command not permitted when TLS active");
+  } else if (state_ != State::kAwaitingUser) {
+    ReplyNotValidInThisState();
+  } else {
+    Reply("+OK Begin TLS negotiation");
+    session_.StartTls();
+  }
   co_return true;
 }
 
 asio::awaitable<bool> Commands::CmdUser(const std::string& line) {
   const auto words = SplitWords(line);
   if (words.size() != 2 || state_ != State::kAwaitingUser || words[1].empty()) co_return false;
+  if (RefusedBeforeTls()) co_return true;
   userName_ = ansi::Decode(words[1]);
   Reply("+OK Prove your worthiness.");
   state_ = State::kAwaitingPass;
@@ -93,6 +111,7 @@ asio::awaitable<bool> Commands::CmdUser(const std::string& line) {
 
 asio::awaitable<bool> Commands::CmdPass(const std::string& line) {
   const auto words = SplitWords(line);
+  if (words.size() >= 2 && RefusedBeforeTls()) co_return true;
   if (words.size() < 2 || state_ != State::kAwaitingPass) {
     if (words.size() != 2) co_return false;
     ReplyNotValidInThisState();
@@ -196,6 +215,12 @@ void Commands::ReplyNotValidInThisState() {
 
 void Commands::ReplyOutOfRange() {
   Reply("-ERR The specified message is out of range.");
+}
+
+bool Commands::RefusedBeforeTls() {
+  if (!session_.TlsMissing()) return false;
+  Reply("-ERR Command not permitted before STLS");
+  return true;
 }
 
 void Commands::ReplyNoLongerAvailable() {

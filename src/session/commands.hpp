@@ -67,6 +67,7 @@ class Commands {
   asio::awaitable<bool> CmdRset(const std::string& line);
   asio::awaitable<bool> CmdQuit(const std::string& line);
   asio::awaitable<bool> CmdNoop(const std::string& line);
+  asio::awaitable<bool> CmdStls(const std::string& line);
   void CmdUnknown(const std::string& line);
 
   // Listings (transaction_commands.cpp).
@@ -111,6 +112,9 @@ class Commands {
   void ReplyNotValidInThisState();
   void ReplyOutOfRange();
   void ReplyNoLongerAvailable();
+  // Refuses a log-in command on a connection that must negotiate TLS first; false when the
+  // connection may log in.
+  bool RefusedBeforeTls();
 
   Session& session_;
   MailDropView drop_;

@@ -21,7 +21,7 @@ void Release(std::string& buffer) {
 
 }  // namespace
 
-ReplyQueue::ReplyQueue(asio::ip::tcp::socket& socket, KeepAlive keepAlive, Listener listener)
+ReplyQueue::ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener)
     : socket_(socket),
       keepAlive_(std::move(keepAlive)),
       listener_(std::move(listener)),

@@ -6,13 +6,14 @@
 #pragma once
 
 #include <asio/awaitable.hpp>
-#include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
+
+#include "session/transport.hpp"
 
 namespace talvex {
 
@@ -30,7 +31,7 @@ class ReplyQueue {
   // of this queue outlives it.
   using KeepAlive = std::function<std::shared_ptr<void>()>;
 
-  ReplyQueue(asio::ip::tcp::socket& socket, KeepAlive keepAlive, Listener listener);
+  ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener);
   ReplyQueue(const ReplyQueue&) = delete;
   ReplyQueue& operator=(const ReplyQueue&) = delete;
 
@@ -80,7 +81,7 @@ class ReplyQueue {
   void StartWrite();
   void OnWritten(const std::error_code& ec);
 
-  asio::ip::tcp::socket& socket_;
+  Transport& socket_;
   KeepAlive keepAlive_;
   Listener listener_;
   // Producers waiting for room wait on this timer; a finished write cancels it.

@@ -25,7 +25,7 @@ constexpr std::chrono::seconds kLingerTime{10};
 
 Session::Session(const asio::any_io_executor& executor, SessionSettings settings, EventProxy& owner,
                  const Environment& env, std::shared_ptr<data::BackendPool> backends)
-    : socket_(executor),
+    : transport_(executor),
       connectionTimer_(executor),
       lingerTimer_(executor),
       inactivityTimer_(executor),
@@ -43,7 +43,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                              sessionId_),
                 settings_.forceDelete, settings_.conformance),
       replies_(
-          socket_, [this] { return std::shared_ptr<void>(shared_from_this()); },
+          transport_, [this] { return std::shared_ptr<void>(shared_from_this()); },
           [this](const std::error_code& ec) { OnWritten(ec); }) {}
 
 void Session::Log(Severity severity, std::string_view message) const {
@@ -56,24 +56,60 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     hostName_ = settings_.myDomain.empty() ? hostName : hostName + "." + settings_.myDomain;
     const std::string slot = std::to_string(settings_.index);
     Log(Severity::kDetail, "POP3 server socket " + slot + " created");
-    socket_ = std::move(socket);
+    transport_.Socket() = std::move(socket);
     std::error_code ignored;  // without it replies only wait a little longer
-    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    transport_.Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
     // A peer that has already reset the connection has no address left; its request's stands in.
-    const std::string peer = PeerAddress(socket_);
+    const std::string peer = PeerAddress(transport_.Socket());
     peer_ = peer.empty() ? remoteHostIp : peer;
     Log(Severity::kDetail, peer_ + " Connected");
-    SendResponse("+OK " + resources::ProductBanner() + " (" + hostName_ + ") ready.");
     StartTimers();
+    if (settings_.tls.implicit) {  // the greeting is the first thing sent under TLS
+      BeginHandshake();
+      return;
+    }
+    Greet();
     ReadNext();
   } catch (const std::exception& error) {
     ReportInternalError(ToFailure(error));
   }
 }
 
+void Session::Greet() {
+  SendResponse("+OK " + resources::ProductBanner() + " (" + hostName_ + ") ready.");
+}
+
+void Session::StartTls() {
+  lines_ = LineAssembler();
+  tlsPending_ = true;
+  if (replies_.Idle()) BeginHandshake();
+}
+
+void Session::BeginHandshake() {
+  tlsPending_ = true;
+  transport_.StartTls(settings_.tls.context, settings_.timing.tlsHandshake, shared_from_this(),
+                      [this](const std::error_code& ec) { OnHandshake(ec); });
+}
+
+void Session::OnHandshake(const std::error_code& ec) {
+  if (phase_ != Phase::kOpen) return;
+  if (ec) {
+    Log(Severity::kDetail,
+        "TLS handshake on socket " + std::to_string(settings_.index) + " failed: " + ec.message());
+    Disconnect();
+    TerminateSession();
+    return;
+  }
+  tlsPending_ = false;
+  Log(Severity::kDetail,
+      "TLS on socket " + std::to_string(settings_.index) + ": " + transport_.TlsDescription());
+  if (settings_.tls.implicit) Greet();
+  ReadNext();
+}
+
 void Session::ReadNext() {
-  if (phase_ != Phase::kOpen || !socket_.is_open()) return;
-  socket_.async_read_some(
+  if (phase_ != Phase::kOpen || !transport_.IsOpen() || tlsPending_) return;
+  transport_.async_read_some(
       asio::buffer(readBuffer_), [self = shared_from_this()](std::error_code ec, std::size_t n) {
         if (self->phase_ != Phase::kOpen || ec == asio::error::operation_aborted) return;
         if (ec == asio::error::eof) {
@@ -100,7 +136,7 @@ void Session::OnData(std::string_view chunk) {
       return;
     }
     asio::co_spawn(
-        socket_.get_executor(),
+        transport_.get_executor(),
         [self = shared_from_this(), line = *std::move(line)]() mutable {
           return self->Dispatch(std::move(line));
         },
@@ -125,7 +161,7 @@ asio::awaitable<void> Session::Dispatch(std::string line) {
 }
 
 asio::awaitable<void> Session::Yield() {
-  co_await asio::post(socket_.get_executor(), asio::use_awaitable);
+  co_await asio::post(transport_.get_executor(), asio::use_awaitable);
   co_await replies_.WaitForRoom();
 }
 
@@ -137,7 +173,7 @@ bool Session::SendResponse(std::string_view message) {
 }
 
 bool Session::CanSend() {
-  if (phase_ == Phase::kUnloaded || lingering_ || !socket_.is_open()) {
+  if (phase_ == Phase::kUnloaded || lingering_ || !transport_.IsOpen()) {
     ConnectionLost();
     return false;
   }
@@ -155,6 +191,8 @@ void Session::OnWritten(const std::error_code& ec) {
     }
   } else if (lingering_) {
     CloseNow();
+  } else if (tlsPending_ && !transport_.Secure()) {
+    BeginHandshake();
   } else if (phase_ == Phase::kOpen && commands_.Closing()) {
     Disconnect();
     TerminateSession();
@@ -171,7 +209,7 @@ void Session::ConnectionLost() {
 // A reply queued before the close (the sign-off, an error reply) is still delivered: the
 // socket closes when the queue has drained, or after a grace period.
 void Session::Disconnect() {
-  if (!socket_.is_open() || lingering_) return;
+  if (!transport_.IsOpen() || lingering_) return;
   if (replies_.Idle()) {
     CloseNow();
     return;
@@ -185,10 +223,8 @@ void Session::Disconnect() {
 }
 
 void Session::CloseNow() {
-  std::error_code ignored;  // closing a socket the peer has reset still releases it
   lingerTimer_.cancel();
-  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-  socket_.close(ignored);
+  transport_.Close();
 }
 
 void Session::StartConnectionTimer() {
@@ -214,7 +250,7 @@ void Session::TerminateSession() {
   if (phase_ != Phase::kOpen) return;
   phase_ = Phase::kTerminating;
   asio::co_spawn(
-      socket_.get_executor(), [self = shared_from_this()] { return self->Terminate(); },
+      transport_.get_executor(), [self = shared_from_this()] { return self->Terminate(); },
       asio::detached);
 }
 

@@ -28,12 +28,16 @@
 #include "session/line_assembler.hpp"
 #include "session/login_penalty.hpp"
 #include "session/reply_queue.hpp"
+#include "session/tls_credentials.hpp"
+#include "session/transport.hpp"
 
 namespace talvex {
 
 // Timer intervals of a session. Only tests shorten them.
 struct SessionTiming {
   std::chrono::milliseconds tick{60000};
+  // A client has this long to complete the TLS handshake.
+  std::chrono::milliseconds tlsHandshake{10000};
 };
 
 // What the owner decides for each session it loads.
@@ -50,6 +54,7 @@ struct SessionSettings {
   std::chrono::seconds loginTimeout{0};
   // Delays the refusal of a failed log-in by the client's address; none by default.
   std::shared_ptr<LoginPenalty> loginPenalty;
+  SessionTls tls;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -104,11 +109,22 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::awaitable<void> PenalizeFailedLogIn();
   const std::string& SessionID() const { return sessionId_; }
   const std::string& HostName() const { return hostName_; }
+  // STLS can be offered: TLS is configured and this connection has none yet.
+  bool TlsOffered() const { return settings_.tls.context && !transport_.Secure(); }
+  bool TlsConfigured() const { return settings_.tls.context != nullptr; }
+  // Log-in commands are refused until TLS is on.
+  bool TlsMissing() const { return settings_.tls.required && !transport_.Secure(); }
+  // After the reply queued last has left, negotiates TLS; whatever the client sent after the
+  // command is dropped unread, so nothing sent in plain text passes for a protected command.
+  void StartTls();
 
  private:
   enum class Phase { kOpen, kTerminating, kUnloaded };
 
   void ReadNext();
+  void Greet();
+  void BeginHandshake();
+  void OnHandshake(const std::error_code& ec);
   void OnData(std::string_view chunk);
   asio::awaitable<void> Dispatch(std::string line);
   bool CanSend();
@@ -127,7 +143,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::awaitable<void> Terminate();
   void ReportInternalError(const Failure& failure);
 
-  asio::ip::tcp::socket socket_;
+  Transport transport_;
   asio::steady_timer connectionTimer_;
   asio::steady_timer lingerTimer_;
   asio::steady_timer inactivityTimer_;
@@ -145,6 +161,8 @@ class Session : public std::enable_shared_from_this<Session> {
   ReplyQueue replies_;
   // Disconnect came while replies were still queued; the socket closes when they have left.
   bool lingering_ = false;
+  // TLS is being negotiated, or will be once the reply to STLS has left: nothing is read.
+  bool tlsPending_ = false;
   std::array<char, 8192> readBuffer_{};
 };
 

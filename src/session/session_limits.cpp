@@ -56,7 +56,7 @@ asio::awaitable<void> Session::PenalizeFailedLogIn() {
   if (!settings_.loginPenalty) co_return;
   const auto delay = settings_.loginPenalty->Failed(peer_);
   if (delay.count() <= 0) co_return;
-  asio::steady_timer timer(socket_.get_executor(), delay);
+  asio::steady_timer timer(connectionTimer_.get_executor(), delay);
   co_await timer.async_wait(asio::use_awaitable);
 }
 

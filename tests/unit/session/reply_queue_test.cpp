@@ -31,8 +31,8 @@ class Connection {
     client.open(tcp::v4());
     if (buffer > 0) client.set_option(tcp::socket::receive_buffer_size(buffer));
     client.connect(acceptor.local_endpoint());
-    acceptor.accept(server);
-    if (buffer > 0) server.set_option(tcp::socket::send_buffer_size(buffer));
+    acceptor.accept(server.Socket());
+    if (buffer > 0) server.Socket().set_option(tcp::socket::send_buffer_size(buffer));
   }
 
   std::string Read(std::size_t n) {
@@ -44,7 +44,7 @@ class Connection {
   asio::io_context io;
   // Keeps run_for and run_one_for from returning early once nothing is pending.
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
-  tcp::socket server{io};
+  Transport server{io.get_executor()};
   tcp::socket client{io};
   std::vector<std::error_code> reports;
   ReplyQueue queue{server, [] { return std::shared_ptr<void>(); },
