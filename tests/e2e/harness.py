@@ -315,6 +315,16 @@ def retr_reply(message):
     return b"+OK\r\n" + message + b"\r\n.\r\n"
 
 
+def damage_database(data_dir):
+    """Overwrites the embedded database with bytes that are no database, its log and index gone."""
+    database = os.path.join(data_dir, "talvex.db")
+    for suffix in ("-wal", "-shm"):
+        if os.path.exists(database + suffix):
+            os.remove(database + suffix)
+    with open(database, "wb") as damaged:
+        damaged.write(b"not a database " * 1000)
+
+
 def drop_holder(data_dir, address):
     """The session that holds the lock on the drop of address in the embedded database, or None."""
     db = sqlite3.connect(os.path.join(data_dir, "talvex.db"), timeout=10)

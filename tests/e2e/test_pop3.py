@@ -4,7 +4,8 @@ import signal
 import unittest
 
 from harness import (CAPABILITIES, HANDLER, HOST_NAME, HOWDY, PROVE, SIGN_OFF, Item, Server,
-                     ServerCase, add_user, drop_holder, greeted, logged_in, retr_reply, unknown)
+                     ServerCase, add_user, damage_database, drop_holder, greeted, logged_in,
+                     retr_reply, unknown)
 
 OK = b"+OK\r\n"
 NOT_VALID = b"-ERR Command is not valid in this state.\r\n"
@@ -253,12 +254,7 @@ class ForceDelete(ServerTest):
 class InternalError(ServerTest):
     def test_a_failing_database_ends_the_session_with_the_internal_error_reply(self):
         add_user(self.data, "gil", "pw")
-        database = os.path.join(self.data, "talvex.db")
-        for suffix in ("-wal", "-shm"):
-            if os.path.exists(database + suffix):
-                os.remove(database + suffix)
-        with open(database, "wb") as damaged:
-            damaged.write(b"not a database " * 1000)
+        damage_database(self.data)
         with greeted(self.server.port) as client:
             self.assertEqual(client.command("USER gil"), PROVE)
             self.assertEqual(client.command("PASS pw"),

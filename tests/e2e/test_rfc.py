@@ -12,7 +12,7 @@ import time
 import unittest
 
 from harness import (CAPABILITIES, PROVE, SLOW, Item, Server, ServerCase, add_user, checked_admin,
-                     drop_holder, greeted, logged_in, retr_reply, unknown)
+                     damage_database, drop_holder, greeted, logged_in, retr_reply, unknown)
 
 SERVICE_KEY = r"Software\Corvath\Talvex\Services\POP3 Service"
 CAPA_WITH_CODES = b"+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\nRESP-CODES\r\nAUTH-RESP-CODE\r\n.\r\n"
@@ -125,12 +125,7 @@ class SystemFailure(ServerCase):
 
     def test_a_failing_database_is_sys_temp(self):
         add_user(self.data, "gus", "pw")
-        database = os.path.join(self.data, "talvex.db")
-        for suffix in ("-wal", "-shm"):
-            if os.path.exists(database + suffix):
-                os.remove(database + suffix)
-        with open(database, "wb") as damaged:
-            damaged.write(b"not a database " * 1000)
+        damage_database(self.data)
         with greeted(self.server.port) as client:
             self.assertEqual(client.command("USER gus"), PROVE)
             self.assertEqual(client.command("PASS pw"), b"-ERR [SYS/TEMP] Internal server error occured. "
