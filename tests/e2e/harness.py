@@ -1,7 +1,9 @@
 """End-to-end harness: runs the real talvex-pop3d and talvex-admin from the build tree."""
+import getpass
 import hashlib
 import itertools
 import os
+import pathlib
 import re
 import signal
 import socket
@@ -313,6 +315,28 @@ class Item:
 
 def retr_reply(message):
     return b"+OK\r\n" + message + b"\r\n.\r\n"
+
+
+def fetchmail(port, user, options, password="pw"):
+    """Fetches a drop with fetchmail, each message into a file of its own, in order. Returns the
+    files' bytes (fetchmail's Received lines, then the message with LF line ends) and its output.
+    `options` are the poll's options (keep, TLS)."""
+    with tempfile.TemporaryDirectory(prefix="talvex-fetchmail-") as home:
+        maildir = os.path.join(home, "mail")
+        os.mkdir(maildir)
+        rc = os.path.join(home, "fetchmailrc")
+        with open(rc, "w") as f:  # no header rewriting; files numbered in order
+            f.write(f"set no bouncemail\nset no syslog\n"
+                    f"poll 127.0.0.1 protocol pop3 port {port} timeout {30 * SLOW}\n"
+                    f'  user "{user}" there with password "{password}" is "{getpass.getuser()}" here\n'
+                    f"  fetchall no rewrite {options}\n"
+                    f'  mda "cat > {maildir}/$(ls {maildir} | wc -l | xargs printf %04d)"\n')
+        os.chmod(rc, 0o600)
+        run = subprocess.run(["fetchmail", "-f", rc, "-v"], capture_output=True, text=True,
+                             env=dict(os.environ, HOME=home, FETCHMAILHOME=home), timeout=120 * SLOW)
+        if run.returncode != 0:
+            raise AssertionError(f"fetchmail exited with {run.returncode}: {run.stdout}{run.stderr}")
+        return [path.read_bytes() for path in sorted(pathlib.Path(maildir).iterdir())], run.stdout + run.stderr
 
 
 def damage_database(data_dir):

@@ -1,15 +1,13 @@
 """Real mail clients against talvex-pop3d, and what concurrent and broken sessions leave behind."""
 import email
-import getpass
 import os
-import pathlib
 import poplib
 import shutil
 import subprocess
-import tempfile
 import unittest
 
-from harness import SIGN_OFF, SLOW, Item, ServerCase, add_user, drop_holder, list_items, logged_in
+from harness import (SIGN_OFF, SLOW, Item, ServerCase, add_user, drop_holder, fetchmail, list_items,
+                     logged_in)
 
 
 def store_drop(data_dir, address):
@@ -79,23 +77,8 @@ class MailClients(ClientTest):
         self.assertEqual(list_items(self.data, address), [])
 
     def fetchmail(self, user, items, keep):
-        """Fetches a drop with fetchmail, one file per message, and checks that the items arrive
-        in order, each as stored."""
-        with tempfile.TemporaryDirectory(prefix="talvex-fetchmail-") as home:
-            maildir = os.path.join(home, "mail")
-            os.mkdir(maildir)
-            rc = os.path.join(home, "fetchmailrc")
-            with open(rc, "w") as f:  # no TLS on loopback, no header rewriting; files numbered in order
-                f.write(f"set no bouncemail\nset no syslog\n"
-                        f"poll 127.0.0.1 protocol pop3 port {self.server.port} timeout {30 * SLOW}\n"
-                        f'  user "{user}" there with password "pw" is "{getpass.getuser()}" here\n'
-                        f"  {'keep' if keep else 'no keep'} fetchall no rewrite sslproto ''\n"
-                        f'  mda "cat > {maildir}/$(ls {maildir} | wc -l | xargs printf %04d)"\n')
-            os.chmod(rc, 0o600)
-            run = subprocess.run(["fetchmail", "-f", rc, "-v"], capture_output=True, text=True,
-                                 env=dict(os.environ, HOME=home, FETCHMAILHOME=home), timeout=120 * SLOW)
-            self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-            delivered = [path.read_bytes() for path in sorted(pathlib.Path(maildir).iterdir())]
+        """Fetches a drop with fetchmail and checks that the items arrive in order, each as stored."""
+        delivered, _ = fetchmail(self.server.port, user, f"{'keep' if keep else 'no keep'} sslproto ''")
         self.server.wait_sessions_ended()
         self.assertEqual(len(delivered), len(items))
         for raw, item in zip(delivered, items):  # after fetchmail's Received lines, LF line ends

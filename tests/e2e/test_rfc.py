@@ -12,7 +12,7 @@ import time
 import unittest
 
 from harness import (CAPABILITIES, PROVE, SLOW, Item, Server, ServerCase, add_user, checked_admin,
-                     damage_database, drop_holder, greeted, logged_in, retr_reply, unknown)
+                     damage_database, drop_holder, fetchmail, greeted, logged_in, retr_reply, unknown)
 
 SERVICE_KEY = r"Software\Corvath\Talvex\Services\POP3 Service"
 CAPA_WITH_CODES = b"+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\nRESP-CODES\r\nAUTH-RESP-CODE\r\n.\r\n"
@@ -60,6 +60,14 @@ class DotStuffing(ServerCase):
                              capture_output=True, timeout=60 * SLOW)
         self.assertEqual(got.returncode, 0, got.stderr)
         self.assertEqual(got.stdout, item.message() + b"\r\n")
+
+
+    @unittest.skipUnless(shutil.which("fetchmail"), "fetchmail is not installed")
+    def test_body_with_dot_lines_arrives_intact_through_fetchmail(self):
+        item = Item(self.data, add_user(self.data, "fetch", "pw"), DOTTED_BODY, subject="Dots")
+        (delivered,), _ = fetchmail(self.server.port, "fetch", "keep sslproto ''")
+        # After fetchmail's Received lines, the message as stored, with LF line ends.
+        self.assertTrue(delivered.endswith(item.message().replace(b"\r\n", b"\n") + b"\n"), delivered)
 
 
 class LongLines(ServerCase):

@@ -1,6 +1,5 @@
 """TLS: implicit TLS on its own port, STLS on the plain port, --require-tls, certificate reload,
 and what stalled or misbehaving TLS clients can and cannot do to the server."""
-import getpass
 import os
 import pathlib
 import poplib
@@ -14,7 +13,8 @@ import time
 import unittest
 
 from harness import (BIN_DIR, CAPABILITIES, HOWDY, PROVE, SIGN_OFF, SLOW, GREETING_RE, Item,
-                     Pop3Client, Server, add_user, free_port, greeted, logged_in, retr_reply, unknown)
+                     Pop3Client, Server, add_user, fetchmail, free_port, greeted, logged_in, retr_reply,
+                     unknown)
 
 STLS_CAPABILITIES = b"+OK Capability list follows.\r\nUSER \r\nTOP \r\nUIDL\r\nSTLS\r\n.\r\n"
 BEGIN_TLS = b"+OK Begin TLS negotiation\r\n"
@@ -115,21 +115,9 @@ class Clients(TlsCase):
         address = add_user(self.data, "fred", "pw")
         item = Item(self.data, address, "Fetched by fetchmail.\r\n", subject="Fetchmail")
         for port, options in ((self.tls_port, "ssl"), (self.server.port, "sslproto 'auto'")):
-            with tempfile.TemporaryDirectory(prefix="talvex-fetchmail-") as home:
-                out = os.path.join(home, "mail")
-                rc = os.path.join(home, "fetchmailrc")
-                with open(rc, "w") as f:
-                    f.write(f"set no bouncemail\nset no syslog\n"
-                            f"poll 127.0.0.1 protocol pop3 port {port} timeout {30 * SLOW}\n"
-                            f'  user "fred" there with password "pw" is "{getpass.getuser()}" here\n'
-                            f"  keep fetchall no rewrite {options} sslcertck sslcertfile {self.cert} sslcommonname first\n"
-                            f'  mda "cat > {out}"\n')
-                os.chmod(rc, 0o600)
-                run = subprocess.run(["fetchmail", "-f", rc, "-v"], capture_output=True, text=True,
-                                     env=dict(os.environ, HOME=home, FETCHMAILHOME=home), timeout=120 * SLOW)
-                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-                self.assertIn("SSL/TLS", run.stdout + run.stderr)  # fetchmail says it used TLS
-                delivered = pathlib.Path(out).read_bytes()
+            (delivered,), output = fetchmail(
+                port, "fred", f"keep {options} sslcertck sslcertfile {self.cert} sslcommonname first")
+            self.assertIn("SSL/TLS", output)  # fetchmail says it used TLS
             self.assertTrue(delivered.endswith(item.message().replace(b"\r\n", b"\n") + b"\n"), delivered)
             self.server.wait_sessions_ended()
 
