@@ -95,6 +95,8 @@ class Commands {
   asio::awaitable<Loaded> LoadMessage(std::string_view argument);
   // The same for DELE and RETR, which take exactly one argument, in the transaction state only.
   asio::awaitable<Loaded> LoadNamedMessage(const std::string& line);
+  // RETR's reply for a message too large to compose in one piece.
+  asio::awaitable<void> SendRetrievedInPieces(const Loaded& loaded);
 
   bool InTransaction() const { return state_ == State::kTransaction; }
   DotStuffing Stuffing() const {

@@ -92,13 +92,13 @@ std::size_t StuffedDots(std::string_view text) {
 
 // '.' and LF are ASCII, which encoding keeps and never produces from other characters, so the
 // text is split at its line-start dots and each piece encoded after its extra dot.
-void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing) {
+void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing, bool lineStart) {
   if (stuffing == DotStuffing::kOff) {
     ansi::AppendEncoded(out, text);
     return;
   }
   std::size_t from = 0;
-  if (text.starts_with('.')) out.push_back('.');
+  if (lineStart && text.starts_with('.')) out.push_back('.');
   for (std::size_t at = text.find(kLineStartDot); at != std::string_view::npos;
        at = text.find(kLineStartDot, at + 1)) {
     ansi::AppendEncoded(out, text.substr(from, at + 1 - from));
@@ -119,6 +119,47 @@ void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string
   AppendWireText(out, header, stuffing);
   AppendWireText(out, body, stuffing);
   out.append(kEnd);
+}
+
+namespace {
+
+// Where a piece of at most `octets` that starts at `from` ends: after its last LF, so that the
+// next piece begins a line, or else where no UTF-8 sequence is cut in two, which encoding one
+// piece at a time needs.
+std::size_t PieceEnd(std::string_view body, std::size_t from, std::size_t octets) {
+  if (body.size() - from <= octets) return body.size();
+  const std::size_t limit = from + octets;
+  const std::size_t lineEnd = body.rfind('\n', limit - 1);
+  if (lineEnd != std::string_view::npos && lineEnd >= from) return lineEnd + 1;
+  const auto continues = [&body](std::size_t at) {
+    return at < body.size() && (static_cast<unsigned char>(body[at]) & 0xC0) == 0x80;
+  };
+  std::size_t end = limit;
+  while (end > from && continues(end)) --end;
+  if (end > from) return end;
+  // A piece shorter than the character it starts with takes the whole character.
+  end = limit;
+  while (continues(end)) ++end;
+  return end;
+}
+
+}  // namespace
+
+RetrievedPieces::RetrievedPieces(const data::ItemHeader& item, std::string_view body,
+                                 std::string_view hostName, DotStuffing stuffing)
+    : header_(ComposeMessageHeader(item, hostName)), body_(body), stuffing_(stuffing) {}
+
+void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets) {
+  if (done_) return;
+  if (next_ == 0) AppendWireText(out, header_, stuffing_);
+  const std::size_t end = PieceEnd(body_, next_, pieceOctets);
+  const bool lineStart = next_ == 0 || body_[next_ - 1] == '\n';
+  AppendWireText(out, body_.substr(next_, end - next_), stuffing_, lineStart);
+  next_ = end;
+  if (next_ == body_.size()) {
+    out.append(kEnd);
+    done_ = true;
+  }
 }
 
 std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {

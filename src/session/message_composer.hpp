@@ -32,13 +32,37 @@ std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName)
 enum class DotStuffing { kOff, kOn };
 
 // `text` encoded as wire bytes and appended to `out`, its lines stuffed when asked; `text`
-// begins a line.
-void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing);
+// begins a line unless `lineStart` says otherwise (a piece cut from the middle of one).
+void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffing,
+                    bool lineStart = true);
 
 // RETR's message as wire bytes, appended to `out`: the header block, the stored body and the
 // "\r\n." that ends it, encoded straight into `out` after one reservation.
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
                      std::string_view hostName, DotStuffing stuffing = DotStuffing::kOff);
+
+// RETR's message as AppendRetrieved gives it, a piece at a time, so that a large message is
+// encoded and queued while the client reads rather than all at once: each piece holds at most
+// `pieceOctets` of the stored body, cut after its last line end where it has one and otherwise
+// at a character boundary, and the pieces joined are exactly AppendRetrieved's output. The
+// header block goes with the first piece, the "\r\n." that ends the message with the last.
+// `body` must outlive the object.
+class RetrievedPieces {
+ public:
+  RetrievedPieces(const data::ItemHeader& item, std::string_view body, std::string_view hostName,
+                  DotStuffing stuffing);
+  // Whether the next piece is the last.
+  bool LastIsNext(std::size_t pieceOctets) const { return body_.size() - next_ <= pieceOctets; }
+  bool Done() const { return done_; }
+  void AppendNext(std::string& out, std::size_t pieceOctets);
+
+ private:
+  std::string header_;
+  std::string_view body_;
+  DotStuffing stuffing_;
+  std::size_t next_ = 0;
+  bool done_ = false;
+};
 
 // The item's unique identifier: its stored identifier, or for an item without one the digest
 // of its header block.

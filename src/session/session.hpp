@@ -88,6 +88,10 @@ class Session : public std::enable_shared_from_this<Session> {
   // not await. A failure while composing sends nothing of the reply.
   template <class Compose>
   bool SendComposed(Compose&& compose);
+  // A piece of a long reply composed in place, without a line end: the reply's last piece goes
+  // through SendComposed. The session must send nothing else until the reply is complete.
+  template <class Compose>
+  bool SendPart(Compose&& compose);
   // Replies sent while the returned object lives gather and leave in as few writes as
   // possible; its end hands them over.
   ReplyQueue::Batch GatherReplies() { return ReplyQueue::Batch(replies_); }
@@ -168,10 +172,17 @@ class Session : public std::enable_shared_from_this<Session> {
 
 template <class Compose>
 bool Session::SendComposed(Compose&& compose) {
+  return SendPart([&compose](std::string& out) {
+    std::forward<Compose>(compose)(out);
+    out.append("\r\n");
+  });
+}
+
+template <class Compose>
+bool Session::SendPart(Compose&& compose) {
   if (!CanSend()) return false;
   ReplyQueue::Draft draft(replies_);
   std::forward<Compose>(compose)(draft.Text());
-  draft.Text().append("\r\n");
   draft.Send();
   return true;
 }

@@ -16,6 +16,10 @@ namespace talvex {
 
 namespace {
 
+// Stored body octets that RETR composes at once; a larger body goes out in pieces of this
+// size, as much as the reply queue takes before it makes a producer wait.
+constexpr std::size_t kRetrPieceOctets = ReplyQueue::kRoomLimit;
+
 void AppendNumber(std::string& out, std::int64_t value) {
   std::array<char, 24> digits{};
   const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
@@ -201,6 +205,10 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
+  if (loaded.item.body && loaded.item.body->size() > kRetrPieceOctets) {
+    co_await SendRetrievedInPieces(loaded);
+    co_return true;
+  }
   // The status line and the message leave in one write, and only once a forced deletion has
   // been recorded: a client that has the whole message finds it marked, whichever database
   // serves the drop.
@@ -222,6 +230,35 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
     if (marked) ++marked_;
   }
   co_return true;
+}
+
+// A large message goes out a piece at a time, the next composed only once the client has read
+// most of what was queued before, so that it costs about one piece beyond the stored body
+// instead of a second copy of the message, and no other session waits for its whole encoding.
+// The forced deletion is recorded first: as with a message sent whole, a client that has the
+// message finds it marked.
+asio::awaitable<void> Commands::SendRetrievedInPieces(const Loaded& loaded) {
+  if (forceDelete_) {
+    const bool marked =
+        co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
+    if (marked) ++marked_;
+  }
+  Reply("+OK");
+  RetrievedPieces pieces(loaded.item.header, *loaded.item.body, session_.HostName(), Stuffing());
+  std::size_t octets = 0;
+  const auto piece = [&](std::string& out) {
+    const std::size_t before = out.size();
+    pieces.AppendNext(out, kRetrPieceOctets);
+    octets += out.size() - before;
+  };
+  while (!pieces.LastIsNext(kRetrPieceOctets)) {
+    if (!session_.SendPart(piece)) co_return;
+    co_await session_.Yield();
+    if (session_.Terminating()) co_return;
+  }
+  if (!session_.SendComposed(piece)) co_return;
+  session_.Count(Metrics::Counter::kMessagesRetrieved);
+  session_.Count(Metrics::Counter::kOctetsRetrieved, octets);
 }
 
 asio::awaitable<bool> Commands::CmdTop(const std::string& line) {

@@ -251,6 +251,19 @@ class ForceDelete(ServerTest):
             self.assertEqual(client.command("STAT"), reply("+OK 2", size[1] + size[2]))
 
 
+    def test_a_message_larger_than_one_piece_goes_out_whole_and_marked(self):
+        email = add_user(self.data, "lars", "pw")
+        # About 700 KB: lines of every length, non-ASCII text and dots that begin lines.
+        body = "".join(f"line {n} caf\u00e9 .{'x' * (n % 200)}\r\n.{n}\r\n" for n in range(6000))
+        item = Item(self.data, email, body, subject="Large")
+        with logged_in(self.server.port, "lars", "pw") as client:
+            self.assertEqual(client.listing("RETR 1"), retr_reply(item.message(host=self.host)))
+            self.assertEqual(self.rows(email, 1), ["6"])
+            self.assertEqual(client.command("RETR 1"), GONE)
+            self.assertQuits(client)
+        self.assertEqual(self.rows(email), [])
+
+
 class InternalError(ServerTest):
     def test_a_failing_database_ends_the_session_with_the_internal_error_reply(self):
         add_user(self.data, "gil", "pw")

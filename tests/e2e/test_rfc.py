@@ -52,6 +52,12 @@ class DotStuffing(ServerCase):
             self.assertEqual(client.listing("TOP 1 4"),
                              b"+OK\r\n" + item.header() + b"..starts with a dot\r\nbefore\r\n..\r\n...two dots\r\n.\r\n")
 
+    def test_message_larger_than_one_piece_is_stuffed_throughout(self):
+        body = "".join(f".{n}\r\n{'y' * (n % 300)}\n..\r\n" for n in range(5000))  # about 800 KB
+        item = Item(self.data, add_user(self.data, "big", "pw"), body, subject="Large")
+        with logged_in(self.server.port, "big", "pw") as client:
+            self.assertEqual(client.listing("RETR 1"), retr_reply(stuffed(item.message())))
+
     @unittest.skipUnless(shutil.which("curl"), "curl is not installed")
     def test_body_with_dot_lines_arrives_intact_through_curl(self):
         body = DOTTED_BODY.replace("\n", "\r\n").replace("\r\r\n", "\r\n")  # curl reads CR LF lines

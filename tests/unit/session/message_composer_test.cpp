@@ -146,6 +146,31 @@ TEST(MessageComposer, StuffedRetrievalKeepsTheReportedSizeOfTheMessage) {
   EXPECT_EQ(out.size(), plain.size() + 4 + 3);  // four dots added, and the end
 }
 
+// Piece boundaries fall everywhere: inside CR LF, right before a line-start dot, inside UTF-8
+// sequences of two to four octets and in a line longer than a piece.
+TEST(MessageComposer, PiecesOfARetrievedMessageJoinToTheWholeWhereverTheyAreCut) {
+  std::string body = ".first\r\nca\u00E9 \u65E5\u672C \U0001F600\r\n.\r\n..two\nbare LF\n.dot";
+  body += std::string(300, 'x') + "\u00E9\u00E9\u00E9" + std::string(50, 'y') + "\r\n.end";
+  for (const DotStuffing stuffing : {DotStuffing::kOff, DotStuffing::kOn}) {
+    std::string whole;
+    AppendRetrieved(whole, Item(), body, kHost, stuffing);
+    for (const std::size_t octets : {1u, 2u, 3u, 5u, 7u, 64u, 333u, 100000u}) {
+      RetrievedPieces pieces(Item(), body, kHost, stuffing);
+      std::string joined;
+      std::size_t calls = 0;
+      while (!pieces.Done()) {
+        const bool last = pieces.LastIsNext(octets);
+        pieces.AppendNext(joined, octets);
+        ++calls;
+        EXPECT_EQ(pieces.Done(), last) << octets;
+        ASSERT_LE(calls, body.size() + 1);
+      }
+      EXPECT_EQ(joined, whole) << "pieces of " << octets << ", stuffing "
+                               << (stuffing == DotStuffing::kOn);
+    }
+  }
+}
+
 TEST(MessageComposer, EmptyOrNullContentStillGivesItsLine) {
   for (const std::optional<std::string>& content :
        {std::optional<std::string>(""), std::optional<std::string>()}) {
