@@ -253,8 +253,8 @@ class ForceDelete(ServerTest):
 
     def test_a_message_larger_than_one_piece_goes_out_whole_and_marked(self):
         email = add_user(self.data, "lars", "pw")
-        # About 700 KB: lines of every length, non-ASCII text and dots that begin lines.
-        body = "".join(f"line {n} caf\u00e9 .{'x' * (n % 200)}\r\n.{n}\r\n" for n in range(6000))
+        # About 1.4 MB: lines of every length, non-ASCII text and dots that begin lines.
+        body = "".join(f"line {n} caf\u00e9 .{'x' * (n % 200)}\r\n.{n}\r\n" for n in range(12000))
         item = Item(self.data, email, body, subject="Large")
         with logged_in(self.server.port, "lars", "pw") as client:
             self.assertEqual(client.listing("RETR 1"), retr_reply(item.message(host=self.host)))

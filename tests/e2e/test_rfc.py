@@ -53,7 +53,7 @@ class DotStuffing(ServerCase):
                              b"+OK\r\n" + item.header() + b"..starts with a dot\r\nbefore\r\n..\r\n...two dots\r\n.\r\n")
 
     def test_message_larger_than_one_piece_is_stuffed_throughout(self):
-        body = "".join(f".{n}\r\n{'y' * (n % 300)}\n..\r\n" for n in range(5000))  # about 800 KB
+        body = "".join(f".{n}\r\n{'y' * (n % 300)}\n..\r\n" for n in range(10000))  # about 1.6 MB
         item = Item(self.data, add_user(self.data, "big", "pw"), body, subject="Large")
         with logged_in(self.server.port, "big", "pw") as client:
             self.assertEqual(client.listing("RETR 1"), retr_reply(stuffed(item.message())))
