@@ -96,8 +96,7 @@ void Session::OnHandshake(const std::error_code& ec) {
   if (ec) {
     Log(Severity::kDetail,
         "TLS handshake on socket " + std::to_string(settings_.index) + " failed: " + ec.message());
-    Disconnect();
-    TerminateSession();
+    End();
     return;
   }
   tlsPending_ = false;
@@ -194,16 +193,14 @@ void Session::OnWritten(const std::error_code& ec) {
   } else if (tlsPending_ && !transport_.Secure()) {
     BeginHandshake();
   } else if (phase_ == Phase::kOpen && commands_.Closing()) {
-    Disconnect();
-    TerminateSession();
+    End();
   }
 }
 
 void Session::ConnectionLost() {
   Log(Severity::kConnectionLost,
       "Connection lost, terminating socket " + std::to_string(settings_.index));
-  Disconnect();
-  TerminateSession();
+  End();
 }
 
 // A reply queued before the close (the sign-off, an error reply) is still delivered: the
@@ -241,8 +238,7 @@ void Session::OnConnectionTick() {
     StartConnectionTimer();
     return;
   }
-  Disconnect();
-  TerminateSession();
+  End();
 }
 
 void Session::TerminateSession() {
@@ -285,9 +281,9 @@ void Session::Unload() {
 void Session::ReportInternalError(const Failure& failure) {
   // A session already on its way out reports nothing more.
   if (phase_ != Phase::kOpen) return;
-  SendResponse(settings_.conformance.respCodes
-                   ? "-ERR [SYS/TEMP] Internal server error occured. Closing transmission channel"
-                   : "-ERR Internal server error occured. Closing transmission channel");
+  constexpr std::string_view kText = "Internal server error occured. Closing transmission channel";
+  SendResponse(std::string(settings_.conformance.respCodes ? "-ERR [SYS/TEMP] " : "-ERR ") +
+               std::string(kText));
   Log(Severity::kDetail, ErrorLine(failure));
   TerminateSession();
 }

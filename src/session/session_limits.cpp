@@ -46,8 +46,7 @@ void Session::StartLoginTimer() {
 void Session::CloseForTimeLimit(std::string_view limit) {
   Log(Severity::kDetail,
       std::string(limit) + " reached, closing socket " + std::to_string(settings_.index));
-  Disconnect();
-  TerminateSession();
+  End();
 }
 
 // The timer is the coroutine's own: only this session waits, and the owner's unload finds it
