@@ -143,7 +143,7 @@ asio::awaitable<void> ReadItems(benchmark::State& state, data::MailDropStore& st
   for (auto _ : state) {
     const std::int64_t id = ids[next++ % ids.size()];
     const auto stats = co_await store.Stats(id);
-    const auto item = co_await store.Load(id);
+    const auto item = co_await store.Load(id, std::int64_t{1} << 20);
     octets += static_cast<std::size_t>(stats.value().bodyLength.value_or(0)) +
               item.value().body.value_or("").size() + item->header.subject.value_or("").size();
   }

@@ -5,12 +5,14 @@
 
 #include <asio/awaitable.hpp>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "data/body_reader.hpp"
 #include "data/parameter.hpp"
 #include "data/recordset.hpp"
 #include "platform/environment.hpp"
@@ -34,6 +36,11 @@ class Backend {
   // in-process.
   virtual asio::awaitable<Recordset> RunAsync(std::string procedure,
                                               std::vector<BoundParameter> parameters, bool rows);
+
+  // A reader of the stored body of item `itemId` that takes it a range at a time without the
+  // engine loading it whole, or null when the engine has no such access: the caller then reads
+  // it through the ranged procedure SMS_GetP3BodyPiece.
+  virtual std::unique_ptr<BodyReader> OpenBody(std::int64_t /*itemId*/) { return nullptr; }
 
   // Where the backend reports the state of its database as a whole (unreachable, reachable
   // again), once per change rather than once per failed call. None by default.

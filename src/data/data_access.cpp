@@ -33,6 +33,11 @@ data::Backend& DataAccess::BackendFor(const std::string& connection) {
   return *backend_;
 }
 
+std::unique_ptr<data::BodyReader> DataAccess::OpenBody(const std::string& connection,
+                                                       std::int64_t itemId) {
+  return BackendFor(connection).OpenBody(itemId);
+}
+
 std::vector<data::BoundParameter> DataAccess::Bind(
     std::int32_t commandType, std::span<const ParameterDescriptor> parameters) {
   if (commandType != kCmdStoredProc) {

@@ -44,6 +44,10 @@ class DataAccess {
                                           std::int32_t commandType,
                                           std::vector<ParameterDescriptor> parameters);
 
+  // The backend's own reader of an item's stored body, or null when it has none (see
+  // data::Backend::OpenBody). The reader needs nothing of this object.
+  std::unique_ptr<data::BodyReader> OpenBody(const std::string& connection, std::int64_t itemId);
+
  private:
   Recordset Run(std::string_view procedure, const std::string& connection, std::int32_t commandType,
                 std::span<const ParameterDescriptor> parameters, bool rows);

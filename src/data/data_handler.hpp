@@ -215,6 +215,16 @@ class DataHandler {
   asio::awaitable<bool> UpdateP3ItemStatusAsync(const Variant& itemId, const Variant& status);
   asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
   asio::awaitable<Recordset> GetP3DropStatsAsync(const std::string& itemIds);
+  // GetP3MailItem for a reader that takes a long body a piece at a time: the field Body holds
+  // the body only when its stored length is at most `bodyUpTo`; BodyLeft is 1 when a body was
+  // left in the database for being longer.
+  asio::awaitable<Recordset> GetP3MailItemUpToAsync(std::int64_t itemId, std::int64_t bodyUpTo);
+  // The field Piece: `count` characters of the item's stored body from the `start`-th (the
+  // first is 1); no row when the item has no body.
+  asio::awaitable<Recordset> GetP3BodyPieceAsync(std::int64_t itemId, std::int64_t start,
+                                                 std::int64_t count);
+  // The backend's own reader of the item's stored body, or null: see DataAccess::OpenBody.
+  std::unique_ptr<data::BodyReader> OpenP3Body(std::int64_t itemId);
   asio::awaitable<bool> BeatP3InstanceAsync(const ServerInstance& instance);
   asio::awaitable<bool> RemoveP3InstanceAsync(const std::string& instanceId);
 

@@ -68,6 +68,21 @@ ProcedureCall ItemStatsCall(const Variant& itemId) {
   return {"SMS_GetP3ItemStats", {{"GWQID", AdType::kInteger, 4, itemId}}, {}};
 }
 
+ProcedureCall MailItemUpToCall(std::int64_t itemId, std::int64_t bodyUpTo) {
+  return {"SMS_GetP3MailItemUpTo",
+          {{"GWQID", AdType::kInteger, 4, Variant(itemId)},
+           {"BodyUpTo", AdType::kInteger, 4, Variant(bodyUpTo)}},
+          {}};
+}
+
+ProcedureCall BodyPieceCall(std::int64_t itemId, std::int64_t start, std::int64_t count) {
+  return {"SMS_GetP3BodyPiece",
+          {{"GWQID", AdType::kInteger, 4, Variant(itemId)},
+           {"Start", AdType::kInteger, 4, Variant(start)},
+           {"Count", AdType::kInteger, 4, Variant(count)}},
+          {}};
+}
+
 ProcedureCall DropStatsCall(const std::string& itemIds) {
   return {"SMS_GetP3DropStats", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
 }
@@ -195,6 +210,20 @@ asio::awaitable<Recordset> DataHandler::GetP3ItemStatsAsync(const Variant& itemI
 
 asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& itemIds) {
   return QueryAsync(DropStatsCall(itemIds));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3MailItemUpToAsync(std::int64_t itemId,
+                                                               std::int64_t bodyUpTo) {
+  return QueryAsync(MailItemUpToCall(itemId, bodyUpTo));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3BodyPieceAsync(std::int64_t itemId, std::int64_t start,
+                                                            std::int64_t count) {
+  return QueryAsync(BodyPieceCall(itemId, start, count));
+}
+
+std::unique_ptr<data::BodyReader> DataHandler::OpenP3Body(std::int64_t itemId) {
+  return dataAccess_.OpenBody(connectionString_, itemId);
 }
 
 asio::awaitable<bool> DataHandler::BeatP3InstanceAsync(const ServerInstance& instance) {

@@ -2,7 +2,10 @@
 #include "data/maildrop_store.hpp"
 
 #include <array>
+#include <memory>
 #include <utility>
+
+#include "data/data_errors.hpp"
 
 namespace talvex::data {
 
@@ -58,6 +61,37 @@ Variant StatusValue(ItemStatus status) {
   return Variant(static_cast<int>(status));
 }
 
+// A body read through SMS_GetP3BodyPiece, for an engine that reads no ranges itself. The
+// procedure counts characters, so a piece asked for `octets` of them may hold more octets
+// than that, up to four times for the longest characters.
+class PieceReader final : public BodyReader {
+ public:
+  PieceReader(DataHandler& handler, std::int64_t itemId) : handler_(handler), itemId_(itemId) {}
+
+  asio::awaitable<bool> ReadNext(std::string& out, std::size_t octets) override {
+    if (ended_) co_return false;
+    const auto count = static_cast<std::int64_t>(octets);
+    Recordset piece = co_await handler_.GetP3BodyPieceAsync(itemId_, next_, count);
+    if (piece.RecordCount() == 0 || piece.FieldAt(0).IsNull()) {
+      Raise(ErrorNumber::kDbProvider,
+            "the body of item " + std::to_string(itemId_) + " was removed while being read");
+    }
+    const std::string text = std::move(piece.FieldAt(0)).TextOrEmpty();
+    std::int64_t characters = 0;
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    next_ += characters;
+    ended_ = characters < count;
+    out.append(text);
+    co_return !text.empty();
+  }
+
+ private:
+  DataHandler& handler_;
+  std::int64_t itemId_;
+  std::int64_t next_ = 1;  // the first character not read yet
+  bool ended_ = false;
+};
+
 }  // namespace
 
 MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool> pool, LogSink log,
@@ -69,7 +103,8 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
       statsFields_(ItemFields("BodyLength")),
       dropStatsFields_(ItemFields("BodyLength")),
       dropStatsIds_({"GWQID"}),
-      itemFields_(ItemFields("Body")) {
+      itemFields_(ItemFields("Body")),
+      bodyLeftField_({"BodyLeft"}) {
   handler_.SetEventLog(std::move(log));
 }
 
@@ -132,11 +167,18 @@ asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
   co_return stats;
 }
 
-asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId) {
-  Recordset row = co_await handler_.GetP3MailItemAsync(itemId);
+asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId,
+                                                             std::int64_t bodyUpTo) {
+  Recordset row = co_await handler_.GetP3MailItemUpToAsync(itemId, bodyUpTo);
   if (row.RecordCount() == 0) co_return std::nullopt;
   const auto& at = itemFields_.In(row);
-  co_return MailItem{TakeHeader(row, at), TextOf(std::move(row.FieldAt(at[kAfterHeader])))};
+  const bool left = row.FieldAt(bodyLeftField_.In(row)[0]).EqualsNumber(1);
+  co_return MailItem{TakeHeader(row, at), TextOf(std::move(row.FieldAt(at[kAfterHeader]))), left};
+}
+
+std::unique_ptr<BodyReader> MailDropStore::OpenBody(std::int64_t itemId) {
+  if (auto reader = handler_.OpenP3Body(itemId)) return reader;
+  return std::make_unique<PieceReader>(handler_, itemId);
 }
 
 asio::awaitable<bool> MailDropStore::SetStatus(std::int64_t itemId, ItemStatus status) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data/backend_pool.hpp"
+#include "data/body_reader.hpp"
 #include "data/data_handler.hpp"
 #include "data/recordset.hpp"
 #include "platform/environment.hpp"
@@ -60,10 +61,12 @@ struct ItemStatsRow {
   ItemStats stats;
 };
 
-// An item as retrieval sees it: its header fields and its stored body.
+// An item as retrieval sees it: its header fields and its stored body, unless that was left in
+// the database to be read a piece at a time.
 struct MailItem {
   ItemHeader header;
   std::optional<std::string> body;
+  bool bodyLeft = false;  // the body was longer than asked for: read it with OpenBody
 };
 
 class MailDropStore {
@@ -89,7 +92,11 @@ class MailDropStore {
   // Stats of many items in one call: a row for each of `itemIds` that Stats would show, in
   // ascending identifier order.
   asio::awaitable<std::vector<ItemStatsRow>> StatsOf(const std::vector<std::int64_t>& itemIds);
-  asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId);
+  // An item's fields and its body when that is at most `bodyUpTo` octets long, or nullopt when
+  // the drop no longer shows the item.
+  asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId, std::int64_t bodyUpTo);
+  // A reader of the item's stored body. It refers to this object, which must outlive it.
+  std::unique_ptr<BodyReader> OpenBody(std::int64_t itemId);
   // Status changes; false (logged) when the database refused them.
   asio::awaitable<bool> SetStatus(std::int64_t itemId, ItemStatus status);
   // Gives every item the session holds the status; with `release` they leave the session.
@@ -108,6 +115,7 @@ class MailDropStore {
   FieldPositions<8> dropStatsFields_;
   FieldPositions<1> dropStatsIds_;
   FieldPositions<8> itemFields_;
+  FieldPositions<1> bodyLeftField_;
 };
 
 }  // namespace talvex::data

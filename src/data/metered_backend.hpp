@@ -46,6 +46,10 @@ class MeteredBackend final : public Backend {
     }
   }
 
+  std::unique_ptr<BodyReader> OpenBody(std::int64_t itemId) override {
+    return inner_->OpenBody(itemId);
+  }
+
   void SetEventLog(const LogSink& log) override { inner_->SetEventLog(log); }
 
  private:

@@ -64,6 +64,20 @@ void Database::Run(Control control) {
   if (rc != SQLITE_DONE) throw Error(rc, message);
 }
 
+Blob::Blob(const Database& db, const char* table, const char* column, std::int64_t rowid)
+    : db_(db.Handle()) {
+  sqlite3_blob* raw = nullptr;
+  const int rc = sqlite3_blob_open(db_, "main", table, column, rowid, 0, &raw);
+  blob_.reset(raw);
+  if (rc != SQLITE_OK) throw Error(rc, sqlite3_errmsg(db_));
+}
+
+void Blob::Read(std::span<char> bytes, std::int64_t offset) const {
+  const int rc = sqlite3_blob_read(blob_.get(), bytes.data(), static_cast<int>(bytes.size()),
+                                   static_cast<int>(offset));
+  if (rc != SQLITE_OK) throw Error(rc, sqlite3_errmsg(db_));
+}
+
 Statement::Statement(const Database& db, std::string_view sql) : db_(db.Handle()) {
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -93,6 +94,26 @@ class Statement {
 // The statements of a text of several, each as its own text, in order; comments and blank
 // text between them are dropped. Each statement is checked against the connection's schema.
 std::vector<std::string> SplitStatements(const Database& db, std::string_view sql);
+
+// A value opened for reading in place (incremental blob I/O): a range of it is read without the
+// engine loading the whole value, which a column read of a large text does. The handle holds a
+// read transaction on its connection for as long as it is open.
+class Blob {
+ public:
+  // Opens the column's value in the row `rowid` of `table` for reading.
+  Blob(const Database& db, const char* table, const char* column, std::int64_t rowid);
+
+  std::int64_t Size() const { return sqlite3_blob_bytes(blob_.get()); }
+  // Reads `bytes.size()` octets from `offset` into `bytes`.
+  void Read(std::span<char> bytes, std::int64_t offset) const;
+
+ private:
+  struct Closer {
+    void operator()(sqlite3_blob* blob) const { sqlite3_blob_close(blob); }
+  };
+  sqlite3* db_;
+  std::unique_ptr<sqlite3_blob, Closer> blob_;
+};
 
 // A transaction that rolls back unless committed.
 class Transaction {

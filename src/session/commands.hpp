@@ -92,11 +92,15 @@ class Commands {
     std::size_t number = 0;
     data::MailItem item;
   };
-  asio::awaitable<Loaded> LoadMessage(std::string_view argument);
+  // The body comes along when it is at most `bodyUpTo` octets; a longer one is left in the
+  // database (item.bodyLeft).
+  asio::awaitable<Loaded> LoadMessage(std::string_view argument, std::int64_t bodyUpTo);
   // The same for DELE and RETR, which take exactly one argument, in the transaction state only.
-  asio::awaitable<Loaded> LoadNamedMessage(const std::string& line);
-  // RETR's reply for a message too large to compose in one piece.
+  asio::awaitable<Loaded> LoadNamedMessage(const std::string& line, std::int64_t bodyUpTo);
+  // RETR's reply for a message whose body was left in the database.
   asio::awaitable<void> SendRetrievedInPieces(const Loaded& loaded);
+  asio::awaitable<bool> FillPiece(data::BodyReader& reader, RetrievedPieces& pieces);
+  asio::awaitable<std::string> ReadTopLines(std::size_t n, std::int32_t count);
 
   bool InTransaction() const { return state_ == State::kTransaction; }
   DotStuffing Stuffing() const {

@@ -156,8 +156,13 @@ std::string MailDropView::UniqueId(std::size_t n, const data::ItemStats& item,
   return id;
 }
 
-asio::awaitable<std::optional<data::MailItem>> MailDropView::Item(std::size_t n) {
-  co_return co_await store_.Load(IdOf(n));
+asio::awaitable<std::optional<data::MailItem>> MailDropView::Item(std::size_t n,
+                                                                  std::int64_t bodyUpTo) {
+  co_return co_await store_.Load(IdOf(n), bodyUpTo);
+}
+
+std::unique_ptr<data::BodyReader> MailDropView::OpenBody(std::size_t n) {
+  return store_.OpenBody(IdOf(n));
 }
 
 asio::awaitable<bool> MailDropView::MarkDeleted(std::size_t n, data::ItemStatus status) {

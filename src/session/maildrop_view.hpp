@@ -14,6 +14,7 @@
 #include <array>
 #include <asio/awaitable.hpp>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,7 +58,10 @@ class MailDropView {
   // MessageSize and UniqueIdentifier do (with their failures), or taken from the memo.
   std::int64_t Size(std::size_t n, const data::ItemStats& item, std::string_view hostName);
   std::string UniqueId(std::size_t n, const data::ItemStats& item, std::string_view hostName);
-  asio::awaitable<std::optional<data::MailItem>> Item(std::size_t n);
+  // Message n with its body when that is at most `bodyUpTo` octets long; a longer one is read
+  // through OpenBody.
+  asio::awaitable<std::optional<data::MailItem>> Item(std::size_t n, std::int64_t bodyUpTo);
+  std::unique_ptr<data::BodyReader> OpenBody(std::size_t n);
   // Marks message n deleted, by DELE or by a retrieval that deletes.
   asio::awaitable<bool> MarkDeleted(std::size_t n, data::ItemStatus status);
   // RSET: every item of the session is listed again.

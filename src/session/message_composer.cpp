@@ -145,21 +145,21 @@ std::size_t PieceEnd(std::string_view body, std::size_t from, std::size_t octets
 
 }  // namespace
 
-RetrievedPieces::RetrievedPieces(const data::ItemHeader& item, std::string_view body,
-                                 std::string_view hostName, DotStuffing stuffing)
-    : header_(ComposeMessageHeader(item, hostName)), body_(body), stuffing_(stuffing) {}
+RetrievedPieces::RetrievedPieces(const data::ItemHeader& item, std::string_view hostName,
+                                 DotStuffing stuffing)
+    : header_(ComposeMessageHeader(item, hostName)), stuffing_(stuffing) {}
 
-void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets) {
-  if (done_) return;
-  if (next_ == 0) AppendWireText(out, header_, stuffing_);
-  const std::size_t end = PieceEnd(body_, next_, pieceOctets);
-  const bool lineStart = next_ == 0 || body_[next_ - 1] == '\n';
-  AppendWireText(out, body_.substr(next_, end - next_), stuffing_, lineStart);
-  next_ = end;
-  if (next_ == body_.size()) {
-    out.append(kEnd);
-    done_ = true;
+void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets, bool last) {
+  if (!started_) {
+    AppendWireText(out, header_, stuffing_);
+    started_ = true;
   }
+  const std::string_view unsent = unsent_;
+  const std::size_t end = last ? unsent.size() : PieceEnd(unsent, 0, pieceOctets);
+  AppendWireText(out, unsent.substr(0, end), stuffing_, lineStart_);
+  if (end > 0) lineStart_ = unsent[end - 1] == '\n';
+  unsent_.erase(0, end);
+  if (last) out.append(kEnd);
 }
 
 std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {

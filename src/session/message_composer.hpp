@@ -41,27 +41,36 @@ void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffin
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
                      std::string_view hostName, DotStuffing stuffing = DotStuffing::kOff);
 
-// RETR's message as AppendRetrieved gives it, a piece at a time, so that a large message is
-// encoded and queued while the client reads rather than all at once: each piece holds at most
-// `pieceOctets` of the stored body, cut after its last line end where it has one and otherwise
-// at a character boundary, and the pieces joined are exactly AppendRetrieved's output. The
-// header block goes with the first piece, the "\r\n." that ends the message with the last.
-// `body` must outlive the object.
+// RETR's message as AppendRetrieved gives it, a piece at a time, so that a large body is read,
+// encoded and queued while the client reads rather than held whole: the caller appends the
+// body's text as it reads it to Unsent(), and each piece encodes what of that text ends at its
+// last line end (or, in a long line, at a character boundary), keeping the rest for the next.
+// The pieces joined are exactly AppendRetrieved's output, wherever the reads end. The header
+// block goes with the first piece, the "\r\n." that ends the message with the last.
 class RetrievedPieces {
  public:
-  RetrievedPieces(const data::ItemHeader& item, std::string_view body, std::string_view hostName,
-                  DotStuffing stuffing);
-  // Whether the next piece is the last.
-  bool LastIsNext(std::size_t pieceOctets) const { return body_.size() - next_ <= pieceOctets; }
-  bool Done() const { return done_; }
-  void AppendNext(std::string& out, std::size_t pieceOctets);
+  RetrievedPieces(const data::ItemHeader& item, std::string_view hostName, DotStuffing stuffing);
+  // The body's text that is read but not yet encoded.
+  std::string& Unsent() { return unsent_; }
+  // The longest character's octets.
+  static constexpr std::size_t kCharacterOctets = 4;
+  // Whether more must be read before a piece that is not the last: a cut needs the whole
+  // character that it falls in.
+  bool NeedsMore(std::size_t pieceOctets) const {
+    return unsent_.size() < pieceOctets + kCharacterOctets;
+  }
+  // Encodes the next piece onto `out`: with `last` (the body has been read to its end) all of
+  // the unsent text and the message's end; otherwise, once no more is needed, the unsent text
+  // up to its last line end within `pieceOctets`, else `pieceOctets` of it cut at a character
+  // boundary.
+  void AppendNext(std::string& out, std::size_t pieceOctets, bool last);
 
  private:
   std::string header_;
-  std::string_view body_;
   DotStuffing stuffing_;
-  std::size_t next_ = 0;
-  bool done_ = false;
+  std::string unsent_;
+  bool started_ = false;
+  bool lineStart_ = true;  // the unsent text begins a line
 };
 
 // The item's unique identifier: its stored identifier, or for an item without one the digest

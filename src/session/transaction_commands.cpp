@@ -2,8 +2,10 @@
 // query each time they are asked and take sizes and identifiers from the view; DELE, RSET and
 // NOOP; RETR and TOP, which send a message as one reply. Listings yield to the event loop after
 // each item and stop, without a further reply, as soon as they find the session ending.
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <memory>
 
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
@@ -29,7 +31,8 @@ void AppendNumber(std::string& out, std::int64_t value) {
 
 }  // namespace
 
-asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argument) {
+asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argument,
+                                                        std::int64_t bodyUpTo) {
   const MessageNumber parsed = drop_.Parse(argument);
   if (parsed.kind == MessageNumber::Kind::kNotNumeric) {
     co_return Loaded{Loaded::Outcome::kNotNumeric, 0, {}};
@@ -38,7 +41,7 @@ asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argumen
     ReplyOutOfRange();
     co_return Loaded{};
   }
-  auto item = co_await drop_.Item(parsed.number);
+  auto item = co_await drop_.Item(parsed.number, bodyUpTo);
   if (!item) {
     ReplyNoLongerAvailable();
     co_return Loaded{};
@@ -46,13 +49,14 @@ asio::awaitable<Commands::Loaded> Commands::LoadMessage(std::string_view argumen
   co_return Loaded{Loaded::Outcome::kItem, parsed.number, *std::move(item)};
 }
 
-asio::awaitable<Commands::Loaded> Commands::LoadNamedMessage(const std::string& line) {
+asio::awaitable<Commands::Loaded> Commands::LoadNamedMessage(const std::string& line,
+                                                             std::int64_t bodyUpTo) {
   const auto words = SplitWords(line);
   if (words.size() != 2 || !InTransaction()) {
     ReplyNotValidInThisState();
     co_return Loaded{};
   }
-  co_return co_await LoadMessage(words[1]);
+  co_return co_await LoadMessage(words[1], bodyUpTo);
 }
 
 asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass(
@@ -161,7 +165,8 @@ asio::awaitable<bool> Commands::CmdUidl(const std::string& line) {
 }
 
 asio::awaitable<bool> Commands::CmdDele(const std::string& line) {
-  const Loaded loaded = co_await LoadNamedMessage(line);
+  // Only whether the item is still there matters: its body stays in the database.
+  const Loaded loaded = co_await LoadNamedMessage(line, 0);
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
@@ -202,11 +207,11 @@ asio::awaitable<bool> Commands::CmdNoop(const std::string& /*line*/) {
 }
 
 asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
-  const Loaded loaded = co_await LoadNamedMessage(line);
+  const Loaded loaded = co_await LoadNamedMessage(line, kRetrPieceOctets);
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
-  if (loaded.item.body && loaded.item.body->size() > kRetrPieceOctets) {
+  if (loaded.item.bodyLeft) {
     co_await SendRetrievedInPieces(loaded);
     co_return true;
   }
@@ -233,33 +238,73 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   co_return true;
 }
 
-// A large message goes out a piece at a time, the next composed only once the client has read
-// most of what was queued before, so that it costs about one piece beyond the stored body
-// instead of a second copy of the message, and no other session waits for its whole encoding.
-// The forced deletion is recorded first: as with a message sent whole, a client that has the
-// message finds it marked.
+// A large message is read from the database, encoded and queued a piece at a time, the next
+// only once the client has read most of what was queued before, so that the session holds
+// about two pieces whatever the message's size and no other session waits for its whole
+// encoding. The forced deletion is recorded first: as with a message sent whole, a client
+// that has the message finds it marked. A body that cannot be read to its end once the first
+// piece has gone ends the connection: the client must not take part of a message for all of
+// it, and no reply may appear inside one.
 asio::awaitable<void> Commands::SendRetrievedInPieces(const Loaded& loaded) {
   if (forceDelete_) {
     const bool marked =
         co_await drop_.MarkDeleted(loaded.number, data::ItemStatus::kRetrievedDeleted);
     if (marked) ++marked_;
   }
+  const std::unique_ptr<data::BodyReader> reader = drop_.OpenBody(loaded.number);
+  RetrievedPieces pieces(loaded.item.header, session_.HostName(), Stuffing());
+  // The first read comes before the status line, so that a body that cannot be read at all
+  // gets the ordinary error reply.
+  bool ended = !co_await FillPiece(*reader, pieces);
   Reply("+OK");
-  RetrievedPieces pieces(loaded.item.header, *loaded.item.body, session_.HostName(), Stuffing());
   std::size_t octets = 0;
   const auto piece = [&](std::string& out) {
     const std::size_t before = out.size();
-    pieces.AppendNext(out, kRetrPieceOctets);
+    pieces.AppendNext(out, kRetrPieceOctets, ended);
     octets += out.size() - before;
   };
-  while (!pieces.LastIsNext(kRetrPieceOctets)) {
-    if (!session_.SendPart(piece)) co_return;
-    co_await session_.Yield();
-    if (session_.Terminating()) co_return;
+  try {
+    while (!ended) {
+      if (!session_.SendPart(piece)) co_return;
+      co_await session_.Yield();
+      if (session_.Terminating()) co_return;
+      ended = !co_await FillPiece(*reader, pieces);
+    }
+  } catch (const Failure& failure) {
+    session_.Log(Severity::kFailure, "RETR " + std::to_string(loaded.number) +
+                                         " ended the connection: " + ErrorLine(failure));
+    session_.End();
+    co_return;
   }
   if (!session_.SendComposed(piece)) co_return;
   session_.Count(Metrics::Counter::kMessagesRetrieved);
   session_.Count(Metrics::Counter::kOctetsRetrieved, octets);
+}
+
+// Reads what the next piece needs; false once the body has been read to its end.
+asio::awaitable<bool> Commands::FillPiece(data::BodyReader& reader, RetrievedPieces& pieces) {
+  while (pieces.NeedsMore(kRetrPieceOctets)) {
+    // Only what is missing: the text held stays near one piece.
+    const std::size_t missing =
+        kRetrPieceOctets + RetrievedPieces::kCharacterOctets - pieces.Unsent().size();
+    if (!co_await reader.ReadNext(pieces.Unsent(), missing)) co_return false;
+  }
+  co_return true;
+}
+
+// TOP of a message whose body was left in the database: its first `count` lines are read, a
+// piece at a time, and no further; the whole body when it has fewer.
+asio::awaitable<std::string> Commands::ReadTopLines(std::size_t n, std::int32_t count) {
+  std::string text;
+  if (count <= 0) co_return text;
+  const std::unique_ptr<data::BodyReader> reader = drop_.OpenBody(n);
+  std::size_t lineEnds = 0;
+  while (lineEnds < static_cast<std::size_t>(count)) {
+    const std::size_t before = text.size();
+    if (!co_await reader->ReadNext(text, kRetrPieceOctets)) break;
+    lineEnds += static_cast<std::size_t>(std::count(text.begin() + before, text.end(), '\n'));
+  }
+  co_return GetTopLines(text, count);
 }
 
 asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
@@ -271,7 +316,8 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   }
   const auto lines = ParseDecimal(words[2]);
   if (!lines) co_return false;
-  const Loaded loaded = co_await LoadMessage(words[1]);
+  // TOP n 0 needs no body.
+  const Loaded loaded = co_await LoadMessage(words[1], *lines == 0 ? 0 : kRetrPieceOctets);
   if (loaded.outcome != Loaded::Outcome::kItem) {
     co_return loaded.outcome == Loaded::Outcome::kReplied;
   }
@@ -289,8 +335,14 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   }
   const auto count = RoundToInt32(*lines);
   if (!count) RaiseRuntime(ErrorNumber::kOverflow);
-  if (!loaded.item.body) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
-  const std::string excerpt = GetTopLines(*loaded.item.body, *count);
+  if (!loaded.item.body && !loaded.item.bodyLeft) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
+  // Not a conditional expression: GCC 12 miscompiles one that holds a co_await.
+  std::string excerpt;
+  if (loaded.item.bodyLeft) {
+    excerpt = co_await ReadTopLines(loaded.number, *count);
+  } else {
+    excerpt = GetTopLines(*loaded.item.body, *count);
+  }
   session_.SendComposed([&](std::string& out) {
     AppendWireText(out, header, Stuffing());
     AppendWireText(out, excerpt, Stuffing());

@@ -257,6 +257,8 @@ class ForceDelete(ServerTest):
         body = "".join(f"line {n} caf\u00e9 .{'x' * (n % 200)}\r\n.{n}\r\n" for n in range(12000))
         item = Item(self.data, email, body, subject="Large")
         with logged_in(self.server.port, "lars", "pw") as client:
+            self.assertEqual(client.listing("TOP 1 2"),
+                             OK + item.header(host=self.host) + b"line 0 caf\xe9 .\r\n.0\r\n.\r\n")
             self.assertEqual(client.listing("RETR 1"), retr_reply(item.message(host=self.host)))
             self.assertEqual(self.rows(email, 1), ["6"])
             self.assertEqual(client.command("RETR 1"), GONE)

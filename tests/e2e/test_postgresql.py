@@ -64,11 +64,17 @@ class OnPostgresql(unittest.TestCase):
             email = add_user(server.data_dir, "pat", "pw", options=options)
             item = Item(server.data_dir, email, body="Gr\u00fc\u00dfe \u65e5\r\n", subject="pg",
                         options=options)
-            size = len(item.message())
+            # Over a megabyte of characters of one to four octets: read a piece at a time.
+            large = Item(server.data_dir, email, subject="large", options=options,
+                         body="".join(f"{n} caf\u00e9 \u65e5 \U0001F600 .{'x' * (n % 90)}\r\n"
+                                      for n in range(12000)))
+            size = len(item.message()) + len(large.message())
             with logged_in(server.port, "pat", "pw") as client:
-                self.assertEqual(client.command("STAT"), f"+OK 1 {size}\r\n".encode())
+                self.assertEqual(client.command("STAT"), f"+OK 2 {size}\r\n".encode())
                 self.assertEqual(client.listing("RETR 1"), retr_reply(item.message()))
+                self.assertEqual(client.listing("RETR 2"), retr_reply(large.message()))
                 self.assertEqual(client.command("DELE 1"), b"+OK\r\n")
+                self.assertEqual(client.command("DELE 2"), b"+OK\r\n")
                 client.command("QUIT")
             with logged_in(server.port, "pat", "pw") as client:
                 self.assertEqual(client.command("STAT"), b"+OK 0 0\r\n")

@@ -132,6 +132,32 @@ LANGUAGE sql STABLE AS $$
    WHERE i.GWQID = "@GWQID" AND i.Status NOT IN (5, 6);
 $$;
 
+-- @procedure SMS_GetP3MailItemUpTo
+-- SMS_GetP3MailItem for a reader that takes a long body a piece at a time: the body comes only
+-- when its stored length is at most BodyUpTo, and BodyLeft says that one was left behind.
+CREATE OR REPLACE FUNCTION "SMS_GetP3MailItemUpTo"("@GWQID" bigint, "@BodyUpTo" bigint)
+RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" text,
+               "Content" text, "FromName" text, "FromAddress" text, "ToAddress" text,
+               "Body" text, "BodyLeft" integer)
+LANGUAGE sql STABLE AS $$
+  SELECT i.GWQID, i.MessageID, i.DTReceived, i.Subject, i.Content, i.FromName, i.FromAddress,
+         i.ToAddress, CASE WHEN i.BodyLength <= "@BodyUpTo" THEN b.Body END,
+         (i.BodyLength > "@BodyUpTo" AND b.Body IS NOT NULL)::integer
+    FROM GatewayItems AS i LEFT JOIN GatewayBodies AS b ON b.GWQID = i.GWQID
+   WHERE i.GWQID = "@GWQID" AND i.Status NOT IN (5, 6);
+$$;
+
+-- @procedure SMS_GetP3BodyPiece
+-- Count characters of an item's body from the Start-th: how a large body is read without
+-- holding it whole on either side of the connection.
+CREATE OR REPLACE FUNCTION "SMS_GetP3BodyPiece"("@GWQID" bigint, "@Start" bigint,
+                                                "@Count" bigint)
+RETURNS TABLE ("Piece" text)
+LANGUAGE sql STABLE AS $$
+  SELECT substr(Body, "@Start"::integer, "@Count"::integer)
+    FROM GatewayBodies WHERE GWQID = "@GWQID";
+$$;
+
 -- @procedure SMS_GetP3ItemStats
 CREATE OR REPLACE FUNCTION "SMS_GetP3ItemStats"("@GWQID" bigint)
 RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" text,

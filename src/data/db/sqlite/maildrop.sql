@@ -84,6 +84,21 @@ SELECT i.GWQID, i.MessageID, i.DTReceived, i.Subject, i.Content, i.FromName, i.F
   FROM GatewayItems AS i LEFT JOIN GatewayBodies AS b ON b.GWQID = i.GWQID
  WHERE i.GWQID = :GWQID AND i.Status NOT IN (5, 6);
 
+-- @procedure SMS_GetP3MailItemUpTo
+-- SMS_GetP3MailItem for a reader that takes a long body a piece at a time: the body comes only
+-- when its stored length is at most BodyUpTo, and BodyLeft says that one was left behind. The
+-- CASE reads the body only when it is taken, and typeof() looks at the value's type alone.
+SELECT i.GWQID, i.MessageID, i.DTReceived, i.Subject, i.Content, i.FromName, i.FromAddress,
+       i.ToAddress, CASE WHEN i.BodyLength <= :BodyUpTo THEN b.Body END AS Body,
+       i.BodyLength > :BodyUpTo AND typeof(b.Body) <> 'null' AS BodyLeft
+  FROM GatewayItems AS i LEFT JOIN GatewayBodies AS b ON b.GWQID = i.GWQID
+ WHERE i.GWQID = :GWQID AND i.Status NOT IN (5, 6);
+
+-- @procedure SMS_GetP3BodyPiece
+-- Count characters of an item's body from the Start-th, for an engine without ranged reads of
+-- its own; the server reads the embedded database's bodies in place instead.
+SELECT substr(Body, :Start, :Count) AS Piece FROM GatewayBodies WHERE GWQID = :GWQID;
+
 -- @procedure SMS_GetP3ItemStats
 SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
        BodyLength
