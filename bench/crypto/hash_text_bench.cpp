@@ -25,6 +25,14 @@ void BM_HashText4KiB(benchmark::State& state) {
 }
 BENCHMARK(BM_HashText4KiB);
 
+// The generated Message-ID's input: a date, a name and two addresses.
+void BM_HashTextShort(benchmark::State& state) {
+  const std::string text =
+      "Mon, 1 Jan 2024 10:00:00 +0100Zoe Zeta<zoe@example.org>bob.builder@example.org";
+  for (auto _ : state) benchmark::DoNotOptimize(talvex::HashText(text));
+}
+BENCHMARK(BM_HashTextShort);
+
 void BM_CreateHashFreshProviders4KiB(benchmark::State& state) {
   const std::string text = SampleText();
   for (auto _ : state) {

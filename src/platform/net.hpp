@@ -1,8 +1,10 @@
 // Addresses and names as the component shows them: IPv4 peers of the dual-stack listener
 // appear as plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1"); the local host name is the
-// system's. Also the socket option Asio leaves out: SO_REUSEPORT.
+// system's. Also the socket option Asio leaves out (SO_REUSEPORT) and the socket's send queue.
 #pragma once
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -28,6 +30,14 @@ inline std::string PeerAddress(const asio::ip::tcp::socket& socket) {
   std::error_code ec;
   const auto endpoint = socket.remote_endpoint(ec);
   return ec ? std::string() : AddressText(endpoint.address());
+}
+
+// The octets the kernel holds for the peer that it has not acknowledged yet: a client that is
+// still reading a long reply makes this shrink. 0 when the socket cannot tell.
+inline std::size_t UnsentOctets(asio::ip::tcp::socket& socket) {
+  int octets = 0;
+  if (ioctl(socket.native_handle(), SIOCOUTQ, &octets) != 0 || octets < 0) return 0;
+  return static_cast<std::size_t>(octets);
 }
 
 // The local host name, "localhost" when the system has none to give.

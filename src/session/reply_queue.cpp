@@ -84,7 +84,7 @@ void ReplyQueue::OnWritten(const std::error_code& ec) {
 }
 
 asio::awaitable<void> ReplyQueue::WaitForRoom() {
-  while (inFlight_ && Queued() > kRoomLimit) {
+  while (Full()) {
     std::error_code cancelled;  // the wake-up call itself
     co_await room_.async_wait(asio::redirect_error(asio::use_awaitable, cancelled));
   }

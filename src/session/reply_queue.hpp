@@ -70,7 +70,9 @@ class ReplyQueue {
   void Push(std::string_view bytes);
   // Starts writing whatever is queued, batch or not.
   void Flush();
-  // Waits while more than kRoomLimit bytes are queued and a write is still making progress.
+  // Whether more than kRoomLimit bytes are queued while a write is still making progress.
+  bool Full() const { return inFlight_ && Queued() > kRoomLimit; }
+  // Waits while the queue is full.
   asio::awaitable<void> WaitForRoom();
   // Nothing queued and nothing in flight.
   bool Idle() const { return !inFlight_ && pending_.empty(); }

@@ -161,7 +161,10 @@ asio::awaitable<void> Session::Dispatch(std::string line) {
 
 asio::awaitable<void> Session::Yield() {
   co_await asio::post(transport_.get_executor(), asio::use_awaitable);
+  if (!replies_.Full()) co_return;
   co_await replies_.WaitForRoom();
+  // The client reads what it asked for, however slowly (a large message): it is not idle.
+  RestartInactivityTimer();
 }
 
 // Every reply is handed over whole; replies that queue while a write is under way leave

@@ -151,6 +151,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::steady_timer connectionTimer_;
   asio::steady_timer lingerTimer_;
   asio::steady_timer inactivityTimer_;
+  std::size_t unsentAtWait_ = 0;  // the kernel's send queue when the inactivity wait began
   asio::steady_timer loginTimer_;
   const SessionSettings settings_;
   EventProxy& owner_;

@@ -3,6 +3,7 @@
 // and the wait that a failed log-in costs.
 #include <asio/use_awaitable.hpp>
 
+#include "platform/net.hpp"
 #include "session/session.hpp"
 
 namespace talvex {
@@ -16,16 +17,23 @@ void Session::StartTimers() {
   StartLoginTimer();
 }
 
-// A command, and the client catching up with its replies, start the wait again. A session that
-// stays quiet that long is closed without a reply, and whatever it marked stays in the drop.
+// A command, and the client reading its replies, start the wait again. The replies it reads
+// may already lie in the kernel's send queue (the end of a large message), so a queue that has
+// shrunk during the wait counts too. A session that stays quiet that long is closed without a
+// reply, and whatever it marked stays in the drop.
 void Session::RestartInactivityTimer() {
   const auto timeout = settings_.conformance.inactivityTimeout;
   if (timeout.count() == 0 || phase_ != Phase::kOpen) return;
+  unsentAtWait_ = UnsentOctets(transport_.Socket());
   inactivityTimer_.expires_after(timeout);
   inactivityTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
     // A wait that had already run out when the timer was set again must not count.
     if (ec || self->phase_ != Phase::kOpen ||
         self->inactivityTimer_.expiry() > std::chrono::steady_clock::now()) {
+      return;
+    }
+    if (UnsentOctets(self->transport_.Socket()) < self->unsentAtWait_) {
+      self->RestartInactivityTimer();
       return;
     }
     self->CloseForTimeLimit("Inactivity time limit");

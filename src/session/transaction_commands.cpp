@@ -268,6 +268,8 @@ asio::awaitable<void> Commands::SendRetrievedInPieces(const Loaded& loaded) {
       if (!session_.SendPart(piece)) co_return;
       co_await session_.Yield();
       if (session_.Terminating()) co_return;
+      // A slow client may take longer over one message than a lock stays fresh.
+      co_await KeepLock();
       ended = !co_await FillPiece(*reader, pieces);
     }
   } catch (const Failure& failure) {

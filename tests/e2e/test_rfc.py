@@ -186,5 +186,30 @@ class InactivityTimer(ServerCase):
             self.assertEqual(client.closed_after(), b"")
 
 
+class SlowReader(ServerCase):
+    """With the inactivity timer, a session takes its lock again while a message is being read."""
+    server_args = ("--logging-mode", "2", "--inactivity-timer", "1")
+
+    def test_a_slowly_read_message_keeps_the_drop_past_the_age_of_a_stale_lock(self):
+        email = add_user(self.data, "wes", "pw")
+        item = Item(self.data, email, "".join(f"line {n:07} {'x' * 60}\r\n" for n in range(120000)))
+        with logged_in(self.server.port, "wes", "pw") as holder:
+            self.assertEqual(holder.command("NOOP"), b"+OK\r\n")  # the lock follows "+OK"
+            with sqlite3.connect(os.path.join(self.data, "talvex.db"), timeout=10) as db:
+                db.execute("UPDATE MailDropLocks SET LockTime = LockTime - 16 * 60")  # stale now
+            holder.send(b"RETR 1\r\n")
+            got = b""
+            started = time.monotonic()
+            while not got.endswith(b"\r\n.\r\n"):
+                chunk = holder.sock.recv(160 * 1024)
+                self.assertTrue(chunk, f"closed after {len(got)} octets")
+                got += chunk
+                time.sleep(0.1)  # 9 MB in over 5 s: the last piece is queued after the timer
+            self.assertGreater(time.monotonic() - started, 3)
+            self.assertEqual(got, retr_reply(item.message()))
+            with logged_in(self.server.port, "wes", "pw") as second:
+                self.assertEqual(second.command("STAT"), b"+OK 0 0\r\n")  # refused the lock
+
+
 if __name__ == "__main__":
     unittest.main()
