@@ -1,6 +1,5 @@
 // The table of the catalogue operations that catalogue_test.cpp runs: per operation, how to
-// call it, the call a recording engine must see, its result on a seeded embedded database and
-// its failure contract.
+// call it, its result on a seeded database and its failure contract.
 #pragma once
 
 #include <functional>
@@ -18,11 +17,6 @@ enum class OnFailure { kLogged, kRaised, kIgnored };
 struct CatalogueCase {
   const char* operation;
   std::function<std::string(DataHandler&)> call;  // runs the operation, renders its result
-  struct {
-    const char* name;
-    bool rows;  // RunProcedureQuery rather than RunProcedure
-  } procedure;
-  std::vector<ParameterDescriptor> descriptors;
   struct {
     std::string result;    // on the seeded database
     const char* sql = {};  // what the database holds afterwards (first column), when not null

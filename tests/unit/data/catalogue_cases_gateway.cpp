@@ -8,10 +8,6 @@ namespace talvex::test {
 
 namespace {
 
-constexpr auto kDirection = AdType::kChar;
-constexpr bool kRows = true;  // RunProcedureQuery
-constexpr bool kRun = false;  // RunProcedure
-
 // A record set that is open, to show that a failure replaces it.
 Recordset Stale() {
   return {std::make_shared<const std::vector<std::string>>(std::vector<std::string>{"GWQID"}),
@@ -31,8 +27,6 @@ std::vector<CatalogueCase> Cases() {
   return {
       {"GetGWItems",
        [](DataHandler& d) { return Column(d.GetGWItems("I"), "GWQID"); },
-       {"SMS_GetGWItems", kRows},
-       {{"Direction", kDirection, 1, "I"}},
        {"5,7"},
        {OnFailure::kRaised, ""}},
       {"GetGWItem",
@@ -40,26 +34,18 @@ std::vector<CatalogueCase> Cases() {
          const Recordset item = d.GetGWItem("3");
          return item.IsOpen() ? Column(item, "Subject") + ":" + Column(item, "Body") : "unopened";
        },
-       {"SMS_GetGWItem", kRows},
-       {{"ItemID", AdType::kInteger, 4, "3"}},
        {"dead:dead body"},
        {OnFailure::kLogged, "unopened", "Unable to retrieve GW item due to a database error"}},
       {"RemoveGWItem",
        [](DataHandler& d) { return Flag(d.RemoveGWItem("3")); },
-       {"SMS_RemoveGWItem", kRun},
-       {{"ItemID", AdType::kInteger, 4, "3"}},
        {"True", "SELECT count(*) FROM GatewayBodies WHERE GWQID = 3", 0},
        {OnFailure::kLogged, "False", "Unable to remove GW item due to a database error"}},
       {"SetGWItemStatus",
        [](DataHandler& d) { return Flag(d.SetGWItemStatus("1", "2")); },
-       {"SMS_SetGWItemStatus", kRun},
-       {{"ItemID", AdType::kVarChar, 255, "1"}, {"Status", AdType::kVarChar, 255, "2"}},
        {"True", "SELECT Status FROM GatewayItems WHERE GWQID = 1", 2},
        {OnFailure::kLogged, "False", "Unable to change GW item status due to a database error"}},
       {"PurgeDeadGWItems",
        [](DataHandler& d) { return Flag(d.PurgeDeadGWItems("O")); },
-       {"SMS_PurgeDeadGWItems", kRun},
-       {{"Direction", kDirection, 1, "O"}},
        {"True", "SELECT count(*) FROM GatewayItems WHERE Status = 3", 1},
        {OnFailure::kLogged, "False"}},
       {"QueryGWQueue",
@@ -69,8 +55,6 @@ std::vector<CatalogueCase> Cases() {
          const bool done = d.QueryGWQueue(rows, direction);
          return Queue(done, direction, rows);
        },
-       {"SMS_QueryGWQueue", kRows},
-       {{"Direction", kDirection, 1, "O"}},
        {"True O 1"},
        {OnFailure::kLogged, "False O unopened",
         "Unable to retrieve GW items due to a database error"}},
@@ -79,21 +63,14 @@ std::vector<CatalogueCase> Cases() {
          const Recordset stats = d.GetGWQStats("O");
          return Column(stats, "Status") + "/" + Column(stats, "Items");
        },
-       {"SMS_GetGWQStats", kRows},
-       {{"Direction", kDirection, 1, "O"}},
        {"0,2,3,4/1,1,2,1"},
        {OnFailure::kRaised, ""}},
       {"ReviveGWItems",
        [](DataHandler& d) { return Flag(d.ReviveGWItems("O")); },
-       {"SMS_ReviveGWItems", kRun},
-       {{"Direction", kDirection, 1, "O"}},
        {"True", "SELECT count(*) FROM GatewayItems WHERE Status = 0 AND Direction = 'O'", 3},
        {OnFailure::kLogged, "False"}},
       {"UpdateGWToAddress",
        [](DataHandler& d) { return Shown(d.UpdateGWToAddress("1", "gw-carl@example.org")); },
-       {"SMS_UpdateGWToAddress", kRun},
-       {{"ItemID", AdType::kInteger, 4, "1"},
-        {"ToAddress", AdType::kVarChar, 4000, "gw-carl@example.org"}},
        {"True", "SELECT GWQID FROM GatewayItems WHERE ToAddress = 'gw-carl@example.org'", 1},
        {OnFailure::kLogged, "Empty"}},
       {"GetDeadGWItems",
@@ -103,8 +80,6 @@ std::vector<CatalogueCase> Cases() {
          const bool done = d.GetDeadGWItems(rows, direction, "60");
          return Queue(done, direction, rows);
        },
-       {"SMS_GetDeadGWItems", kRows},
-       {{"Direction", kDirection, 1, "O"}},
        {"True O 3,4"},
        {OnFailure::kLogged, "False O unopened",
         "Unable to retrieve Dead GW items due to a database error"}},

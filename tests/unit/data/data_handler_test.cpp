@@ -1,5 +1,5 @@
-// The DataHandler frame: creation, the error reporter, the connection string and the
-// transaction-log switch.
+// The DataHandler frame: creation, the message type of a failure, the connection string and
+// the transaction-log switch.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,11 +15,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-TEST(DataHandlerFrame, ErrorLineAndMessageType) {
-  const Failure failure("S", 5, "D");
-  EXPECT_EQ(ErrorReportLine("Unable to remove POP3 mail item", failure),
-            "Unable to remove POP3 mail item: [S: 5. D]");
-  EXPECT_EQ(ErrorReportLine("", failure), "[S: 5. D]");
+// The logged line of a failure is shown with every catalogue operation (catalogue_test.cpp).
+TEST(DataHandlerFrame, MessageTypeOfAnErrorNumber) {
   EXPECT_EQ(ErrorMessageType(-2147467259), Severity::kDetail);
   for (const std::int32_t number : {-2147217900, -2147467258, 0, 5}) {
     EXPECT_EQ(ErrorMessageType(number), Severity::kFailure) << number;

@@ -162,19 +162,6 @@ TEST_P(MailDropConformance, MarksVanishUntilRsetAndQuitRemovesOnlyTheSessionsMar
   EXPECT_EQ(c.List(), Idents{mine[2]});
 }
 
-TEST_P(MailDropConformance, SessionThatNeverQuitsLosesNothing) {
-  const Idents items = {Item(), Item(), Item()};
-  Client a(Env(), 'A');
-  ASSERT_TRUE(a.Lock());
-  ASSERT_EQ(a.List(), items);
-  ASSERT_TRUE(a.Mark(items[0], "5") && a.Mark(items[1], "6"));
-  ASSERT_TRUE(a.Release());  // the end without QUIT
-  EXPECT_EQ(Count("SessionID IS NULL AND Status = 0"), 3);
-  Client b(Env(), 'B');
-  ASSERT_TRUE(b.Lock());
-  EXPECT_EQ(b.List(), items);
-}
-
 TEST_P(MailDropConformance, ItemRowsCarryTheStoredFieldsAndWireSize) {
   // In Windows-1252 "€" and "é" are one octet each, "日", "本" and the emoji one "?" each.
   const std::string body = "Price 5\u20AC, caf\u00E9, \u65E5\u672C \U0001F600\r\n";

@@ -86,21 +86,6 @@ TEST_P(TransLog, UnicodeBodiesAndTheSubjectsCut) {
   }
 }
 
-TEST_P(TransLog, CostIsNormalisedInTheCallersEntry) {
-  const struct {
-    const char* given;
-    const char* kept;
-    int cents;
-  } cases[] = {{"", "0", 0}, {"abc", "0", 0}, {"1.25", "1.25", 125}};
-  Session session(db_->Env());
-  for (const auto& c : cases) {
-    TransLogEntry entry = Entry("s", "b", "", c.given);
-    ASSERT_TRUE(session.data.WriteTransLog(entry)) << c.given;
-    EXPECT_EQ(entry.cost, c.kept);
-    EXPECT_EQ(db_->QueryInt("SELECT Cost * 100 FROM TransLog ORDER BY ItemID DESC"), c.cents);
-  }
-}
-
 TEST_P(TransLog, StatusTimeAndCostEmptyExtensionItemsAndTheSwitch) {
   Session session(db_->Env());
   TransLogEntry entry = Entry("s", "b", "", "2");

@@ -1,5 +1,5 @@
 // The content description and body of outbound gateway items where the end-to-end tests do not
-// reach: setting texts that choose no transfer encoding, and the euro substitution.
+// reach: setting texts that choose no transfer encoding.
 #include <gtest/gtest.h>
 
 #include "text/gateway_content.hpp"
@@ -13,11 +13,6 @@ TEST(GatewayContent, OnlyTheExactSettingTextsChooseATransferEncoding) {
     EXPECT_EQ(out.content, "text/plain; charset=\"Windows-1252\"") << none;
     EXPECT_EQ(out.body, "\u00E9=") << none;
   }
-}
-
-TEST(GatewayContent, SubstituteEuro) {
-  EXPECT_EQ(SubstituteEuro("\u20AC\u20AC. \u00E9"), "EUREUR. \u00E9");
-  EXPECT_EQ(SubstituteEuro(""), "");
 }
 
 }  // namespace
