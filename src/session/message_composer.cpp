@@ -123,22 +123,21 @@ void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string
 
 namespace {
 
-// Where a piece of at most `octets` that starts at `from` ends: after its last LF, so that the
-// next piece begins a line, or else where no UTF-8 sequence is cut in two, which encoding one
-// piece at a time needs.
-std::size_t PieceEnd(std::string_view body, std::size_t from, std::size_t octets) {
-  if (body.size() - from <= octets) return body.size();
-  const std::size_t limit = from + octets;
-  const std::size_t lineEnd = body.rfind('\n', limit - 1);
-  if (lineEnd != std::string_view::npos && lineEnd >= from) return lineEnd + 1;
-  const auto continues = [&body](std::size_t at) {
-    return at < body.size() && (static_cast<unsigned char>(body[at]) & 0xC0) == 0x80;
+// Where a piece of at most `octets` from the start of `text` ends: after its last LF, so that
+// the next piece begins a line, or else where no UTF-8 sequence is cut in two, which encoding
+// one piece at a time needs.
+std::size_t PieceEnd(std::string_view text, std::size_t octets) {
+  if (text.size() <= octets) return text.size();
+  const std::size_t lineEnd = text.rfind('\n', octets - 1);
+  if (lineEnd != std::string_view::npos) return lineEnd + 1;
+  const auto continues = [&text](std::size_t at) {
+    return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
   };
-  std::size_t end = limit;
-  while (end > from && continues(end)) --end;
-  if (end > from) return end;
+  std::size_t end = octets;
+  while (end > 0 && continues(end)) --end;
+  if (end > 0) return end;
   // A piece shorter than the character it starts with takes the whole character.
-  end = limit;
+  end = octets;
   while (continues(end)) ++end;
   return end;
 }
@@ -155,7 +154,7 @@ void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets, bool
     started_ = true;
   }
   const std::string_view unsent = unsent_;
-  const std::size_t end = last ? unsent.size() : PieceEnd(unsent, 0, pieceOctets);
+  const std::size_t end = last ? unsent.size() : PieceEnd(unsent, pieceOctets);
   AppendWireText(out, unsent.substr(0, end), stuffing_, lineStart_);
   if (end > 0) lineStart_ = unsent[end - 1] == '\n';
   unsent_.erase(0, end);

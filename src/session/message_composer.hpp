@@ -52,13 +52,13 @@ class RetrievedPieces {
   RetrievedPieces(const data::ItemHeader& item, std::string_view hostName, DotStuffing stuffing);
   // The body's text that is read but not yet encoded.
   std::string& Unsent() { return unsent_; }
-  // The longest character's octets.
-  static constexpr std::size_t kCharacterOctets = 4;
-  // Whether more must be read before a piece that is not the last: a cut needs the whole
-  // character that it falls in.
-  bool NeedsMore(std::size_t pieceOctets) const {
-    return unsent_.size() < pieceOctets + kCharacterOctets;
+  // The octets still to read before a piece that is not the last: a cut needs the whole
+  // character (of up to four octets) that it falls in. 0 when there are enough.
+  std::size_t Missing(std::size_t pieceOctets) const {
+    const std::size_t needed = pieceOctets + kCharacterOctets;
+    return unsent_.size() < needed ? needed - unsent_.size() : 0;
   }
+  bool NeedsMore(std::size_t pieceOctets) const { return Missing(pieceOctets) > 0; }
   // Encodes the next piece onto `out`: with `last` (the body has been read to its end) all of
   // the unsent text and the message's end; otherwise, once no more is needed, the unsent text
   // up to its last line end within `pieceOctets`, else `pieceOctets` of it cut at a character
@@ -66,6 +66,7 @@ class RetrievedPieces {
   void AppendNext(std::string& out, std::size_t pieceOctets, bool last);
 
  private:
+  static constexpr std::size_t kCharacterOctets = 4;  // the longest character's
   std::string header_;
   DotStuffing stuffing_;
   std::string unsent_;

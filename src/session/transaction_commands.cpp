@@ -285,10 +285,9 @@ asio::awaitable<void> Commands::SendRetrievedInPieces(const Loaded& loaded) {
 
 // Reads what the next piece needs; false once the body has been read to its end.
 asio::awaitable<bool> Commands::FillPiece(data::BodyReader& reader, RetrievedPieces& pieces) {
-  while (pieces.NeedsMore(kRetrPieceOctets)) {
-    // Only what is missing: the text held stays near one piece.
-    const std::size_t missing =
-        kRetrPieceOctets + RetrievedPieces::kCharacterOctets - pieces.Unsent().size();
+  // Only what is missing: the text held stays near one piece.
+  for (std::size_t missing = pieces.Missing(kRetrPieceOctets); missing > 0;
+       missing = pieces.Missing(kRetrPieceOctets)) {
     if (!co_await reader.ReadNext(pieces.Unsent(), missing)) co_return false;
   }
   co_return true;
