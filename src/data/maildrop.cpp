@@ -87,6 +87,10 @@ ProcedureCall DropStatsCall(const std::string& itemIds) {
   return {"SMS_GetP3DropStats", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
 }
 
+ProcedureCall DropDigestsCall(const std::string& itemIds) {
+  return {"SMS_GetP3DropDigests", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
+}
+
 ProcedureCall BeatCall(const ServerInstance& instance) {
   return {"SMS_BeatP3Instance",
           {InstanceDescriptor(instance.instanceId),
@@ -140,6 +144,10 @@ Recordset DataHandler::GetP3ItemStats(const Variant& itemId) {
 
 Recordset DataHandler::GetP3DropStats(const std::string& itemIds) {
   return Query(DropStatsCall(itemIds));
+}
+
+Recordset DataHandler::GetP3DropDigests(const std::string& itemIds) {
+  return Query(DropDigestsCall(itemIds));
 }
 
 bool DataHandler::BeatP3Instance(const ServerInstance& instance) {
@@ -210,6 +218,10 @@ asio::awaitable<Recordset> DataHandler::GetP3ItemStatsAsync(const Variant& itemI
 
 asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& itemIds) {
   return QueryAsync(DropStatsCall(itemIds));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3DropDigestsAsync(const std::string& itemIds) {
+  return QueryAsync(DropDigestsCall(itemIds));
 }
 
 asio::awaitable<Recordset> DataHandler::GetP3MailItemUpToAsync(std::int64_t itemId,

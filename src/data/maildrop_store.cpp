@@ -102,7 +102,7 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
       dropFields_({"GWQID"}),
       statsFields_(ItemFields("BodyLength")),
       dropStatsFields_(ItemFields("BodyLength")),
-      dropStatsIds_({"GWQID"}),
+      dropStatsIds_({"GWQID", "Digest"}),
       itemFields_(ItemFields("Body")),
       bodyLeftField_({"BodyLeft"}) {
   handler_.SetEventLog(std::move(log));
@@ -159,12 +159,27 @@ asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
   if (rows.RecordCount() == 0) co_return stats;
   stats.reserve(static_cast<std::size_t>(rows.RecordCount()));
   const auto& at = dropStatsFields_.In(rows);
-  const std::size_t id = dropStatsIds_.In(rows)[0];
+  const auto& ids = dropStatsIds_.In(rows);
   for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
-    const std::int64_t itemId = rows.FieldAt(id).ToInt64();
-    stats.push_back({itemId, TakeStats(rows, at)});
+    const std::int64_t itemId = rows.FieldAt(ids[0]).ToInt64();
+    const auto digest = static_cast<std::uint64_t>(rows.FieldAt(ids[1]).ToInt64());
+    stats.push_back({itemId, TakeStats(rows, at), digest});
   }
   co_return stats;
+}
+
+asio::awaitable<std::vector<ItemDigest>> MailDropStore::DigestsOf(
+    const std::vector<std::int64_t>& itemIds) {
+  Recordset rows = co_await handler_.GetP3DropDigestsAsync(IdList(itemIds));
+  std::vector<ItemDigest> digests;
+  if (rows.RecordCount() == 0) co_return digests;
+  digests.reserve(static_cast<std::size_t>(rows.RecordCount()));
+  const auto& ids = dropStatsIds_.In(rows);
+  for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+    digests.push_back({rows.FieldAt(ids[0]).ToInt64(),
+                       static_cast<std::uint64_t>(rows.FieldAt(ids[1]).ToInt64())});
+  }
+  co_return digests;
 }
 
 asio::awaitable<std::optional<MailItem>> MailDropStore::Load(std::int64_t itemId,

@@ -55,10 +55,18 @@ struct ItemStats {
   std::optional<std::int32_t> bodyLength;  // nullopt when the database holds none
 };
 
-// An item's listing fields under its identifier.
+// An item's listing fields under its identifier, with the digest the database gives them.
 struct ItemStatsRow {
   std::int64_t itemId = 0;
   ItemStats stats;
+  std::uint64_t digest = 0;
+};
+
+// An item's identifier and the digest of its listing fields: the same digest as long as each
+// field is the same, another one (but for a chance of 2^-64) when any differs.
+struct ItemDigest {
+  std::int64_t itemId = 0;
+  std::uint64_t digest = 0;
 };
 
 // An item as retrieval sees it: its header fields and its stored body, unless that was left in
@@ -92,6 +100,8 @@ class MailDropStore {
   // Stats of many items in one call: a row for each of `itemIds` that Stats would show, in
   // ascending identifier order.
   asio::awaitable<std::vector<ItemStatsRow>> StatsOf(const std::vector<std::int64_t>& itemIds);
+  // The same rows reduced to their digests.
+  asio::awaitable<std::vector<ItemDigest>> DigestsOf(const std::vector<std::int64_t>& itemIds);
   // An item's fields and its body when that is at most `bodyUpTo` octets long, or nullopt when
   // the drop no longer shows the item.
   asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId, std::int64_t bodyUpTo);
@@ -113,7 +123,7 @@ class MailDropStore {
   FieldPositions<1> dropFields_;
   FieldPositions<8> statsFields_;
   FieldPositions<8> dropStatsFields_;
-  FieldPositions<1> dropStatsIds_;
+  FieldPositions<2> dropStatsIds_;  // GWQID and Digest, in both kinds of drop rows
   FieldPositions<8> itemFields_;
   FieldPositions<1> bodyLeftField_;
 };

@@ -11,9 +11,11 @@
 // commit or checkpoint. SQLite refuses to change the level inside a transaction, so it is
 // switched before BEGIN, and only when it differs from the connection's current one.
 //
-// Two SQL functions exist on every connection: ansi_length(text), the octets of the text in
-// Windows-1252 as the POP3 wire carries it, and raise_error(text), by which a procedure
-// refuses a call; the refusal becomes a failure with ErrorNumber::kDbCommand and that text.
+// Three SQL functions exist on every connection: ansi_length(text), the octets of the text in
+// Windows-1252 as the POP3 wire carries it; fields_digest(...), a 64-bit digest of its
+// arguments' texts, by which a listing tells that an item's fields are unchanged; and
+// raise_error(text), by which a procedure refuses a call; the refusal becomes a failure with
+// ErrorNumber::kDbCommand and that text.
 //
 // SMS_EvaluateSQL is the exception to the catalog: its parameter is a statement text, which is
 // prepared for its call alone.

@@ -2,7 +2,10 @@
 // schema migrations.
 #include "data/sqlite_setup.hpp"
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "data/sql_catalog.hpp"
 #include "platform/ansi.hpp"
@@ -20,6 +23,29 @@ void AnsiLength(sqlite3_context* context, int, sqlite3_value** argv) {
   const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
   sqlite3_result_int64(
       context, static_cast<sqlite3_int64>(ansi::EncodedLength(std::string_view(text, size))));
+}
+
+// A 64-bit digest of the arguments' texts, each with its length or marked null (see
+// SMS_GetP3DropDigests). splitmix64's finalising step mixes each word into the running value.
+std::uint64_t Mix(std::uint64_t hash, std::uint64_t value) {
+  std::uint64_t z = hash + value + 0x9e3779b97f4a7c15ULL;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+void FieldsDigest(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (int i = 0; i < argc; ++i) {
+    if (sqlite3_value_type(argv[i]) == SQLITE_NULL) {
+      hash = Mix(hash, 0);
+      continue;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
+    hash = Mix(Mix(hash, size + 1), std::hash<std::string_view>{}(std::string_view(text, size)));
+  }
+  sqlite3_result_int64(context, static_cast<sqlite3_int64>(hash));
 }
 
 int SchemaVersion(const sqlite::Database& db) {
@@ -40,6 +66,9 @@ void ConfigureConnection(sqlite::Database& db, SqlFunction raiseError, void* rai
   check(sqlite3_create_function_v2(db.Handle(), "ansi_length", 1,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                                    AnsiLength, nullptr, nullptr, nullptr));
+  check(sqlite3_create_function_v2(db.Handle(), "fields_digest", -1,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   FieldsDigest, nullptr, nullptr, nullptr));
   check(sqlite3_create_function_v2(db.Handle(), "raise_error", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY,
                                    raiseContext, raiseError, nullptr, nullptr, nullptr));
   db.Exec("PRAGMA foreign_keys = ON");

@@ -143,6 +143,8 @@ class ServerHandler final : public EventProxy {
   std::chrono::seconds loginTimeout_{0};
   std::int16_t maxPerAddress_ = 0;
   std::shared_ptr<LoginThrottle> loginThrottle_;
+  // What the sessions' listings have worked out, for the sessions that come after.
+  std::shared_ptr<MessageFacts> facts_ = std::make_shared<MessageFacts>();
   std::vector<std::string> slotPeers_;  // the address of each slot's session
   std::unordered_map<std::string, std::int32_t> perAddress_;
   std::int16_t portNumber_ = 0;

@@ -82,8 +82,8 @@ class Commands {
   void ReplyTotals(const Totals& totals);
   // A listing's line for message `n`: `prefix`, its number as the client gave it or the
   // listing counts it, and its size or identifier.
-  void ReplyListingLine(std::size_t n, std::string_view number, const data::ItemStats& item,
-                        Listing kind, std::string_view prefix);
+  void ReplyListingLine(std::string_view number, const MailDropView::Listed& item, Listing kind,
+                        std::string_view prefix);
   // The message that a command's argument names, loaded. Replies itself when the number is out
   // of range or the item is gone; a non-numeric argument is left to the unknown-command reply.
   struct Loaded {

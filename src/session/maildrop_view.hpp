@@ -3,12 +3,12 @@
 // items by message number. Numbers never change during a session; a deleted message keeps its
 // number, and the database stops showing it.
 //
-// Item fields are read from the database at every command, so that each answer reflects the
-// stored item as it is then. What is worked out from them, a message's size and unique
-// identifier, is remembered per message under a digest of the fields and host name it came
-// from: an item whose fields change is worked out again, one the database no longer shows is
-// left out, exactly as when nothing was remembered. The memo holds 32 bytes per message, so
-// an idle session stays small.
+// Every answer reflects the stored item as it is at that command. A listing asks the database
+// for the digests of its items' fields, and takes a message's size or unique identifier from
+// the server's MessageFacts while the digest (with the host name) is the one it was worked out
+// under; only the other items' fields are read and worked out, and then remembered. An item
+// whose fields change gets another digest and is worked out again; one the database no longer
+// shows gives no digest and is left out, exactly as when nothing was remembered.
 #pragma once
 
 #include <array>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "data/maildrop_store.hpp"
+#include "session/message_facts.hpp"
 
 namespace talvex {
 
@@ -34,8 +35,11 @@ struct MessageNumber {
 class MailDropView {
  public:
   // `store` is the session's data access; `sessionId` names the session towards the database.
-  MailDropView(data::MailDropStore store, std::string sessionId)
-      : store_(std::move(store)), sessionId_(std::move(sessionId)) {}
+  // `facts` is the server's memory of worked-out messages; without one every listing works
+  // each message out from its fields.
+  MailDropView(data::MailDropStore store, std::string sessionId,
+               std::shared_ptr<MessageFacts> facts = {})
+      : store_(std::move(store)), sessionId_(std::move(sessionId)), facts_(std::move(facts)) {}
 
   data::MailDropStore& Store() { return store_; }
 
@@ -49,15 +53,27 @@ class MailDropView {
   // A numeric argument (a half rounds to the even neighbour) is valid from 1 to Count().
   MessageNumber Parse(std::string_view argument) const;
 
-  // Message n's fields, or nullopt when the database no longer shows its item.
-  asio::awaitable<std::optional<data::ItemStats>> Stats(std::size_t n);
-  // Every message's fields in one query: entry n - 1 is what Stats(n) would give.
-  using Shown = std::vector<std::optional<data::ItemStats>>;
-  asio::awaitable<Shown> AllStats();
-  // Message n's size and unique identifier, worked out from `item`, its current fields, as
-  // MessageSize and UniqueIdentifier do (with their failures), or taken from the memo.
-  std::int64_t Size(std::size_t n, const data::ItemStats& item, std::string_view hostName);
-  std::string UniqueId(std::size_t n, const data::ItemStats& item, std::string_view hostName);
+  // What a listing shows of one message: what was remembered of it, or its current fields.
+  struct Listed {
+    std::int64_t itemId = 0;
+    std::uint64_t key = 0;   // the fields' digest mixed with the host name's
+    bool remember = false;   // what is worked out from `stats` may be remembered under `key`
+    std::int64_t size = -1;  // remembered, or -1
+    std::string uniqueId{};  // remembered, or empty
+    std::optional<data::ItemStats> stats{};  // read when what is needed was not remembered
+  };
+  // What the listing needs of each message.
+  enum class Need { kSize, kUniqueId };
+  // Message n as GetP3ItemStats shows it, or nullopt when the database no longer shows its item.
+  asio::awaitable<std::optional<Listed>> Stats(std::size_t n);
+  // Every message in at most two queries: entry n - 1 is shown exactly when Stats(n) would
+  // show it, and holds what `need` asks for or the fields to work it out from.
+  using Shown = std::vector<std::optional<Listed>>;
+  asio::awaitable<Shown> AllStats(Need need, std::string_view hostName);
+  // A message's size and unique identifier as MessageSize and UniqueIdentifier work them out
+  // from its current fields (with their failures), or as remembered.
+  std::int64_t Size(const Listed& item, std::string_view hostName);
+  std::string UniqueId(const Listed& item, std::string_view hostName);
   // Message n with its body when that is at most `bodyUpTo` octets long; a longer one is read
   // through OpenBody.
   asio::awaitable<std::optional<data::MailItem>> Item(std::size_t n, std::int64_t bodyUpTo);
@@ -73,29 +89,17 @@ class MailDropView {
 
  private:
   std::int64_t IdOf(std::size_t n) const { return ids_.at(n - 1); }
-
-  // What has been worked out for one message, valid while the digest of its header fields
-  // and the host name stays `fields`: the octets of its header block on the wire (0 until
-  // worked out; a header block is never empty), to which the body's length is added, and an
-  // identifier in digest form, 32 hexadecimal digits, kept as the 16 bytes they spell. Any
-  // other identifier is a stored one, which comes with the fields at no cost.
-  struct Remembered {
-    std::uint64_t fields = 0;
-    std::uint32_t headerOctets = 0;
-    bool hasId = false;
-    std::array<std::uint8_t, 16> id{};
-  };
-  // An idle session with a hundred messages keeps its memo within about 3 KiB.
-  static_assert(sizeof(Remembered) <= 32);
-  // Message n's memo entry for `item`, emptied when the fields changed; nullptr for an item
-  // that must be worked out each time.
-  Remembered* Memo(std::size_t n, const data::ItemStats& item, std::string_view hostName);
+  // Entry n - 1 of `shown` for the item, when the item is one of the drop's.
+  std::optional<Listed>* SlotOf(Shown& shown, std::int64_t itemId) const;
+  // Takes from the memory what `need` asks for of each item whose digest is unchanged; gives
+  // the identifiers of the others.
+  asio::awaitable<std::vector<std::int64_t>> Recall(Shown& shown, Need need, std::uint64_t hostKey);
 
   data::MailDropStore store_;
   std::string sessionId_;
+  std::shared_ptr<MessageFacts> facts_;
   std::string email_;              // the drop's address, once opened
   std::vector<std::int64_t> ids_;  // message n is ids_[n - 1]; ascending, as listed
-  std::vector<Remembered> memo_;   // parallel to ids_
 };
 
 }  // namespace talvex

@@ -40,7 +40,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                                  [this](Severity severity, std::string_view,
                                         std::string_view line) { Log(severity, line); },
                                  settings_.instanceId),
-                             sessionId_),
+                             sessionId_, settings_.facts),
                 settings_.forceDelete, settings_.conformance),
       replies_(
           transport_, [this] { return std::shared_ptr<void>(shared_from_this()); },

@@ -27,6 +27,7 @@
 #include "session/event_proxy.hpp"
 #include "session/line_assembler.hpp"
 #include "session/login_penalty.hpp"
+#include "session/message_facts.hpp"
 #include "session/reply_queue.hpp"
 #include "session/tls_credentials.hpp"
 #include "session/transport.hpp"
@@ -47,6 +48,8 @@ struct SessionSettings {
   bool forceDelete = false;
   SessionTiming timing;
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
+  // The server's memory of worked-out messages, shared by its sessions; none: no memory.
+  std::shared_ptr<MessageFacts> facts;
   // The server process whose heartbeat keeps the session's lock alive; empty for none.
   std::string instanceId;
   Conformance conformance;  // the dialogue's opt-in behaviours

@@ -64,7 +64,7 @@ asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass(
   Totals totals;
   for (std::size_t n = 1; n <= drop_.Count(); ++n) {
     if (const auto& item = shown[n - 1]) {
-      totals.octets += drop_.Size(n, *item, session_.HostName());
+      totals.octets += drop_.Size(*item, session_.HostName());
       ++totals.count;
     }
     co_await session_.Yield();  // other sessions, and this one's own events, run meanwhile
@@ -79,7 +79,7 @@ asio::awaitable<bool> Commands::CmdStat(const std::string& /*line*/) {
   } else if (drop_.Count() == 0) {
     Reply("+OK 0 0");
   } else {
-    const auto shown = co_await drop_.AllStats();
+    const auto shown = co_await drop_.AllStats(MailDropView::Need::kSize, session_.HostName());
     if (const auto totals = co_await StatPass(shown)) ReplyTotals(*totals);
   }
   co_return true;
@@ -94,14 +94,14 @@ void Commands::ReplyTotals(const Totals& totals) {
   });
 }
 
-void Commands::ReplyListingLine(std::size_t n, std::string_view number, const data::ItemStats& item,
+void Commands::ReplyListingLine(std::string_view number, const MailDropView::Listed& item,
                                 Listing kind, std::string_view prefix) {
   session_.SendComposed([&](std::string& out) {
     out.append(prefix).append(number).append(" ");
     if (kind == Listing::kSizes) {
-      AppendNumber(out, drop_.Size(n, item, session_.HostName()));
+      AppendNumber(out, drop_.Size(item, session_.HostName()));
     } else {
-      ansi::AppendEncoded(out, drop_.UniqueId(n, item, session_.HostName()));
+      ansi::AppendEncoded(out, drop_.UniqueId(item, session_.HostName()));
     }
   });
 }
@@ -126,7 +126,7 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     if (parsed.kind == MessageNumber::Kind::kOutOfRange) {
       ReplyOutOfRange();
     } else if (const auto item = co_await drop_.Stats(parsed.number)) {
-      ReplyListingLine(parsed.number, words[1], *item, kind, "+OK ");
+      ReplyListingLine(words[1], *item, kind, "+OK ");
     } else {
       ReplyNoLongerAvailable();
     }
@@ -137,7 +137,9 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
   // database follows it; LIST's totals and lines come from the same reading of the drop.
   const auto batch = session_.GatherReplies();
   if (kind == Listing::kIdentifiers) Reply("+OK");
-  const auto shown = co_await drop_.AllStats();
+  const auto need =
+      kind == Listing::kSizes ? MailDropView::Need::kSize : MailDropView::Need::kUniqueId;
+  const auto shown = co_await drop_.AllStats(need, session_.HostName());
   if (kind == Listing::kSizes) {
     const auto totals = co_await StatPass(shown);
     if (!totals) co_return true;
@@ -148,7 +150,7 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     const auto& item = shown[n - 1];
     if (!item) continue;  // gone: left out, the others keep their numbers
     const auto end = std::to_chars(number.data(), number.data() + number.size(), n).ptr;
-    ReplyListingLine(n, std::string_view(number.data(), end), *item, kind, "");
+    ReplyListingLine(std::string_view(number.data(), end), *item, kind, "");
     co_await session_.Yield();
     if (session_.Terminating()) co_return true;
   }

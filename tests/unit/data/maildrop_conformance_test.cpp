@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "data_support.hpp"
 
 namespace talvex::test {
@@ -213,6 +215,43 @@ TEST_P(MailDropConformance, DropStatsAnswerEachItemAsItemStatsDoes) {
   ASSERT_TRUE(b.Lock());
   compare(items[0] + "," + items[1] + "," + items[2] + "," + items[4],
           {items[0], items[1], items[2], items[4]});
+}
+
+// The digests stand for the fields: the same rows as the full listing with the same digest,
+// and a digest that changes with any listed field, null and empty told apart, and with nothing
+// else (the status a session writes, say).
+TEST_P(MailDropConformance, DropDigestsChangeWithTheListedFieldsOnly) {
+  const Idents items = {Item(), Item(), Item()};
+  Client a(Env(), 'A');
+  ASSERT_TRUE(a.Lock());
+  const std::string list = items[0] + "," + items[1] + "," + items[2];
+  const auto digests = [&] {
+    std::map<std::string, std::string> byId;
+    Recordset rows = a.data.GetP3DropDigests(list);
+    for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+      byId[rows.Fields("GWQID").ToText()] = rows.Fields("Digest").ToText();
+    }
+    Recordset full = a.data.GetP3DropStats(list);
+    EXPECT_EQ(Ids(full), Ids(a.data.GetP3DropDigests(list)));
+    for (full.MoveFirst(); !full.Eof(); full.MoveNext()) {
+      EXPECT_EQ(full.Fields("Digest").ToText(), byId[full.Fields("GWQID").ToText()]);
+    }
+    return byId;
+  };
+  const auto before = digests();
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_TRUE(a.Mark(items[2], "4"));
+  EXPECT_EQ(digests(), before);
+  for (const char* change : {"Subject = 'changed'", "BodyLength = 77", "MessageID = ''",
+                             "MessageID = NULL", "ToAddress = 'ALICE@example.com'"}) {
+    const auto was = digests();
+    db_->Exec(std::string("UPDATE GatewayItems SET ") + change + " WHERE GWQID = " + items[0]);
+    const auto now = digests();
+    EXPECT_NE(now.at(items[0]), was.at(items[0])) << change;
+    EXPECT_EQ(now.at(items[1]), was.at(items[1])) << change;
+  }
+  ASSERT_TRUE(a.Mark(items[1], "5"));
+  EXPECT_EQ(digests().count(items[1]), 0u);
 }
 
 // A lock lives as long as its server process beats: once the beat is a minute old, or the

@@ -133,9 +133,22 @@ UPDATE GatewayItems
 -- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
 -- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
 -- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
--- holds it now, is left out. Rows come in GWQID order.
+-- holds it now, is left out. Rows come in GWQID order. Digest is SMS_GetP3DropDigests's.
 SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-       BodyLength
+       BodyLength,
+       fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+                     BodyLength) AS Digest
+  FROM GatewayItems
+ WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
+ ORDER BY GWQID;
+
+-- @procedure SMS_GetP3DropDigests
+-- The rows of SMS_GetP3DropStats reduced to GWQID and a digest of the other fields: a
+-- listing that has worked an item out before checks with it that the fields are unchanged
+-- without reading them.
+SELECT GWQID,
+       fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+                     BodyLength) AS Digest
   FROM GatewayItems
  WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
  ORDER BY GWQID;

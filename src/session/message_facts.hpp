@@ -1,0 +1,46 @@
+// MessageFacts: what the listings have worked out for messages, their sizes and unique
+// identifiers, remembered for the whole server process. Working them out means reading every
+// field of an item and composing its header block; a log-in that asks STAT of a hundred
+// messages did that a hundred times. Remembered under the item's identifier together with a
+// key, the database's digest of the fields mixed with the host name, an entry answers only
+// while the fields it came from are the ones stored now: the database gives the digests of a
+// drop's items in one short query, an item whose fields changed gets a new digest and is worked
+// out again, and one that has gone gives no digest at all and is left out as before.
+//
+// A fixed table of slots, each item in the slot its identifier picks, bounds the memory: a new
+// item pushes out whatever held its slot, which is then worked out again when it is next
+// listed. Everything runs on the server's one event loop, so nothing is locked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace talvex {
+
+class MessageFacts {
+ public:
+  // 32768 slots of 56 bytes, taken at the first entry: a little under 2 MiB per process.
+  static constexpr std::size_t kSlots = std::size_t{1} << 15;
+
+  struct Entry {
+    std::int64_t itemId = 0;  // no item has identifier 0: an unused slot matches none
+    std::uint64_t key = 0;
+    std::int64_t size = -1;  // octets on the wire; -1 until worked out
+    std::string uniqueId{};  // empty until worked out (an identifier never is)
+  };
+
+  // The item's entry while it was made under `key`, or nullptr.
+  const Entry* Find(std::int64_t itemId, std::uint64_t key) const;
+  // The item's entry under `key`, emptied first when the slot held anything else.
+  Entry& Take(std::int64_t itemId, std::uint64_t key);
+
+ private:
+  static std::size_t SlotOf(std::int64_t itemId) {
+    return static_cast<std::size_t>(itemId) & (kSlots - 1);
+  }
+
+  std::vector<Entry> slots_;
+};
+
+}  // namespace talvex
