@@ -239,13 +239,7 @@ $$;
 CREATE OR REPLACE FUNCTION "SMS_GetP3DropDigests"("@ItemIDs" text)
 RETURNS TABLE ("GWQID" bigint, "Digest" bigint)
 LANGUAGE sql STABLE AS $$
-  SELECT GWQID,
-         fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-                       BodyLength::text)
-    FROM GatewayItems
-   WHERE GWQID = ANY (string_to_array(nullif(trim("@ItemIDs"), ''), ',')::bigint[])
-     AND Status NOT IN (5, 6)
-   ORDER BY GWQID;
+  SELECT s."GWQID", s."Digest" FROM "SMS_GetP3DropStats"("@ItemIDs") AS s;
 $$;
 
 -- @procedure SMS_BeatP3Instance
