@@ -410,7 +410,8 @@ class SqliteBackend final : public Backend {
 
   void Synchronous(bool relaxed) {
     if (relaxed == relaxed_) return;
-    db_->Exec(relaxed ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
+    db_->Run(relaxed ? sqlite::Database::Control::kSynchronousNormal
+                     : sqlite::Database::Control::kSynchronousFull);
     relaxed_ = relaxed;
   }
 

@@ -42,8 +42,12 @@ void Database::Exec(std::string_view sql) {
 }
 
 void Database::Run(Control control) {
-  static constexpr std::array<std::string_view, kControls> kTexts = {"BEGIN", "BEGIN IMMEDIATE",
-                                                                     "COMMIT", "ROLLBACK"};
+  static constexpr std::array<std::string_view, kControls> kTexts = {"BEGIN",
+                                                                     "BEGIN IMMEDIATE",
+                                                                     "COMMIT",
+                                                                     "ROLLBACK",
+                                                                     "PRAGMA synchronous = NORMAL",
+                                                                     "PRAGMA synchronous = FULL"};
   const auto index = static_cast<std::size_t>(control);
   auto& slot = controls_.at(index);
   if (!slot) {

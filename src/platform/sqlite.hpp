@@ -38,10 +38,18 @@ class Database {
   sqlite3* Handle() const { return db_.get(); }
   int Changes() const { return sqlite3_changes(db_.get()); }
 
-  // Runs one of the statements that open and end transactions. Each is prepared at its first
-  // use and kept with the connection: every write runs two of them, and parsing them anew was
-  // a measurable part of a short write.
-  enum class Control { kBegin, kBeginImmediate, kCommit, kRollback };
+  // Runs one of the statements that open and end transactions or set how far their commits
+  // wait for the disk. Each is prepared at its first use and kept with the connection: every
+  // write runs two or three of them, and parsing them anew was a measurable part of a short
+  // write.
+  enum class Control {
+    kBegin,
+    kBeginImmediate,
+    kCommit,
+    kRollback,
+    kSynchronousNormal,
+    kSynchronousFull
+  };
   void Run(Control control);
 
  private:
@@ -51,7 +59,7 @@ class Database {
   struct ControlFinalizer {
     void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
   };
-  static constexpr std::size_t kControls = 4;
+  static constexpr std::size_t kControls = 6;
   std::unique_ptr<sqlite3, Closer> db_;
   // Declared after the connection, so that they are finalized before it closes.
   std::array<std::unique_ptr<sqlite3_stmt, ControlFinalizer>, kControls> controls_;
