@@ -72,12 +72,14 @@ asio::awaitable<MailDropView::Shown> MailDropView::AllStats(Need need, std::stri
   Shown shown(ids_.size());
   if (ids_.empty()) co_return shown;
   const std::uint64_t hostKey = std::hash<std::string_view>{}(hostName);
-  std::vector<std::int64_t> unknown = ids_;
+  std::vector<data::ItemStatsRow> rows;
   if (facts_) {
-    unknown = co_await Recall(shown, need, hostKey);
+    const std::vector<std::int64_t> unknown = co_await Recall(shown, need, hostKey);
     if (unknown.empty()) co_return shown;
+    rows = co_await store_.StatsOf(unknown);
+  } else {
+    rows = co_await store_.StatsOf(ids_);
   }
-  std::vector<data::ItemStatsRow> rows = co_await store_.StatsOf(unknown);
   for (auto& row : rows) {
     auto* slot = SlotOf(shown, row.itemId);
     if (!slot) continue;
