@@ -46,6 +46,9 @@ class Commands {
   // At the session's end: hands back whatever the session locked, also when nobody logged in,
   // unless QUIT did so already.
   asio::awaitable<void> ReleaseMailDrop();
+  // Renews the drop's lock when the session has held it for a while (see commands.cpp): at
+  // each command, between the pieces of a long message, and while the client reads one.
+  asio::awaitable<void> KeepLock();
 
  private:
   // A command function: true when it has dealt with the line, false to leave it to the next
@@ -113,8 +116,6 @@ class Commands {
   // PASS with a good password: the log-in, with the drop locked before or after the reply.
   asio::awaitable<void> LogIn(const std::string& email);
   asio::awaitable<void> RefuseLogIn();
-  // Renews the drop's lock when the session has held it for a while (see commands.cpp).
-  asio::awaitable<void> KeepLock();
   void ReplyNotValidInThisState();
   void ReplyOutOfRange();
   void ReplyNoLongerAvailable();
@@ -128,10 +129,8 @@ class Commands {
   const Conformance conformance_;
   State state_ = State::kAwaitingUser;
   std::string userName_;
-  std::uint64_t marked_ = 0;
-  std::chrono::steady_clock::time_point
-      lockedAt_;  // when the drop's lock was last taken  // items marked deleted and not restored,
-                  // for the metrics
+  std::uint64_t marked_ = 0;  // items marked deleted and not restored, for the metrics
+  std::chrono::steady_clock::time_point lockedAt_;  // when the drop's lock was last taken
 };
 
 }  // namespace talvex

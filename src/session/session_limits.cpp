@@ -1,6 +1,8 @@
 // The session's time limits besides the linger: the fixed session age or, with the
 // inactivity timer, the time since the client last asked for something; the time to log in;
 // and the wait that a failed log-in costs.
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <asio/use_awaitable.hpp>
 
 #include "platform/net.hpp"
@@ -19,8 +21,9 @@ void Session::StartTimers() {
 
 // A command, and the client reading its replies, start the wait again. The replies it reads
 // may already lie in the kernel's send queue (the end of a large message), so a queue that has
-// shrunk during the wait counts too. A session that stays quiet that long is closed without a
-// reply, and whatever it marked stays in the drop.
+// shrunk during the wait counts too, and renews the lock as a command would: a slow client may
+// read that tail for longer than a lock stays fresh. A session that stays quiet that long is
+// closed without a reply, and whatever it marked stays in the drop.
 void Session::RestartInactivityTimer() {
   const auto timeout = settings_.conformance.inactivityTimeout;
   if (timeout.count() == 0 || phase_ != Phase::kOpen) return;
@@ -34,6 +37,10 @@ void Session::RestartInactivityTimer() {
     }
     if (UnsentOctets(self->transport_.Socket()) < self->unsentAtWait_) {
       self->RestartInactivityTimer();
+      // A renewal that fails is logged; the session goes on with what it holds.
+      asio::co_spawn(
+          self->transport_.get_executor(), [self] { return self->commands_.KeepLock(); },
+          asio::detached);
       return;
     }
     self->CloseForTimeLimit("Inactivity time limit");
