@@ -84,8 +84,10 @@ BEGIN
                                         AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6))
                         THEN 1 ELSE 0 END
    WHERE Address = drop_address;
+  -- Only marked items can need it; the condition lets their index spare reading the others.
   UPDATE GatewayItems AS g SET Status = 0, SessionID = NULL
-   WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6)
+   WHERE lower(g.ToAddress) = drop_address AND (g.Status <> 0 OR g.SessionID IS NOT NULL)
+     AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6)
      AND (g.SessionID <> "@SessionID" OR (g.SessionID IS NULL AND g.Status <> 0));
 END;
 $$;

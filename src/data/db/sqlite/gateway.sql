@@ -7,6 +7,11 @@ INSERT INTO GatewayItems (DTReceived, Source, MessageID, Content, FromAddress, F
 VALUES (:DTReceived, :Source, :MessageID, :Content, :FromAddress, :FromName, :ToAddress,
         :Subject, coalesce(ansi_length(:Body), 0), :Direction, :RawData, :Transport);
 INSERT INTO GatewayBodies (GWQID, Body) VALUES (last_insert_rowid(), :Body);
+-- From the stored row, so that it is exactly what the listings would compute from it.
+UPDATE GatewayItems
+   SET FieldsDigest = fields_digest(MessageID, DTReceived, Subject, Content, FromName,
+                                    FromAddress, ToAddress, BodyLength)
+ WHERE GWQID = last_insert_rowid();
 SELECT last_insert_rowid() AS GWQID;
 
 -- @procedure SMS_GetGWItems

@@ -53,8 +53,10 @@ VALUES (lower(:EmailAddress), :SessionID, unixepoch(), :InstanceID,
                                         LockTime = excluded.LockTime,
                                         InstanceID = excluded.InstanceID,
                                         Serving = excluded.Serving;
-UPDATE GatewayItems SET Status = 0, SessionID = NULL
- WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4, 5, 6)
+-- Only marked items can need it; their index spares the reading of the others.
+UPDATE GatewayItems INDEXED BY GatewayItems_Marked SET Status = 0, SessionID = NULL
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
+   AND Direction = 'O' AND Status IN (0, 4, 5, 6)
    AND (SessionID <> :SessionID OR (SessionID IS NULL AND Status <> 0));
 
 -- @procedure SMS_GetP3MailDrop
@@ -136,8 +138,9 @@ UPDATE GatewayItems
 -- holds it now, is left out. Rows come in GWQID order. Digest is SMS_GetP3DropDigests's.
 SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
        BodyLength,
-       fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-                     BodyLength) AS Digest
+       coalesce(FieldsDigest,
+                fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress,
+                              ToAddress, BodyLength)) AS Digest
   FROM GatewayItems
  WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
  ORDER BY GWQID;
@@ -145,10 +148,11 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
 -- @procedure SMS_GetP3DropDigests
 -- The rows of SMS_GetP3DropStats reduced to GWQID and a digest of the other fields: a
 -- listing that has worked an item out before checks with it that the fields are unchanged
--- without reading them.
+-- without reading them. The digest stored with the item spares computing it.
 SELECT GWQID,
-       fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-                     BodyLength) AS Digest
+       coalesce(FieldsDigest,
+                fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress,
+                              ToAddress, BodyLength)) AS Digest
   FROM GatewayItems
  WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
  ORDER BY GWQID;
