@@ -192,11 +192,12 @@ class DataHandler {
   // The GetP3ItemStats rows of many items at once, in GWQID order; `itemIds` lists their
   // GWQIDs, separated by commas.
   Recordset GetP3DropStats(const std::string& itemIds);
-  // For each item that GetP3DropStats would give a row for, GWQID and Digest, a number that
-  // changes whenever any of the fields of that row changes (the row of GetP3DropStats carries
-  // it too), so that what was worked out from the fields can be told to be still valid without
-  // reading them.
-  Recordset GetP3DropDigests(const std::string& itemIds);
+  // For each item of the drop of `emailAddress` that GetP3ItemStats would give a row for, in
+  // GWQID order: GWQID and Digest, a number that changes whenever any of the fields of that row
+  // changes (the row of GetP3DropStats carries it too), so that what was worked out from the
+  // fields can be told to be still valid without reading them. Digest is Null where the
+  // database keeps none at hand; GetP3DropStats gives it with the fields.
+  Recordset GetP3DropDigests(const std::string& emailAddress);
   // A server process's heartbeat; the first one registers it. A lock held by a process that
   // has not beaten for a minute, or that removed itself, is stale.
   bool BeatP3Instance(const ServerInstance& instance);
@@ -220,7 +221,7 @@ class DataHandler {
   asio::awaitable<bool> UpdateP3ItemStatusAsync(const Variant& itemId, const Variant& status);
   asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
   asio::awaitable<Recordset> GetP3DropStatsAsync(const std::string& itemIds);
-  asio::awaitable<Recordset> GetP3DropDigestsAsync(const std::string& itemIds);
+  asio::awaitable<Recordset> GetP3DropDigestsAsync(const std::string& emailAddress);
   // GetP3MailItem for a reader that takes a long body a piece at a time: the field Body holds
   // the body only when its stored length is at most `bodyUpTo`; BodyLeft is 1 when a body was
   // left in the database for being longer.

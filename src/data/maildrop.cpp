@@ -87,8 +87,8 @@ ProcedureCall DropStatsCall(const std::string& itemIds) {
   return {"SMS_GetP3DropStats", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
 }
 
-ProcedureCall DropDigestsCall(const std::string& itemIds) {
-  return {"SMS_GetP3DropDigests", {LongTextDescriptor("ItemIDs", itemIds)}, {}};
+ProcedureCall DropDigestsCall(const std::string& emailAddress) {
+  return {"SMS_GetP3DropDigests", {{"EmailAddress", AdType::kVarChar, 255, emailAddress}}, {}};
 }
 
 ProcedureCall BeatCall(const ServerInstance& instance) {
@@ -146,8 +146,8 @@ Recordset DataHandler::GetP3DropStats(const std::string& itemIds) {
   return Query(DropStatsCall(itemIds));
 }
 
-Recordset DataHandler::GetP3DropDigests(const std::string& itemIds) {
-  return Query(DropDigestsCall(itemIds));
+Recordset DataHandler::GetP3DropDigests(const std::string& emailAddress) {
+  return Query(DropDigestsCall(emailAddress));
 }
 
 bool DataHandler::BeatP3Instance(const ServerInstance& instance) {
@@ -220,8 +220,8 @@ asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& i
   return QueryAsync(DropStatsCall(itemIds));
 }
 
-asio::awaitable<Recordset> DataHandler::GetP3DropDigestsAsync(const std::string& itemIds) {
-  return QueryAsync(DropDigestsCall(itemIds));
+asio::awaitable<Recordset> DataHandler::GetP3DropDigestsAsync(const std::string& emailAddress) {
+  return QueryAsync(DropDigestsCall(emailAddress));
 }
 
 asio::awaitable<Recordset> DataHandler::GetP3MailItemUpToAsync(std::int64_t itemId,

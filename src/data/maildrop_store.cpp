@@ -168,16 +168,18 @@ asio::awaitable<std::vector<ItemStatsRow>> MailDropStore::StatsOf(
   co_return stats;
 }
 
-asio::awaitable<std::vector<ItemDigest>> MailDropStore::DigestsOf(
-    const std::vector<std::int64_t>& itemIds) {
-  Recordset rows = co_await handler_.GetP3DropDigestsAsync(IdList(itemIds));
+asio::awaitable<std::vector<ItemDigest>> MailDropStore::DigestsOf(const std::string& email) {
+  Recordset rows = co_await handler_.GetP3DropDigestsAsync(email);
   std::vector<ItemDigest> digests;
   if (rows.RecordCount() == 0) co_return digests;
   digests.reserve(static_cast<std::size_t>(rows.RecordCount()));
   const auto& ids = dropStatsIds_.In(rows);
   for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+    const Variant& digest = rows.FieldAt(ids[1]);
     digests.push_back({rows.FieldAt(ids[0]).ToInt64(),
-                       static_cast<std::uint64_t>(rows.FieldAt(ids[1]).ToInt64())});
+                       digest.IsNull()
+                           ? std::nullopt
+                           : std::optional(static_cast<std::uint64_t>(digest.ToInt64()))});
   }
   co_return digests;
 }

@@ -63,10 +63,11 @@ struct ItemStatsRow {
 };
 
 // An item's identifier and the digest of its listing fields: the same digest as long as each
-// field is the same, another one (but for a chance of 2^-64) when any differs.
+// field is the same, another one (but for a chance of 2^-64) when any differs; nullopt when the
+// database has none at hand (the item's full row carries it).
 struct ItemDigest {
   std::int64_t itemId = 0;
-  std::uint64_t digest = 0;
+  std::optional<std::uint64_t> digest;
 };
 
 // An item as retrieval sees it: its header fields and its stored body, unless that was left in
@@ -100,8 +101,9 @@ class MailDropStore {
   // Stats of many items in one call: a row for each of `itemIds` that Stats would show, in
   // ascending identifier order.
   asio::awaitable<std::vector<ItemStatsRow>> StatsOf(const std::vector<std::int64_t>& itemIds);
-  // The same rows reduced to their digests.
-  asio::awaitable<std::vector<ItemDigest>> DigestsOf(const std::vector<std::int64_t>& itemIds);
+  // The digests of the items of the drop of `email` that Stats would show, in ascending
+  // identifier order.
+  asio::awaitable<std::vector<ItemDigest>> DigestsOf(const std::string& email);
   // An item's fields and its body when that is at most `bodyUpTo` octets long, or nullopt when
   // the drop no longer shows the item.
   asio::awaitable<std::optional<MailItem>> Load(std::int64_t itemId, std::int64_t bodyUpTo);

@@ -45,14 +45,20 @@ std::optional<MailDropView::Listed>* MailDropView::SlotOf(Shown& shown, std::int
   return &shown[static_cast<std::size_t>(at - ids_.begin())];
 }
 
+// The digests are those of the drop's items as the drop stands now: an item the session lists
+// that is not among them (its address changed, say) is read by its identifier like an item not
+// remembered, and shown if that read shows it, as the reading of each item did before.
 asio::awaitable<std::vector<std::int64_t>> MailDropView::Recall(Shown& shown, Need need,
                                                                 std::uint64_t hostKey) {
+  std::vector<bool> seen(ids_.size());
   std::vector<std::int64_t> unknown;
-  const std::vector<data::ItemDigest> digests = co_await store_.DigestsOf(ids_);
+  const std::vector<data::ItemDigest> digests = co_await store_.DigestsOf(email_);
   for (const data::ItemDigest& row : digests) {
     auto* slot = SlotOf(shown, row.itemId);
-    if (!slot) continue;
-    const MessageFacts::Entry* entry = facts_->Find(row.itemId, row.digest ^ hostKey);
+    if (!slot) continue;  // an item that arrived after the listing
+    seen[static_cast<std::size_t>(slot - shown.data())] = true;
+    const MessageFacts::Entry* entry =
+        row.digest ? facts_->Find(row.itemId, *row.digest ^ hostKey) : nullptr;
     if (entry && need == Need::kSize && entry->size >= 0) {
       *slot = Listed{.itemId = row.itemId, .size = entry->size};
     } else if (entry && need == Need::kUniqueId && !entry->uniqueId.empty()) {
@@ -61,13 +67,15 @@ asio::awaitable<std::vector<std::int64_t>> MailDropView::Recall(Shown& shown, Ne
       unknown.push_back(row.itemId);
     }
   }
+  for (std::size_t i = 0; i < ids_.size(); ++i) {
+    if (!seen[i]) unknown.push_back(ids_[i]);
+  }
   co_return unknown;
 }
 
 // The digests come from the same rows as the fields, so a remembered answer is one the fields
 // stored now would give. Only the items not remembered are read in full; their rows carry the
-// digest of the very fields they hold. An item that has gone by then is left out. Items that
-// vanish from the digests are left out at once, as the single query left them out before.
+// digest of the very fields they hold. An item that has gone by then is left out.
 asio::awaitable<MailDropView::Shown> MailDropView::AllStats(Need need, std::string_view hostName) {
   Shown shown(ids_.size());
   if (ids_.empty()) co_return shown;

@@ -225,21 +225,26 @@ TEST_P(MailDropConformance, DropDigestsChangeWithTheListedFieldsOnly) {
   Client a(Env(), 'A');
   ASSERT_TRUE(a.Lock());
   const std::string list = items[0] + "," + items[1] + "," + items[2];
+  int atHand = 0;  // digests the drop's digests gave rather than left to the full rows
   const auto digests = [&] {
     std::map<std::string, std::string> byId;
-    Recordset rows = a.data.GetP3DropDigests(list);
-    for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
-      byId[rows.Fields("GWQID").ToText()] = rows.Fields("Digest").ToText();
-    }
     Recordset full = a.data.GetP3DropStats(list);
-    EXPECT_EQ(Ids(full), Ids(a.data.GetP3DropDigests(list)));
     for (full.MoveFirst(); !full.Eof(); full.MoveNext()) {
-      EXPECT_EQ(full.Fields("Digest").ToText(), byId[full.Fields("GWQID").ToText()]);
+      byId[full.Fields("GWQID").ToText()] = full.Fields("Digest").ToText();
+    }
+    Recordset rows = a.data.GetP3DropDigests(kAlice);
+    EXPECT_EQ(Ids(rows), Ids(full));
+    atHand = 0;
+    for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
+      if (rows.Fields("Digest").IsNull()) continue;
+      EXPECT_EQ(rows.Fields("Digest").ToText(), byId[rows.Fields("GWQID").ToText()]);
+      ++atHand;
     }
     return byId;
   };
   const auto before = digests();
   ASSERT_EQ(before.size(), 3u);
+  EXPECT_EQ(atHand, 3);  // every item written by the procedures
   ASSERT_TRUE(a.Mark(items[2], "4"));
   EXPECT_EQ(digests(), before);
   for (const char* change : {"Subject = 'changed'", "BodyLength = 77", "MessageID = ''",

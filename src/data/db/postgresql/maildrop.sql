@@ -235,13 +235,20 @@ LANGUAGE sql STABLE AS $$
 $$;
 
 -- @procedure SMS_GetP3DropDigests
--- The rows of SMS_GetP3DropStats reduced to GWQID and a digest of the other fields: a
--- listing that has worked an item out before checks with it that the fields are unchanged
--- without reading them.
-CREATE OR REPLACE FUNCTION "SMS_GetP3DropDigests"("@ItemIDs" text)
+-- Each item of the drop that SMS_GetP3ItemStats shows, by GWQID in storage order, with the
+-- digest of its other fields as SMS_GetP3DropStats gives it: a listing that has worked an item
+-- out before checks with it that the item is there and its fields unchanged without reading
+-- them.
+DROP FUNCTION IF EXISTS "SMS_GetP3DropDigests"(text);
+CREATE FUNCTION "SMS_GetP3DropDigests"("@EmailAddress" text)
 RETURNS TABLE ("GWQID" bigint, "Digest" bigint)
 LANGUAGE sql STABLE AS $$
-  SELECT s."GWQID", s."Digest" FROM "SMS_GetP3DropStats"("@ItemIDs") AS s;
+  SELECT GWQID,
+         fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
+                       BodyLength::text)
+    FROM GatewayItems
+   WHERE lower(ToAddress) = lower("@EmailAddress") AND Direction = 'O' AND Status NOT IN (5, 6)
+   ORDER BY GWQID;
 $$;
 
 -- @procedure SMS_BeatP3Instance

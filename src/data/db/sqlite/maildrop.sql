@@ -146,15 +146,14 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
  ORDER BY GWQID;
 
 -- @procedure SMS_GetP3DropDigests
--- The rows of SMS_GetP3DropStats reduced to GWQID and a digest of the other fields: a
--- listing that has worked an item out before checks with it that the fields are unchanged
--- without reading them. The digest stored with the item spares computing it.
-SELECT GWQID,
-       coalesce(FieldsDigest,
-                fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress,
-                              ToAddress, BodyLength)) AS Digest
+-- Each item of the drop that SMS_GetP3ItemStats shows, by GWQID in storage order, with the
+-- digest of its other fields as SMS_GetP3DropStats gives it: a listing that has worked an item
+-- out before checks with it that the item is there and its fields unchanged without reading
+-- them. It reads the drop's index alone, so the digest is the one stored with the item, null
+-- where none is (SMS_GetP3DropStats computes it then).
+SELECT GWQID, FieldsDigest AS Digest
   FROM GatewayItems
- WHERE GWQID IN (SELECT value FROM json_each('[' || :ItemIDs || ']')) AND Status NOT IN (5, 6)
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status NOT IN (5, 6)
  ORDER BY GWQID;
 
 -- @procedure SMS_BeatP3Instance
