@@ -210,14 +210,8 @@ $$;
 -- The listing fields of many items in one call: ItemIDs is a comma-separated list of GWQIDs (a
 -- session's message list). Each listed item gives exactly the row SMS_GetP3ItemStats gives for
 -- it, and none when that gives none: a removed item, or one marked 5 or 6 by whichever session
--- holds it now, is left out. Rows come in GWQID order. Digest is SMS_GetP3DropDigests's.
--- fields_digest: a 64-bit hash of its arguments' texts, each with its length or marked null,
--- so that no two different lists of fields run together into the same text.
-CREATE OR REPLACE FUNCTION fields_digest(VARIADIC fields text[])
-RETURNS bigint LANGUAGE sql IMMUTABLE AS $$
-  SELECT hashtextextended(string_agg(coalesce(length(f) || ':' || f, '-'), '|' ORDER BY n), 0)
-    FROM unnest(fields) WITH ORDINALITY AS u(f, n);
-$$;
+-- holds it now, is left out. Rows come in GWQID order. Digest is SMS_GetP3DropDigests's: the
+-- one the table keeps with each item.
 DROP FUNCTION IF EXISTS "SMS_GetP3DropStats"(text);
 CREATE FUNCTION "SMS_GetP3DropStats"("@ItemIDs" text)
 RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" text,
@@ -225,9 +219,7 @@ RETURNS TABLE ("GWQID" bigint, "MessageID" text, "DTReceived" text, "Subject" te
                "BodyLength" bigint, "Digest" bigint)
 LANGUAGE sql STABLE AS $$
   SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-         BodyLength,
-         fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-                       BodyLength::text)
+         BodyLength, FieldsDigest
     FROM GatewayItems
    WHERE GWQID = ANY (string_to_array(nullif(trim("@ItemIDs"), ''), ',')::bigint[])
      AND Status NOT IN (5, 6)
@@ -243,9 +235,7 @@ DROP FUNCTION IF EXISTS "SMS_GetP3DropDigests"(text);
 CREATE FUNCTION "SMS_GetP3DropDigests"("@EmailAddress" text)
 RETURNS TABLE ("GWQID" bigint, "Digest" bigint)
 LANGUAGE sql STABLE AS $$
-  SELECT GWQID,
-         fields_digest(MessageID, DTReceived, Subject, Content, FromName, FromAddress, ToAddress,
-                       BodyLength::text)
+  SELECT GWQID, FieldsDigest
     FROM GatewayItems
    WHERE lower(ToAddress) = lower("@EmailAddress") AND Direction = 'O' AND Status NOT IN (5, 6)
    ORDER BY GWQID;
