@@ -14,6 +14,10 @@ ParameterDescriptor SessionDescriptor(const std::string& sessionId) {
   return {"SessionID", AdType::kChar, 32, sessionId};
 }
 
+ParameterDescriptor DropDescriptor(const std::string& emailAddress) {
+  return {"EmailAddress", AdType::kVarChar, 255, emailAddress};
+}
+
 ProcedureCall UserDetailsCall(const std::string& logonName) {
   return {"SMS_GetP3UserDetails", {{"LogonName", AdType::kVarChar, 255, logonName}}, {}};
 }
@@ -26,17 +30,14 @@ ParameterDescriptor InstanceDescriptor(const std::string& instanceId) {
 
 ProcedureCall LockCall(const std::string& emailAddress, const std::string& sessionId,
                        const std::string& instanceId) {
-  return {"SMS_LockP3MailDrop",
-          {{"EmailAddress", AdType::kVarChar, 255, emailAddress},
-           SessionDescriptor(sessionId),
-           InstanceDescriptor(instanceId)},
-          "Unable to lock POP3 mail drop to a database connectivity error"};
+  return {
+      "SMS_LockP3MailDrop",
+      {DropDescriptor(emailAddress), SessionDescriptor(sessionId), InstanceDescriptor(instanceId)},
+      "Unable to lock POP3 mail drop to a database connectivity error"};
 }
 
 ProcedureCall MailDropCall(const std::string& emailAddress, const std::string& sessionId) {
-  return {"SMS_GetP3MailDrop",
-          {{"EmailAddress", AdType::kVarChar, 255, emailAddress}, SessionDescriptor(sessionId)},
-          {}};
+  return {"SMS_GetP3MailDrop", {DropDescriptor(emailAddress), SessionDescriptor(sessionId)}, {}};
 }
 
 ProcedureCall MailItemCall(const Variant& itemId) {
@@ -88,7 +89,7 @@ ProcedureCall DropStatsCall(const std::string& itemIds) {
 }
 
 ProcedureCall DropDigestsCall(const std::string& emailAddress) {
-  return {"SMS_GetP3DropDigests", {{"EmailAddress", AdType::kVarChar, 255, emailAddress}}, {}};
+  return {"SMS_GetP3DropDigests", {DropDescriptor(emailAddress)}, {}};
 }
 
 ProcedureCall BeatCall(const ServerInstance& instance) {
