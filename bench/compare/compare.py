@@ -21,7 +21,8 @@ METRICS = {
                  ("RETR p99 us", "key_p99_us", "{:,.0f}")],
     "churn": [("sessions/s", "sessions_per_s", "{:,.0f}"), ("greeting p99 us", "key_p99_us", "{:,.0f}")],
     "login": [("sessions/s", "sessions_per_s", "{:,.0f}"), ("PASS p99 us", "key_p99_us", "{:,.0f}")],
-    "idle": [("RSS KiB/session", "rss_per_session_kib", "{:,.1f}"),
+    "idle": [("private KiB/session", "anon_per_session_kib", "{:,.1f}"),
+             ("RSS KiB/session", "rss_per_session_kib", "{:,.1f}"),
              ("PSS KiB/session", "pss_per_session_kib", "{:,.1f}")],
 }
 

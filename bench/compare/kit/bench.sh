@@ -123,18 +123,24 @@ target_pids() {
   esac
 }
 
-# JSON: {"processes", "rss_kib", "pss_kib"} summed over the target's processes.
+# JSON: {"processes", "rss_kib", "pss_kib", "anon_kib"} summed over the target's processes.
+# anon_kib (RssAnon) is the processes' private memory: unlike RSS and PSS it leaves out the
+# pages of mapped files, which a server that maps its database gains and loses with what it
+# reads, not with the sessions it holds.
 mem_json() {
   python3 - $(target_pids "$1") <<'EOF'
 import json, sys
-t = {"processes": 0, "rss_kib": 0, "pss_kib": 0}
+t = {"processes": 0, "rss_kib": 0, "pss_kib": 0, "anon_kib": 0}
+def field(path, name):
+    return next(int(l.split()[1]) for l in open(path) if l.startswith(name))
 for pid in sys.argv[1:]:
     try:
-        rss = next(int(l.split()[1]) for l in open(f"/proc/{pid}/status") if l.startswith("VmRSS:"))
-        pss = next(int(l.split()[1]) for l in open(f"/proc/{pid}/smaps_rollup") if l.startswith("Pss:"))
+        rss = field(f"/proc/{pid}/status", "VmRSS:")
+        anon = field(f"/proc/{pid}/status", "RssAnon:")
+        pss = field(f"/proc/{pid}/smaps_rollup", "Pss:")
     except (OSError, StopIteration):
         continue
-    t["processes"] += 1; t["rss_kib"] += rss; t["pss_kib"] += pss
+    t["processes"] += 1; t["rss_kib"] += rss; t["pss_kib"] += pss; t["anon_kib"] += anon
 print(json.dumps(t))
 EOF
 }
