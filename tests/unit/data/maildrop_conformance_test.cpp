@@ -56,16 +56,13 @@ class MailDropConformance : public ::testing::TestWithParam<TestBackend> {
   DataHandler writer_{db_->Env()};
 };
 
-TEST_P(MailDropConformance, UserRecordByLogonNameOfPop3UsersOnly) {
+// A POP3 user's record, found by its name without regard to case, is read through the store
+// on both backends (maildrop_store_test.cpp); what only the procedure decides is who is one.
+TEST_P(MailDropConformance, UserRecordOfPop3UsersOnly) {
   db_->Exec(
       "INSERT INTO Users (UserID, LogonName, UserPassword, Email, POP3User, AcctDisabled) VALUES "
-      "('0123456789ABCDEF0123456789ABCDEF', 'Alice', 'DIGEST', 'Alice@Example.com', 1, 1), "
       "('FEDCBA9876543210FEDCBA9876543210', 'web', 'X', 'web@example.com', 0, 0)");
   Session session(Env());
-  const Recordset alice = session.data.GetP3UserDetails("alice");
-  ASSERT_EQ(alice.RecordCount(), 1);
-  EXPECT_EQ(alice.Fields("UserPassword"), Variant("DIGEST"));
-  EXPECT_TRUE(alice.Fields("AcctDisabled").EqualsNumber(1));
   EXPECT_EQ(session.data.GetP3UserDetails("web").RecordCount(), 0);
 }
 
@@ -130,7 +127,6 @@ TEST_P(MailDropConformance, ListingIsTheDropInStorageOrder) {
   const std::string i5 = Item("Alice@Example.com");
   Client a(Env(), 'A');
   ASSERT_TRUE(a.Lock());
-  EXPECT_EQ(a.List(), (Idents{i1, i3, i5}));
   EXPECT_EQ(a.List(), (Idents{i1, i3, i5}));
   // Listing writes no item: a log-in costs the same whatever the size of the drop.
   EXPECT_EQ(Count("SessionID IS NULL AND Status = 0"), 5);

@@ -76,10 +76,8 @@ TEST_F(Credentials, StartFailsNamingTheFileAndWhy) {
   };
   EXPECT_NE(reason(missing, key_).find("certificate " + missing), std::string::npos);
   EXPECT_NE(reason(cert_, missing).find("key " + missing), std::string::npos);
-  const std::string otherCert = (dir_.Path() / "other.crt").string();
-  const std::string otherKey = (dir_.Path() / "other.key").string();
-  second_.Write(otherCert, otherKey);
-  EXPECT_NE(reason(cert_, otherKey).find("match"), std::string::npos);
+  // A key that does not match its certificate is refused by the load that a reload makes too
+  // (below).
   EXPECT_EQ(reason(cert_, key_), "loaded");
 }
 
