@@ -192,7 +192,7 @@ void Session::OnWritten(const std::error_code& ec) {
       ConnectionLost();
     }
   } else if (lingering_) {
-    CloseNow();
+    CloseDrained();
   } else if (tlsPending_ && !transport_.Secure()) {
     BeginHandshake();
   } else if (phase_ == Phase::kOpen && commands_.Closing()) {
@@ -210,16 +210,31 @@ void Session::ConnectionLost() {
 // socket closes when the queue has drained, or after a grace period.
 void Session::Disconnect() {
   if (!transport_.IsOpen() || lingering_) return;
+  lingering_ = true;
   if (replies_.Idle()) {
-    CloseNow();
+    CloseDrained();
     return;
   }
-  lingering_ = true;
   replies_.Flush();  // replies gathered by a listing leave now, not when the listing stops
+  StartLingerTimer();
+}
+
+void Session::StartLingerTimer() {
   lingerTimer_.expires_after(kLingerTime);
   lingerTimer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
     if (!ec) self->CloseNow();
   });
+}
+
+// Everything queued has been written: the stream's end is said (under TLS) and the socket
+// closed. A peer that reads nothing more cannot hold the alert up beyond the linger time.
+void Session::CloseDrained() {
+  if (!transport_.Negotiated()) {
+    CloseNow();
+    return;
+  }
+  StartLingerTimer();
+  transport_.EndStream(shared_from_this(), [this] { CloseNow(); });
 }
 
 void Session::CloseNow() {

@@ -138,6 +138,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void OnWritten(const std::error_code& ec);
   void ConnectionLost();
   void CloseNow();
+  void CloseDrained();
+  void StartLingerTimer();
   void StartConnectionTimer();
   void OnConnectionTick();
   // The time limits (session_limits.cpp): the fixed session age or the inactivity timer, and

@@ -1,4 +1,4 @@
-// The TLS handshake under its time limit, and the close.
+// The TLS handshake under its time limit, the end of the TLS stream, and the close.
 #include "session/transport.hpp"
 
 #include <openssl/ssl.h>
@@ -22,6 +22,7 @@ void Transport::StartTls(std::shared_ptr<asio::ssl::context> context,
   tls_->async_handshake(asio::ssl::stream_base::server,
                         [this, keepAlive, done = std::move(done)](const std::error_code& ec) {
                           handshakeTimer_.cancel();
+                          negotiated_ = !ec && !handshakeTimedOut_;
                           done(handshakeTimedOut_ ? std::error_code(asio::error::timed_out) : ec);
                         });
 }
@@ -30,6 +31,14 @@ std::string Transport::TlsDescription() {
   if (!tls_) return "none";
   SSL* ssl = tls_->native_handle();
   return std::string(SSL_get_version(ssl)) + " " + SSL_get_cipher_name(ssl);
+}
+
+void Transport::EndStream(const std::shared_ptr<void>& keepAlive, std::function<void()> done) {
+  // As if the peer's alert had come: the shutdown then ends once ours is written, instead of
+  // waiting for a reply that most clients never send.
+  SSL_set_shutdown(tls_->native_handle(), SSL_RECEIVED_SHUTDOWN);
+  tls_->async_shutdown(
+      [keepAlive, done = std::move(done)](const std::error_code& /*ec*/) { done(); });
 }
 
 void Transport::Close() {

@@ -56,6 +56,14 @@ class Transport {
   // does not make it fail.
   void Close();
 
+  // TLS has been negotiated and the socket is open.
+  bool Negotiated() const { return negotiated_ && socket_.is_open(); }
+  // Says the end of the negotiated TLS stream (the close_notify alert), so that the peer can
+  // tell it from a cut, without waiting for the peer's own alert; nothing else may be written
+  // meanwhile. `done` hears when the alert has left or could not; closing the socket is left to
+  // it. The pending handler holds what `keepAlive` holds.
+  void EndStream(const std::shared_ptr<void>& keepAlive, std::function<void()> done);
+
   // NOLINTBEGIN(readability-identifier-naming)
   template <class Buffers, class Token>
   auto async_read_some(const Buffers& buffers, Token&& token) {
@@ -97,6 +105,7 @@ class Transport {
   std::optional<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
   asio::steady_timer handshakeTimer_;
   bool handshakeTimedOut_ = false;
+  bool negotiated_ = false;  // the handshake succeeded
 };
 
 }  // namespace talvex

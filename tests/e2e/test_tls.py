@@ -58,9 +58,11 @@ class TlsCase(unittest.TestCase):
         cls.server.stop()
         cls._certs.cleanup()
 
-    def wrap(self, client, cert=None):
-        """Negotiates TLS on a raw client's socket."""
-        client.sock = client_context(cert or self.cert).wrap_socket(client.sock, server_hostname="127.0.0.1")
+    def wrap(self, client, cert=None, strict=False):
+        """Negotiates TLS on a raw client's socket; a strict client takes an end of the stream
+        without close_notify for a cut (ssl.SSLEOFError)."""
+        client.sock = client_context(cert or self.cert).wrap_socket(
+            client.sock, server_hostname="127.0.0.1", suppress_ragged_eofs=not strict)
         return client
 
     def implicit(self):
@@ -138,6 +140,17 @@ class Dialogue(TlsCase):
         with self.implicit() as implicit:
             self.assertEqual(implicit.listing("CAPA"), CAPABILITIES)
             self.assertEqual(implicit.command("STLS"), TLS_ACTIVE)
+
+    def test_the_sign_off_ends_the_tls_stream_and_is_no_cut(self):
+        with self.wrap(Pop3Client(self.tls_port), strict=True) as implicit:
+            self.assertRegex(implicit.read_until(), GREETING_RE)
+            self.assertEqual(implicit.command("QUIT"), SIGN_OFF)
+            self.assertEqual(implicit.closed_after(), b"")
+        with greeted(self.server.port) as plain:
+            self.assertEqual(plain.command("STLS"), BEGIN_TLS)
+            self.wrap(plain, strict=True)
+            self.assertEqual(plain.command("QUIT"), SIGN_OFF)
+            self.assertEqual(plain.closed_after(), b"")
 
     def test_stls_only_before_user(self):
         with greeted(self.server.port) as plain:
