@@ -103,6 +103,7 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
       statsFields_(ItemFields("BodyLength")),
       dropStatsFields_(ItemFields("BodyLength")),
       dropStatsIds_({"GWQID", "Digest"}),
+      digestFields_({"GWQID", "Digest"}),
       itemFields_(ItemFields("Body")),
       bodyLeftField_({"BodyLeft"}) {
   handler_.SetEventLog(std::move(log));
@@ -173,7 +174,7 @@ asio::awaitable<std::vector<ItemDigest>> MailDropStore::DigestsOf(const std::str
   std::vector<ItemDigest> digests;
   if (rows.RecordCount() == 0) co_return digests;
   digests.reserve(static_cast<std::size_t>(rows.RecordCount()));
-  const auto& ids = dropStatsIds_.In(rows);
+  const auto& ids = digestFields_.In(rows);
   for (rows.MoveFirst(); !rows.Eof(); rows.MoveNext()) {
     const Variant& digest = rows.FieldAt(ids[1]);
     digests.push_back({rows.FieldAt(ids[0]).ToInt64(),

@@ -125,7 +125,8 @@ class MailDropStore {
   FieldPositions<1> dropFields_;
   FieldPositions<8> statsFields_;
   FieldPositions<8> dropStatsFields_;
-  FieldPositions<2> dropStatsIds_;  // GWQID and Digest, in both kinds of drop rows
+  FieldPositions<2> dropStatsIds_;  // GWQID and Digest of the full rows
+  FieldPositions<2> digestFields_;  // the same of the digests' rows
   FieldPositions<8> itemFields_;
   FieldPositions<1> bodyLeftField_;
 };
