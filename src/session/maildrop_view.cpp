@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 
 #include "session/command_line.hpp"
 #include "session/message_composer.hpp"
@@ -36,7 +37,8 @@ MessageNumber MailDropView::Parse(std::string_view argument) const {
 asio::awaitable<std::optional<MailDropView::Listed>> MailDropView::Stats(std::size_t n) {
   auto stats = co_await store_.Stats(IdOf(n));
   if (!stats) co_return std::nullopt;
-  co_return Listed{.itemId = IdOf(n), .stats = std::move(stats)};
+  co_return Listed{.itemId = IdOf(n),
+                   .stats = std::make_unique<const data::ItemStats>(std::move(*stats))};
 }
 
 std::optional<MailDropView::Listed>* MailDropView::SlotOf(Shown& shown, std::int64_t itemId) const {
@@ -97,9 +99,14 @@ asio::awaitable<MailDropView::Shown> MailDropView::AllStats(Need need, std::stri
     *slot = Listed{.itemId = row.itemId,
                    .key = row.digest ^ hostKey,
                    .remember = facts_ && dated,
-                   .stats = std::move(row.stats)};
+                   .stats = std::make_unique<const data::ItemStats>(std::move(row.stats))};
   }
   co_return shown;
+}
+
+const data::ItemStats& MailDropView::FieldsOf(const Listed& item) {
+  if (!item.stats) throw std::logic_error("listing entry without fields");
+  return *item.stats;
 }
 
 std::int64_t MailDropView::Size(const Listed& item, std::string_view hostName) {
@@ -109,14 +116,14 @@ std::int64_t MailDropView::Size(const Listed& item, std::string_view hostName) {
       entry && entry->size >= 0) {
     return entry->size;
   }
-  const std::int64_t size = MessageSize(item.stats.value(), hostName);
+  const std::int64_t size = MessageSize(FieldsOf(item), hostName);
   if (item.remember) facts_->Take(item.itemId, item.key).size = size;
   return size;
 }
 
 std::string MailDropView::UniqueId(const Listed& item, std::string_view hostName) {
   if (!item.uniqueId.empty()) return item.uniqueId;
-  std::string id = UniqueIdentifier(item.stats.value().header, hostName);
+  std::string id = UniqueIdentifier(FieldsOf(item).header, hostName);
   if (item.remember && !id.empty()) facts_->Take(item.itemId, item.key).uniqueId = id;
   return id;
 }

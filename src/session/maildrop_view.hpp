@@ -60,7 +60,9 @@ class MailDropView {
     bool remember = false;   // what is worked out from `stats` may be remembered under `key`
     std::int64_t size = -1;  // remembered, or -1
     std::string uniqueId{};  // remembered, or empty
-    std::optional<data::ItemStats> stats{};  // read when what is needed was not remembered
+    // Read when what is needed was not remembered. Held apart, since a listing of remembered
+    // messages walks a vector of these once per command and rarely needs the fields.
+    std::unique_ptr<const data::ItemStats> stats{};
   };
   // What the listing needs of each message.
   enum class Need { kSize, kUniqueId };
@@ -89,6 +91,8 @@ class MailDropView {
 
  private:
   std::int64_t IdOf(std::size_t n) const { return ids_.at(n - 1); }
+  // The fields a listing entry was read with; an entry holds them unless it was remembered.
+  static const data::ItemStats& FieldsOf(const Listed& item);
   // Entry n - 1 of `shown` for the item, when the item is one of the drop's.
   std::optional<Listed>* SlotOf(Shown& shown, std::int64_t itemId) const;
   // Takes from the memory what `need` asks for of each item whose digest is unchanged; gives

@@ -59,9 +59,7 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     transport_.Socket() = std::move(socket);
     std::error_code ignored;  // without it replies only wait a little longer
     transport_.Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
-    // A peer that has already reset the connection has no address left; its request's stands in.
-    const std::string peer = PeerAddress(transport_.Socket());
-    peer_ = peer.empty() ? remoteHostIp : peer;
+    peer_ = remoteHostIp;
     Log(Severity::kDetail, peer_ + " Connected");
     StartTimers();
     if (settings_.tls.implicit) {  // the greeting is the first thing sent under TLS
@@ -159,7 +157,14 @@ asio::awaitable<void> Session::Dispatch(std::string line) {
   ReadNext();
 }
 
+// A listing yields once per item, so the common case (room for more replies) is the bare post,
+// without a coroutine frame of its own.
 asio::awaitable<void> Session::Yield() {
+  if (!replies_.Full()) return asio::post(transport_.get_executor(), asio::use_awaitable);
+  return YieldUntilRoom();
+}
+
+asio::awaitable<void> Session::YieldUntilRoom() {
   co_await asio::post(transport_.get_executor(), asio::use_awaitable);
   if (!replies_.Full()) co_return;
   co_await replies_.WaitForRoom();

@@ -70,8 +70,8 @@ class Session : public std::enable_shared_from_this<Session> {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Takes over the accepted connection and greets the client. `remoteHostIp` stands in for a
-  // peer that has already gone.
+  // Takes over the accepted connection and greets the client. `remoteHostIp` is the peer's
+  // address as the connection was accepted.
   void AcceptConnection(asio::ip::tcp::socket socket, const std::string& remoteHostIp);
   // Closes the socket once the replies queued so far have left (or a grace period passed).
   void Disconnect();
@@ -129,6 +129,7 @@ class Session : public std::enable_shared_from_this<Session> {
   enum class Phase { kOpen, kTerminating, kUnloaded };
 
   void ReadNext();
+  asio::awaitable<void> YieldUntilRoom();  // Yield when the replies queued fill the queue
   void Greet();
   void BeginHandshake();
   void OnHandshake(const std::error_code& ec);

@@ -136,7 +136,7 @@ TEST_F(MailDropViewListing, SizesAndIdentifiersFollowTheStoredFields) {
             EXPECT_EQ(view.UniqueId(*ids[n - 1], kHost), UniqueIdentifier(item.header, kHost))
                 << when << n;
           }
-          EXPECT_EQ(sizes[n - 1]->stats.has_value(),
+          EXPECT_EQ(sizes[n - 1]->stats != nullptr,
                     !memory || pass == 0 || n == 4 || changed.contains(n))
               << when << n;
         }
