@@ -188,20 +188,22 @@ void ServerHandler::AcceptOn(asio::ip::tcp::acceptor* listener, bool ServerHandl
     return;
   }
   this->*accepting = true;
-  listener->async_accept([alive = std::weak_ptr<ServerHandler*>(alive_),
-                          generation = listenerGeneration_, accepting,
-                          implicitTls](const std::error_code& ec, asio::ip::tcp::socket socket) {
+  // The peer's address comes with the accepted connection, so no session asks the socket for it.
+  auto peer = std::make_shared<asio::ip::tcp::endpoint>();
+  listener->async_accept(*peer, [alive = std::weak_ptr<ServerHandler*>(alive_),
+                                 generation = listenerGeneration_, accepting, implicitTls,
+                                 peer](const std::error_code& ec, asio::ip::tcp::socket socket) {
     const auto owner = alive.lock();
     if (!owner) return;
     ServerHandler& self = **owner;
     if (generation != self.listenerGeneration_) return;
     self.*accepting = false;
-    self.OnAccept(ec, std::move(socket), implicitTls);
+    self.OnAccept(ec, std::move(socket), AddressText(peer->address()), implicitTls);
   });
 }
 
 void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket,
-                             bool implicitTls) {
+                             const std::string& peer, bool implicitTls) {
   if (ec == asio::error::operation_aborted) {
     if (!stopping_) Raise(Severity::kError, "Unexpected POP3 server shutdown has occurred");
     return;
@@ -222,7 +224,6 @@ void ServerHandler::OnAccept(const std::error_code& ec, asio::ip::tcp::socket so
     acceptTrouble_ = false;
     Raise(Severity::kNotice, "Accepting connections again");
   }
-  const std::string peer = PeerAddress(socket);
   if (OverAddressLimit(peer)) {
     RefuseConnection(std::move(socket), peer);
   } else {

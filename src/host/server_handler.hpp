@@ -101,7 +101,8 @@ class ServerHandler final : public EventProxy {
   void AcceptNext();
   void AcceptOn(asio::ip::tcp::acceptor* listener, bool ServerHandler::*accepting,
                 bool implicitTls);
-  void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket, bool implicitTls);
+  void OnAccept(const std::error_code& ec, asio::ip::tcp::socket socket, const std::string& peer,
+                bool implicitTls);
   void OnListenerError(const std::error_code& ec);
   void Relisten();
   void AwaitSessions(std::chrono::steady_clock::time_point deadline, std::function<void()> done);

@@ -25,13 +25,6 @@ inline std::string AddressText(asio::ip::address address) {
   return address.to_string();
 }
 
-// The peer's address, or the empty text when the socket has none (any more).
-inline std::string PeerAddress(const asio::ip::tcp::socket& socket) {
-  std::error_code ec;
-  const auto endpoint = socket.remote_endpoint(ec);
-  return ec ? std::string() : AddressText(endpoint.address());
-}
-
 // The octets the kernel holds for the peer that it has not acknowledged yet: a client that is
 // still reading a long reply makes this shrink. 0 when the socket cannot tell.
 inline std::size_t UnsentOctets(asio::ip::tcp::socket& socket) {
