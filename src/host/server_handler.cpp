@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <asio/ip/v6_only.hpp>
 #include <asio/write.hpp>
+#include <utility>
 
 #include "crypto/providers.hpp"
 #include "platform/failure.hpp"
@@ -41,7 +42,6 @@ constexpr std::string_view kTooManyFromAddress = "-ERR Too many connections from
 
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kAcceptCalm = std::chrono::seconds(1);
-constexpr auto kDrainPoll = std::chrono::milliseconds(20);
 
 }  // namespace
 
@@ -350,6 +350,8 @@ void ServerHandler::KillServerInstance(std::int16_t index) {
   }
   slot.reset();
   FreeSlot(static_cast<std::size_t>(index));
+  // The stop's wait ends from the event loop, not from inside the leaving session.
+  if (drained_ && !HasSessions()) drainTimer_.cancel();
   if (acceptPaused_) {
     acceptPause_.cancel();  // a descriptor was freed just now
     acceptPaused_ = false;
@@ -382,24 +384,26 @@ void ServerHandler::StopServer() {
   EndSessions();
 }
 
+// Releases go to the database one by one as the sessions end. The last session to leave
+// cancels the wait, so that the stop goes on at once; the timer's end unloads whoever is left.
 void ServerHandler::AfterStop(std::chrono::milliseconds limit, std::function<void()> done) {
-  AwaitSessions(std::chrono::steady_clock::now() + limit, std::move(done));
-}
-
-// Releases go to the database one by one as the sessions end; the table is looked at now and
-// then until it is empty or the time is up.
-void ServerHandler::AwaitSessions(std::chrono::steady_clock::time_point deadline,
-                                  std::function<void()> done) {
-  if (!HasSessions() || std::chrono::steady_clock::now() >= deadline) {
-    UnloadSessions();
-    heartbeat_.Stop(std::move(done));
+  drained_ = std::move(done);
+  drainDeadline_ = std::chrono::steady_clock::now() + limit;
+  if (!HasSessions()) {
+    FinishStop();
     return;
   }
-  drainTimer_.expires_after(kDrainPoll);
-  drainTimer_.async_wait([alive = std::weak_ptr<ServerHandler*>(alive_), deadline,
-                          done = std::move(done)](const std::error_code&) mutable {
-    if (const auto owner = alive.lock()) (*owner)->AwaitSessions(deadline, std::move(done));
+  drainTimer_.expires_at(drainDeadline_);
+  drainTimer_.async_wait([alive = std::weak_ptr<ServerHandler*>(alive_)](const std::error_code&) {
+    if (const auto owner = alive.lock()) (*owner)->FinishStop();
   });
+}
+
+void ServerHandler::FinishStop() {
+  if (!drained_) return;
+  if (HasSessions() && std::chrono::steady_clock::now() < drainDeadline_) return;
+  UnloadSessions();
+  heartbeat_.Stop(std::exchange(drained_, {}));
 }
 
 bool ServerHandler::HasSessions() const {

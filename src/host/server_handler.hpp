@@ -105,7 +105,8 @@ class ServerHandler final : public EventProxy {
                 bool implicitTls);
   void OnListenerError(const std::error_code& ec);
   void Relisten();
-  void AwaitSessions(std::chrono::steady_clock::time_point deadline, std::function<void()> done);
+  // Runs the stop's `done` once no session is left or its time is up; otherwise nothing.
+  void FinishStop();
   void PauseAccepting(const std::error_code& ec);
   bool HasFreeSlot() const;
   void UnloadSessions();
@@ -133,8 +134,10 @@ class ServerHandler final : public EventProxy {
   std::shared_ptr<data::BackendPool> backends_;
   // Keeps the locks of this process's sessions alive; their lock rows carry its identifier.
   InstanceHeartbeat heartbeat_;
-  // Looks in on the sessions while a stop waits for them to leave.
+  // While a stop waits for the sessions to leave: the end of its wait, and what it runs then.
   asio::steady_timer drainTimer_;
+  std::chrono::steady_clock::time_point drainDeadline_;
+  std::function<void()> drained_;
   // The session table: MaxConnections slots while started, none before.
   std::optional<std::vector<std::shared_ptr<Session>>> sessions_;
   bool forceDelete_ = false;
