@@ -79,7 +79,8 @@ class ServerHandler final : public EventProxy {
   void StopServer();
   // After StopServer: runs `done` on the event loop once every session has left (those still
   // there after `limit` are unloaded unreleased) and the process's heartbeat row is removed, so
-  // that a host may end its loop then without leaving a drop locked.
+  // that a host may end its loop then without leaving a drop locked. A second call before then
+  // takes the first one's place.
   void AfterStop(std::chrono::milliseconds limit, std::function<void()> done);
   bool CreateServerInstance(asio::ip::tcp::socket socket, const std::string& remoteHostIp,
                             bool implicitTls = false);

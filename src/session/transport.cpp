@@ -22,7 +22,6 @@ void Transport::StartTls(std::shared_ptr<asio::ssl::context> context,
   tls_->async_handshake(asio::ssl::stream_base::server,
                         [this, keepAlive, done = std::move(done)](const std::error_code& ec) {
                           handshakeTimer_.cancel();
-                          negotiated_ = !ec && !handshakeTimedOut_;
                           done(handshakeTimedOut_ ? std::error_code(asio::error::timed_out) : ec);
                         });
 }
@@ -31,6 +30,11 @@ std::string Transport::TlsDescription() {
   if (!tls_) return "none";
   SSL* ssl = tls_->native_handle();
   return std::string(SSL_get_version(ssl)) + " " + SSL_get_cipher_name(ssl);
+}
+
+// A handshake cut off by its time limit closed the socket, whatever OpenSSL got to.
+bool Transport::Negotiated() {
+  return tls_ && socket_.is_open() && SSL_is_init_finished(tls_->native_handle()) == 1;
 }
 
 void Transport::EndStream(const std::shared_ptr<void>& keepAlive, std::function<void()> done) {

@@ -57,7 +57,7 @@ class Transport {
   void Close();
 
   // TLS has been negotiated and the socket is open.
-  bool Negotiated() const { return negotiated_ && socket_.is_open(); }
+  bool Negotiated();
   // Says the end of the negotiated TLS stream (the close_notify alert), so that the peer can
   // tell it from a cut, without waiting for the peer's own alert; nothing else may be written
   // meanwhile. `done` hears when the alert has left or could not; closing the socket is left to
@@ -105,7 +105,6 @@ class Transport {
   std::optional<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
   asio::steady_timer handshakeTimer_;
   bool handshakeTimedOut_ = false;
-  bool negotiated_ = false;  // the handshake succeeded
 };
 
 }  // namespace talvex

@@ -131,14 +131,15 @@ mem_json() {
   python3 - $(target_pids "$1") <<'EOF'
 import json, sys
 t = {"processes": 0, "rss_kib": 0, "pss_kib": 0, "anon_kib": 0}
-def field(path, name):
-    return next(int(l.split()[1]) for l in open(path) if l.startswith(name))
+def kib(path, *names):
+    """The named "Name: N kB" lines of a /proc file, read once."""
+    values = {l.split(":")[0]: l.split()[1] for l in open(path) if ":" in l and len(l.split()) > 1}
+    return [int(values[name]) for name in names]
 for pid in sys.argv[1:]:
     try:
-        rss = field(f"/proc/{pid}/status", "VmRSS:")
-        anon = field(f"/proc/{pid}/status", "RssAnon:")
-        pss = field(f"/proc/{pid}/smaps_rollup", "Pss:")
-    except (OSError, StopIteration):
+        rss, anon = kib(f"/proc/{pid}/status", "VmRSS", "RssAnon")
+        pss, = kib(f"/proc/{pid}/smaps_rollup", "Pss")
+    except (OSError, KeyError):
         continue
     t["processes"] += 1; t["rss_kib"] += rss; t["pss_kib"] += pss; t["anon_kib"] += anon
 print(json.dumps(t))
