@@ -2,7 +2,7 @@
 // STAT, LIST and UIDL read the statistics rows and header fields of the session's messages,
 // one by one or all in one call, RETR reads a whole 4 KiB item with its body. One DataHandler,
 // one connection, one thread. The session's own reads (MailDropStore) of the same rows are
-// measured as well, into their structs.
+// measured as well, into their structs, and so is the database's whole share of a log-in.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <asio/co_spawn.hpp>
@@ -39,7 +39,11 @@ std::string Body4KiB() {
   return body + std::string(4096 - body.size(), 'y');
 }
 
-// A drop of kItems stored items, locked and listed by one session.
+constexpr int kLogInItems = 100;
+const std::string kLogInAddress = "login@example.com";
+
+// A drop of kItems stored items, locked and listed by one session, and a drop of kLogInItems
+// for the log-ins.
 struct Drop {
   Drop() : dir(MakeTempDir()), env{dir, ""}, handler(env) {
     handler.GetP3UserDetails("");  // creates the database
@@ -51,13 +55,14 @@ struct Drop {
         "INSERT INTO GatewayItems (DTReceived, MessageID, Content, FromAddress, FromName, "
         "ToAddress, Subject, BodyLength, Direction) VALUES ('Mon, 1 Jan 2024 10:00:00 "
         "+0000', '', 'text/plain; charset=\"Windows-1252\"', 'sender@example.org', 'Sender', "
-        "'user@example.com', 'Item ' || ?1, ?2, 'O')");
+        "?3, 'Item ' || ?1, ?2, 'O')");
     sqlite::Statement insertBody(
         db, "INSERT INTO GatewayBodies (GWQID, Body) VALUES (last_insert_rowid(), ?1)");
-    for (int i = 0; i < kItems; ++i) {
+    for (int i = 0; i < kItems + kLogInItems; ++i) {
       insert.Reset();
       insert.Bind(1, std::int64_t{i});
       insert.Bind(2, static_cast<std::int64_t>(ansi::EncodedLength(body)));
+      insert.Bind(3, std::string_view(i < kItems ? "user@example.com" : kLogInAddress));
       insert.Step();
       insertBody.Reset();
       insertBody.Bind(1, std::string_view(body));
@@ -165,5 +170,39 @@ void BM_SessionItemStatsThenItem4KiB(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SessionItemStatsThenItem4KiB);
+
+// The data layer's share of a log-in with STAT over a remembered 100-message drop, then QUIT:
+// the user record, the lock, the listing, the digests, the removal of what was deleted (none)
+// and the release. Each iteration is one session, with a session identifier of its own.
+asio::awaitable<void> LogIns(benchmark::State& state, data::MailDropStore& store,
+                             std::size_t& items) {
+  std::size_t session = 0;
+  for (auto _ : state) {
+    std::string id = std::to_string(++session);
+    id.insert(0, 32 - id.size(), 'L');
+    benchmark::DoNotOptimize(co_await store.FindUser("login"));
+    if (co_await store.LockWithOutcome(kLogInAddress, id) != LockOutcome::kLocked)
+      throw std::runtime_error("lock");
+    items += (co_await store.ListItems(kLogInAddress, id)).size();
+    items += (co_await store.DigestsOf(kLogInAddress)).size();
+    co_await store.RemoveDeleted(id);
+    co_await store.SetSessionStatus(id, data::ItemStatus::kWaiting, true);
+  }
+}
+
+void BM_LogInCycle(benchmark::State& state) {
+  Drop& drop = TheDrop();
+  data::MailDropStore store(drop.env, nullptr, [](Severity, std::string_view, std::string_view) {});
+  std::size_t items = 0;
+  asio::io_context io;
+  asio::co_spawn(io, LogIns(state, store, items), [](const std::exception_ptr& error) {
+    if (error) std::rethrow_exception(error);
+  });
+  io.run();
+  if (items != static_cast<std::size_t>(state.iterations()) * 2 * kLogInItems)
+    state.SkipWithError("a listing lost items");
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogInCycle);
 
 }  // namespace
