@@ -42,8 +42,8 @@ std::string Body4KiB() {
 constexpr int kLogInItems = 100;
 const std::string kLogInAddress = "login@example.com";
 
-// A drop of kItems stored items, locked and listed by one session, and a drop of kLogInItems
-// for the log-ins.
+// A drop of kItems stored items, locked and listed by one session, and a user with a drop of
+// kLogInItems for the log-ins.
 struct Drop {
   Drop() : dir(MakeTempDir()), env{dir, ""}, handler(env) {
     handler.GetP3UserDetails("");  // creates the database
@@ -69,6 +69,13 @@ struct Drop {
       insertBody.Step();
     }
     transaction.Commit();
+    UserRecord user;
+    user.userId = "login";
+    user.userName = user.logonName = "login";
+    user.email = kLogInAddress;
+    user.userPassword = "digest";
+    user.pop3User = "1";
+    if (!handler.WriteUser(user)) throw std::runtime_error("user");
     if (!handler.LockP3MailDrop("user@example.com", kSession)) throw std::runtime_error("lock");
     Recordset list = handler.GetP3MailDrop("user@example.com", kSession);
     for (; !list.Eof(); list.MoveNext()) ids.push_back(list.Fields("GWQID").ToText());
@@ -180,9 +187,10 @@ asio::awaitable<void> LogIns(benchmark::State& state, data::MailDropStore& store
   for (auto _ : state) {
     std::string id = std::to_string(++session);
     id.insert(0, 32 - id.size(), 'L');
-    benchmark::DoNotOptimize(co_await store.FindUser("login"));
-    if (co_await store.LockWithOutcome(kLogInAddress, id) != LockOutcome::kLocked)
-      throw std::runtime_error("lock");
+    const auto user = co_await store.FindUser("login");
+    if (!user) throw std::runtime_error("no user");
+    const LockOutcome lock = co_await store.LockWithOutcome(kLogInAddress, id);
+    if (lock != LockOutcome::kLocked) throw std::runtime_error("lock");
     items += (co_await store.ListItems(kLogInAddress, id)).size();
     items += (co_await store.DigestsOf(kLogInAddress)).size();
     co_await store.RemoveDeleted(id);
