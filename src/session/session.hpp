@@ -188,6 +188,7 @@ bool Session::SendComposed(Compose&& compose) {
 template <class Compose>
 bool Session::SendPart(Compose&& compose) {
   if (!CanSend()) return false;
+  if (commands_.Closing()) transport_.WritingLast();
   ReplyQueue::Draft draft(replies_);
   std::forward<Compose>(compose)(draft.Text());
   draft.Send();

@@ -5,6 +5,7 @@
 // writes go through the TLS stream when there is one and straight to the socket otherwise.
 #pragma once
 
+#include <sys/socket.h>
 #include <asio/any_io_executor.hpp>
 #include <asio/async_result.hpp>
 #include <asio/ip/tcp.hpp>
@@ -24,6 +25,9 @@
 namespace talvex {
 
 class Transport {
+  // The send flag that lets the kernel hold a segment back for more data or the close.
+  static constexpr asio::socket_base::message_flags kMoreToCome = MSG_MORE;
+
  public:
   // NOLINTBEGIN(readability-identifier-naming): the names Asio's stream operations look for
   using executor_type = asio::any_io_executor;
@@ -55,6 +59,10 @@ class Transport {
   // Stops reading and writing and releases the socket; a peer that has reset the connection
   // does not make it fail.
   void Close();
+  // What is written from now on is the connection's last: on a plain socket the kernel may hold
+  // it back for Close, whose end of the stream then leaves in the same segment, one packet fewer
+  // for each end of every session. Close must follow once the writes are done.
+  void WritingLast() { writingLast_ = true; }
 
   // TLS has been negotiated and the socket is open.
   bool Negotiated();
@@ -90,6 +98,8 @@ class Transport {
         [this](auto handler, const Buffers& source) {
           if (tls_) {
             tls_->async_write_some(source, std::move(handler));
+          } else if (writingLast_) {
+            socket_.async_send(source, kMoreToCome, std::move(handler));
           } else {
             socket_.async_write_some(source, std::move(handler));
           }
@@ -105,6 +115,7 @@ class Transport {
   std::optional<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
   asio::steady_timer handshakeTimer_;
   bool handshakeTimedOut_ = false;
+  bool writingLast_ = false;
 };
 
 }  // namespace talvex
