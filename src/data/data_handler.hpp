@@ -198,6 +198,11 @@ class DataHandler {
   // fields can be told to be still valid without reading them. Digest is Null where the
   // database keeps none at hand; GetP3DropStats gives it with the fields.
   Recordset GetP3DropDigests(const std::string& emailAddress);
+  // The field Changes: how often the items of the drop of `emailAddress` have been updated or
+  // removed, as the lock counts it; no row unless `sessionId` holds the lock. GetP3MailDrop's
+  // rows carry the count and each item's Digest too: while the count is the same, no listed item
+  // has changed or gone.
+  Recordset GetP3DropChanges(const std::string& emailAddress, const std::string& sessionId);
   // A server process's heartbeat; the first one registers it. A lock held by a process that
   // has not beaten for a minute, or that removed itself, is stale.
   bool BeatP3Instance(const ServerInstance& instance);
@@ -222,6 +227,8 @@ class DataHandler {
   asio::awaitable<Recordset> GetP3ItemStatsAsync(const Variant& itemId);
   asio::awaitable<Recordset> GetP3DropStatsAsync(const std::string& itemIds);
   asio::awaitable<Recordset> GetP3DropDigestsAsync(const std::string& emailAddress);
+  asio::awaitable<Recordset> GetP3DropChangesAsync(const std::string& emailAddress,
+                                                   const std::string& sessionId);
   // GetP3MailItem for a reader that takes a long body a piece at a time: the field Body holds
   // the body only when its stored length is at most `bodyUpTo`; BodyLeft is 1 when a body was
   // left in the database for being longer.

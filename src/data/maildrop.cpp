@@ -92,6 +92,10 @@ ProcedureCall DropDigestsCall(const std::string& emailAddress) {
   return {"SMS_GetP3DropDigests", {DropDescriptor(emailAddress)}, {}};
 }
 
+ProcedureCall DropChangesCall(const std::string& emailAddress, const std::string& sessionId) {
+  return {"SMS_GetP3DropChanges", {DropDescriptor(emailAddress), SessionDescriptor(sessionId)}, {}};
+}
+
 ProcedureCall BeatCall(const ServerInstance& instance) {
   return {"SMS_BeatP3Instance",
           {InstanceDescriptor(instance.instanceId),
@@ -149,6 +153,11 @@ Recordset DataHandler::GetP3DropStats(const std::string& itemIds) {
 
 Recordset DataHandler::GetP3DropDigests(const std::string& emailAddress) {
   return Query(DropDigestsCall(emailAddress));
+}
+
+Recordset DataHandler::GetP3DropChanges(const std::string& emailAddress,
+                                        const std::string& sessionId) {
+  return Query(DropChangesCall(emailAddress, sessionId));
 }
 
 bool DataHandler::BeatP3Instance(const ServerInstance& instance) {
@@ -223,6 +232,11 @@ asio::awaitable<Recordset> DataHandler::GetP3DropStatsAsync(const std::string& i
 
 asio::awaitable<Recordset> DataHandler::GetP3DropDigestsAsync(const std::string& emailAddress) {
   return QueryAsync(DropDigestsCall(emailAddress));
+}
+
+asio::awaitable<Recordset> DataHandler::GetP3DropChangesAsync(const std::string& emailAddress,
+                                                              const std::string& sessionId) {
+  return QueryAsync(DropChangesCall(emailAddress, sessionId));
 }
 
 asio::awaitable<Recordset> DataHandler::GetP3MailItemUpToAsync(std::int64_t itemId,

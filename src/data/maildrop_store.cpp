@@ -99,7 +99,8 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
     : handler_(env, std::move(pool)),
       instanceId_(std::move(instanceId)),
       userFields_({"AcctDisabled", "UserID", "UserPassword", "Email"}),
-      dropFields_({"GWQID"}),
+      dropFields_({"GWQID", "Digest", "Changes"}),
+      changesField_({"Changes"}),
       statsFields_(ItemFields("BodyLength")),
       dropStatsFields_(ItemFields("BodyLength")),
       dropStatsIds_({"GWQID", "Digest"}),
@@ -134,16 +135,41 @@ asio::awaitable<LockOutcome> MailDropStore::LockWithOutcome(const std::string& e
   co_return co_await handler_.LockP3MailDropOutcomeAsync(email, sessionId, instanceId_);
 }
 
-asio::awaitable<std::vector<std::int64_t>> MailDropStore::ListItems(const std::string& email,
-                                                                    const std::string& sessionId) {
+asio::awaitable<DropListing> MailDropStore::ListItems(const std::string& email,
+                                                      const std::string& sessionId) {
   Recordset drop = co_await handler_.GetP3MailDropAsync(email, sessionId);
-  std::vector<std::int64_t> ids;
+  DropListing listing;
   // An empty drop reads no field, so it needs no position either.
-  if (drop.RecordCount() == 0) co_return ids;
-  ids.reserve(static_cast<std::size_t>(drop.RecordCount()));
-  const std::size_t id = dropFields_.In(drop)[0];
-  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) ids.push_back(drop.FieldAt(id).ToInt64());
-  co_return ids;
+  if (drop.RecordCount() == 0) co_return listing;
+  const auto count = static_cast<std::size_t>(drop.RecordCount());
+  listing.ids.reserve(count);
+  listing.digests.reserve(count);
+  const auto& at = dropFields_.In(drop);
+  bool digested = true;
+  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) {
+    listing.ids.push_back(drop.FieldAt(at[0]).ToInt64());
+    const Variant& digest = drop.FieldAt(at[1]);
+    digested = digested && !digest.IsNull();
+    if (digested) listing.digests.push_back(static_cast<std::uint64_t>(digest.ToInt64()));
+  }
+  drop.MoveFirst();
+  // Without every digest the count is of no use: the listings read the digests anyway.
+  if (const Variant& changes = drop.FieldAt(at[2]); digested && !changes.IsNull()) {
+    listing.changes = changes.ToInt64();
+  } else {
+    listing.digests.clear();
+    listing.digests.shrink_to_fit();
+  }
+  co_return listing;
+}
+
+asio::awaitable<std::optional<std::int64_t>> MailDropStore::DropChanges(
+    const std::string& email, const std::string& sessionId) {
+  const Recordset row = co_await handler_.GetP3DropChangesAsync(email, sessionId);
+  if (row.RecordCount() == 0) co_return std::nullopt;
+  const Variant& changes = row.FieldAt(changesField_.In(row)[0]);
+  if (changes.IsNull()) co_return std::nullopt;
+  co_return changes.ToInt64();
 }
 
 asio::awaitable<std::optional<ItemStats>> MailDropStore::Stats(std::int64_t itemId) {

@@ -70,6 +70,18 @@ struct ItemDigest {
   std::optional<std::uint64_t> digest;
 };
 
+// A drop as its listing found it: the items the session holds, in the database's order, and
+// what tells later that none of them has changed since.
+struct DropListing {
+  std::vector<std::int64_t> ids;
+  // The digests of the items' fields (as ItemDigest), in the order of `ids`; empty unless the
+  // database had one at hand for every item.
+  std::vector<std::uint64_t> digests;
+  // The lock's count of changes to the drop's items when they were listed; while DropChanges
+  // gives the same, every listed item is there with the same digest.
+  std::optional<std::int64_t> changes;
+};
+
 // An item as retrieval sees it: its header fields and its stored body, unless that was left in
 // the database to be read a piece at a time.
 struct MailItem {
@@ -94,8 +106,11 @@ class MailDropStore {
   asio::awaitable<LockOutcome> LockWithOutcome(const std::string& email,
                                                const std::string& sessionId);
   // The items of the drop that the session holds, in the database's order.
-  asio::awaitable<std::vector<std::int64_t>> ListItems(const std::string& email,
-                                                       const std::string& sessionId);
+  asio::awaitable<DropListing> ListItems(const std::string& email, const std::string& sessionId);
+  // The lock's count of changes to the drop's items, or nullopt when the session no longer
+  // holds the lock.
+  asio::awaitable<std::optional<std::int64_t>> DropChanges(const std::string& email,
+                                                           const std::string& sessionId);
   // An item's fields, or nullopt when the drop no longer shows it.
   asio::awaitable<std::optional<ItemStats>> Stats(std::int64_t itemId);
   // Stats of many items in one call: a row for each of `itemIds` that Stats would show, in
@@ -122,7 +137,8 @@ class MailDropStore {
   std::string instanceId_;
   // Where the fields read lie in each query's rows, found at its first result.
   FieldPositions<4> userFields_;
-  FieldPositions<1> dropFields_;
+  FieldPositions<3> dropFields_;
+  FieldPositions<1> changesField_;
   FieldPositions<8> statsFields_;
   FieldPositions<8> dropStatsFields_;
   FieldPositions<2> dropStatsIds_;  // GWQID and Digest of the full rows

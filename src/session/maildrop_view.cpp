@@ -15,13 +15,34 @@ asio::awaitable<LockOutcome> MailDropView::Open(const std::string& email) {
   const LockOutcome outcome = co_await store_.LockWithOutcome(email, sessionId_);
   if (outcome != LockOutcome::kLocked) co_return outcome;
   email_ = email;
-  auto ids = co_await store_.ListItems(email, sessionId_);
-  ids_ = std::move(ids);
+  data::DropListing listing = co_await store_.ListItems(email, sessionId_);
+  ids_ = std::move(listing.ids);
+  digests_ = std::move(listing.digests);
+  listedChanges_ = listing.changes;
   co_return outcome;
 }
 
+// A lock taken again may be a new lock row whose count starts afresh (after a takeover and a
+// release by the other session), so the count seen at the listing no longer vouches for
+// anything.
 asio::awaitable<bool> MailDropView::Renew() {
+  ForgetListedDigests();
   co_return co_await store_.Lock(email_, sessionId_);
+}
+
+void MailDropView::ForgetListedDigests() {
+  listedChanges_.reset();
+  std::vector<std::uint64_t>().swap(digests_);
+}
+
+// The count only grows while the lock row stands, and another session's takeover leaves the
+// session no row: an equal count means that nothing touched a listed item since the listing.
+asio::awaitable<bool> MailDropView::Unchanged() {
+  if (!listedChanges_ || digests_.size() != ids_.size()) co_return false;
+  const std::optional<std::int64_t> changes = co_await store_.DropChanges(email_, sessionId_);
+  if (changes == listedChanges_) co_return true;
+  ForgetListedDigests();  // it will not be the same again
+  co_return false;
 }
 
 MessageNumber MailDropView::Parse(std::string_view argument) const {
@@ -47,30 +68,41 @@ std::optional<MailDropView::Listed>* MailDropView::SlotOf(Shown& shown, std::int
   return &shown[static_cast<std::size_t>(at - ids_.begin())];
 }
 
-// The digests are those of the drop's items as the drop stands now: an item the session lists
-// that is not among them (its address changed, say) is read by its identifier like an item not
+// The digests are those of the drop's items as the drop stands now: either the listing's,
+// while nothing has touched a listed item since, or read afresh. An item the session lists that
+// is not among those read (its address changed, say) is read by its identifier like an item not
 // remembered, and shown if that read shows it, as the reading of each item did before.
 asio::awaitable<std::vector<std::int64_t>> MailDropView::Recall(Shown& shown, Need need,
                                                                 std::uint64_t hostKey) {
-  std::vector<bool> seen(ids_.size());
   std::vector<std::int64_t> unknown;
+  // Entry `at` from the memory when its digest is the one it was worked out under.
+  const auto recall = [&](std::size_t at, std::optional<std::uint64_t> digest) {
+    const std::int64_t itemId = ids_[at];
+    const MessageFacts::Entry* entry = digest ? facts_->Find(itemId, *digest ^ hostKey) : nullptr;
+    if (entry && need == Need::kSize && entry->size >= 0) {
+      shown[at] = Listed{.itemId = itemId, .size = entry->size};
+    } else if (entry && need == Need::kUniqueId && !entry->uniqueId.empty()) {
+      shown[at] = Listed{.itemId = itemId, .uniqueId = entry->uniqueId};
+    } else {
+      unknown.push_back(itemId);
+    }
+  };
+  const bool unchanged = co_await Unchanged();
+  if (unchanged) {
+    for (std::size_t at = 0; at < ids_.size(); ++at) recall(at, digests_[at]);
+    co_return unknown;
+  }
+  std::vector<bool> seen(ids_.size());
   const std::vector<data::ItemDigest> digests = co_await store_.DigestsOf(email_);
   for (const data::ItemDigest& row : digests) {
     auto* slot = SlotOf(shown, row.itemId);
     if (!slot) continue;  // an item that arrived after the listing
-    seen[static_cast<std::size_t>(slot - shown.data())] = true;
-    const MessageFacts::Entry* entry =
-        row.digest ? facts_->Find(row.itemId, *row.digest ^ hostKey) : nullptr;
-    if (entry && need == Need::kSize && entry->size >= 0) {
-      *slot = Listed{.itemId = row.itemId, .size = entry->size};
-    } else if (entry && need == Need::kUniqueId && !entry->uniqueId.empty()) {
-      *slot = Listed{.itemId = row.itemId, .uniqueId = entry->uniqueId};
-    } else {
-      unknown.push_back(row.itemId);
-    }
+    const auto at = static_cast<std::size_t>(slot - shown.data());
+    seen[at] = true;
+    recall(at, row.digest);
   }
-  for (std::size_t i = 0; i < ids_.size(); ++i) {
-    if (!seen[i]) unknown.push_back(ids_[i]);
+  for (std::size_t at = 0; at < ids_.size(); ++at) {
+    if (!seen[at]) unknown.push_back(ids_[at]);
   }
   co_return unknown;
 }

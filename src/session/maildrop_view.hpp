@@ -8,7 +8,10 @@
 // the server's MessageFacts while the digest (with the host name) is the one it was worked out
 // under; only the other items' fields are read and worked out, and then remembered. An item
 // whose fields change gets another digest and is worked out again; one the database no longer
-// shows gives no digest and is left out, exactly as when nothing was remembered.
+// shows gives no digest and is left out, exactly as when nothing was remembered. The listing at
+// the log-in gave the digests too, and with them the lock's count of changes to the drop's
+// items: while that count is the same, no listed item has changed or gone, and the listings take
+// those digests instead of reading them again.
 #pragma once
 
 #include <array>
@@ -98,12 +101,20 @@ class MailDropView {
   // Takes from the memory what `need` asks for of each item whose digest is unchanged; gives
   // the identifiers of the others.
   asio::awaitable<std::vector<std::int64_t>> Recall(Shown& shown, Need need, std::uint64_t hostKey);
+  // Whether every listed item is as it was listed, with the digest in digests_.
+  asio::awaitable<bool> Unchanged();
+  // Forgets the listing's digests: they can no longer be vouched for.
+  void ForgetListedDigests();
 
   data::MailDropStore store_;
   std::string sessionId_;
   std::shared_ptr<MessageFacts> facts_;
   std::string email_;              // the drop's address, once opened
   std::vector<std::int64_t> ids_;  // message n is ids_[n - 1]; ascending, as listed
+  // What the listing gave: each item's digest (parallel to ids_), and the lock's count of
+  // changes to the drop then; none once a count differed or the lock was taken again.
+  std::vector<std::uint64_t> digests_;
+  std::optional<std::int64_t> listedChanges_;
 };
 
 }  // namespace talvex

@@ -51,9 +51,9 @@ class MailDropStoreReads : public ::testing::TestWithParam<TestBackend> {
 TEST_P(MailDropStoreReads, ItemFieldsLandInTheirMembersWhicheverQueryRanBefore) {
   const std::int64_t first = Item("one"), second = Item("two");
   ASSERT_TRUE(Await(store_.Lock(kDrop, kSessionA)));
-  EXPECT_EQ(Await(store_.ListItems(kDrop, kSessionA)), (std::vector{first, second}));
+  EXPECT_EQ(Await(store_.ListItems(kDrop, kSessionA)).ids, (std::vector{first, second}));
   ASSERT_TRUE(Await(store_.Lock("empty@example.com", kSessionB)));
-  EXPECT_TRUE(Await(store_.ListItems("empty@example.com", kSessionB)).empty());
+  EXPECT_TRUE(Await(store_.ListItems("empty@example.com", kSessionB)).ids.empty());
   // The two queries alternate, so each finds its positions while the other's are at hand.
   for (int round = 0; round < 2; ++round) {
     for (const auto& [id, tag] : {std::pair{first, "one"}, std::pair{second, "two"}}) {
@@ -95,6 +95,34 @@ TEST_P(MailDropStoreReads, EveryReadSeesTheWritesBeforeIt) {
   EXPECT_EQ(Await(store_.Load(id, kWhole)), std::nullopt);
   ASSERT_TRUE(Await(store_.SetSessionStatus(kSessionA, ItemStatus::kListed, false)));
   EXPECT_EQ(Await(store_.Load(id, kWhole))->header.subject, "changed");
+}
+
+// The listing's count of changes vouches for its digests: it stays while nothing touches a
+// listed item, and any update or removal of one, by whatever connection, moves it. Only the
+// holder of the lock reads it.
+TEST_P(MailDropStoreReads, TheListingsCountOfChangesMovesWithEveryChangeToAListedItem) {
+  const std::string first = WriteItem(writer_, kDrop, "body one\r\n");
+  const std::string second = WriteItem(writer_, kDrop, "body two\r\n");
+  ASSERT_TRUE(Await(store_.Lock(kDrop, kSessionA)));
+  const data::DropListing listing = Await(store_.ListItems(kDrop, kSessionA));
+  ASSERT_TRUE(listing.changes.has_value());
+  std::vector<std::uint64_t> read;
+  for (const data::ItemDigest& row : Await(store_.DigestsOf(kDrop))) {
+    read.push_back(row.digest.value_or(0));
+  }
+  EXPECT_EQ(listing.digests, read);
+  EXPECT_EQ(Await(store_.DropChanges(kDrop, kSessionA)), listing.changes);
+  EXPECT_EQ(Await(store_.DropChanges(kDrop, kSessionB)), std::nullopt);
+
+  for (const std::string& change :
+       {"UPDATE GatewayItems SET Subject = 'changed' WHERE GWQID = " + first,
+        "UPDATE GatewayItems SET Status = 5 WHERE GWQID = " + first,
+        "DELETE FROM GatewayItems WHERE GWQID = " + second}) {
+    const auto before = Await(store_.DropChanges(kDrop, kSessionA));
+    db_->Exec(change);
+    EXPECT_NE(Await(store_.DropChanges(kDrop, kSessionA)), before) << change;
+  }
+  EXPECT_TRUE(log_.empty());
 }
 
 // A body longer than the caller takes at once stays in the database, and its reader gives it

@@ -97,22 +97,26 @@ $$;
 -- back with RSET, in storage order, including those that arrived since the lock. A holder that
 -- found the drop empty and now lists items serves them from here on, so its lock starts to
 -- stand in the way. The lock row is held FOR UPDATE meanwhile, so a takeover cannot come
--- between the check and the listing.
-CREATE OR REPLACE FUNCTION "SMS_GetP3MailDrop"("@EmailAddress" text, "@SessionID" text)
-RETURNS TABLE ("GWQID" bigint) LANGUAGE plpgsql AS $$
+-- between the check and the listing, and no change to an item either: each row carries the
+-- item's digest as SMS_GetP3DropDigests gives it, and the lock's count of changes to the drop
+-- as SMS_GetP3DropChanges gives it. While that count stays the same, so do the digests.
+DROP FUNCTION IF EXISTS "SMS_GetP3MailDrop"(text, text);
+CREATE FUNCTION "SMS_GetP3MailDrop"("@EmailAddress" text, "@SessionID" text)
+RETURNS TABLE ("GWQID" bigint, "Digest" bigint, "Changes" bigint) LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
   serving integer;
+  change_count bigint;
 BEGIN
   SET LOCAL synchronous_commit = off;
-  SELECT l.Serving INTO serving FROM MailDropLocks AS l
+  SELECT l.Serving, l.Changes INTO serving, change_count FROM MailDropLocks AS l
     WHERE l.Address = drop_address AND l.SessionID = "@SessionID" FOR UPDATE;
   IF NOT FOUND THEN
     RAISE EXCEPTION 'Session % does not hold the lock on mail drop %', "@SessionID",
                     "@EmailAddress";
   END IF;
   RETURN QUERY
-    SELECT g.GWQID FROM GatewayItems AS g
+    SELECT g.GWQID, g.FieldsDigest, change_count FROM GatewayItems AS g
      WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4)
        AND (g.SessionID IS NULL OR g.SessionID = "@SessionID")
      ORDER BY g.GWQID;
@@ -239,6 +243,16 @@ LANGUAGE sql STABLE AS $$
     FROM GatewayItems
    WHERE lower(ToAddress) = lower("@EmailAddress") AND Direction = 'O' AND Status NOT IN (5, 6)
    ORDER BY GWQID;
+$$;
+
+-- @procedure SMS_GetP3DropChanges
+-- The count of updates and removals of the drop's items that its lock row has seen (the
+-- triggers on the items keep it, and it only grows); no row when the session does not hold the
+-- lock.
+CREATE OR REPLACE FUNCTION "SMS_GetP3DropChanges"("@EmailAddress" text, "@SessionID" text)
+RETURNS TABLE ("Changes" bigint) LANGUAGE sql STABLE AS $$
+  SELECT Changes FROM MailDropLocks
+   WHERE Address = lower("@EmailAddress") AND SessionID = "@SessionID";
 $$;
 
 -- @procedure SMS_BeatP3Instance

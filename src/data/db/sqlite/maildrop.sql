@@ -63,7 +63,9 @@ UPDATE GatewayItems INDEXED BY GatewayItems_Marked SET Status = 0, SessionID = N
 -- Only the lock holder may list: the drop's items that are waiting or that the session put
 -- back with RSET, in storage order, including those that arrived since the lock. A holder that
 -- found the drop empty and now lists items serves them from here on, so its lock starts to
--- stand in the way. Nothing else is written.
+-- stand in the way. Nothing else is written. Each row carries the item's digest as
+-- SMS_GetP3DropDigests gives it, and the lock's count of changes to the drop as
+-- SMS_GetP3DropChanges gives it: while that count stays the same, so do the digests.
 -- @durability normal
 SELECT raise_error('Session ' || :SessionID || ' does not hold the lock on mail drop '
                    || :EmailAddress)
@@ -74,7 +76,8 @@ UPDATE MailDropLocks SET Serving = 1
    AND EXISTS (SELECT 1 FROM GatewayItems
                 WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
                   AND Status IN (0, 4));
-SELECT GWQID
+SELECT GWQID, FieldsDigest AS Digest,
+       (SELECT Changes FROM MailDropLocks WHERE Address = lower(:EmailAddress)) AS Changes
   FROM GatewayItems
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4)
    AND (SessionID IS NULL OR SessionID = :SessionID)
@@ -155,6 +158,12 @@ SELECT GWQID, FieldsDigest AS Digest
   FROM GatewayItems
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status NOT IN (5, 6)
  ORDER BY GWQID;
+
+-- @procedure SMS_GetP3DropChanges
+-- The count of updates and removals of the drop's items that its lock row has seen (the
+-- triggers on the items keep it, and it only grows); no row when the session does not hold the
+-- lock.
+SELECT Changes FROM MailDropLocks WHERE Address = lower(:EmailAddress) AND SessionID = :SessionID;
 
 -- @procedure SMS_BeatP3Instance
 -- A server process's heartbeat, and its registration at the first beat: the row is made when
