@@ -2,6 +2,8 @@
 // queue, the connection time limit and the orderly end.
 #include "session/session.hpp"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/post.hpp>
@@ -20,6 +22,8 @@ namespace {
 constexpr std::int16_t kConnectionTicks = 10;
 // How long a closing connection may take to hand over the replies queued before the close.
 constexpr std::chrono::seconds kLingerTime{10};
+// Asio names no option for it; switched off, the connection delays its acknowledgements.
+using QuickAck = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_QUICKACK>;
 
 }  // namespace
 
@@ -57,8 +61,11 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
     const std::string slot = std::to_string(settings_.index);
     Log(Severity::kDetail, "POP3 server socket " + slot + " created");
     transport_.Socket() = std::move(socket);
-    std::error_code ignored;  // without it replies only wait a little longer
+    std::error_code ignored;  // without them replies only wait a little longer
     transport_.Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
+    // Every command is answered at once, so its acknowledgement can ride on the reply: without
+    // this the kernel acknowledges the first commands of each connection in packets of their own.
+    transport_.Socket().set_option(QuickAck(false), ignored);
     peer_ = remoteHostIp;
     Log(Severity::kDetail, peer_ + " Connected");
     StartTimers();
