@@ -50,8 +50,7 @@ struct Drop {
     handler.GetP3UserDetails("");  // creates the database
     const std::string body = Body4KiB();
     sqlite::Database db(env.EmbeddedDatabasePath(), sqlite::Database::Mode::kReadWrite);
-    data::ConfigureConnection(
-        db, [](sqlite3_context*, int, sqlite3_value**) {}, nullptr);
+    data::ConfigureConnection(db, nullptr, nullptr);  // fields_digest, for the digests below
     sqlite::Transaction transaction(db);
     sqlite::Statement insert(
         db,

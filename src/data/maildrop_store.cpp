@@ -145,21 +145,19 @@ asio::awaitable<DropListing> MailDropStore::ListItems(const std::string& email,
   listing.ids.reserve(count);
   listing.digests.reserve(count);
   const auto& at = dropFields_.In(drop);
-  bool digested = true;
-  for (drop.MoveFirst(); !drop.Eof(); drop.MoveNext()) {
+  drop.MoveFirst();
+  // Every row carries the same count.
+  if (const Variant& changes = drop.FieldAt(at[2]); !changes.IsNull()) {
+    listing.changes = changes.ToInt64();
+  }
+  for (; !drop.Eof(); drop.MoveNext()) {
     listing.ids.push_back(drop.FieldAt(at[0]).ToInt64());
     const Variant& digest = drop.FieldAt(at[1]);
-    digested = digested && !digest.IsNull();
-    if (digested) listing.digests.push_back(static_cast<std::uint64_t>(digest.ToInt64()));
+    // Without every digest the count is of no use: the listings read the digests anyway.
+    if (digest.IsNull()) listing.changes.reset();
+    if (listing.changes) listing.digests.push_back(static_cast<std::uint64_t>(digest.ToInt64()));
   }
-  drop.MoveFirst();
-  // Without every digest the count is of no use: the listings read the digests anyway.
-  if (const Variant& changes = drop.FieldAt(at[2]); digested && !changes.IsNull()) {
-    listing.changes = changes.ToInt64();
-  } else {
-    listing.digests.clear();
-    listing.digests.shrink_to_fit();
-  }
+  if (!listing.changes) std::vector<std::uint64_t>().swap(listing.digests);
   co_return listing;
 }
 
