@@ -5,11 +5,15 @@
 // those that write take the write lock at BEGIN (IMMEDIATE), so that a busy database is
 // waited for once, at the start, under the busy timeout.
 //
-// Commits wait for the disk (synchronous FULL) unless the procedure's text carries the line
-// "-- @durability normal": its writes are then ones a power loss may undo without losing mail,
-// and it commits under synchronous NORMAL, which in WAL mode leaves the fsync to the next FULL
-// commit or checkpoint. SQLite refuses to change the level inside a transaction, so it is
-// switched before BEGIN, and only when it differs from the connection's current one.
+// A call that wrote has reached the disk when it returns, unless the procedure's text carries
+// the line "-- @durability normal": its writes are then ones a power loss may undo without
+// losing mail, and they wait for the next durable commit or checkpoint to reach the disk. The
+// connection commits under synchronous NORMAL throughout, which in WAL mode writes the log
+// without syncing it, and a durable call that changed anything syncs the log itself after its
+// commit. That is the sync FULL would make, one step later: switching the level around each
+// such call cost a parse of the PRAGMA every time (SQLite re-prepares it to apply it), and
+// SQLite refuses the switch inside a transaction anyway. A commit that changed nothing has
+// nothing to sync, as under FULL.
 //
 // Three SQL functions exist on every connection: ansi_length(text), the octets of the text in
 // Windows-1252 as the POP3 wire carries it; fields_digest(...), a 64-bit digest of its
@@ -289,10 +293,10 @@ class SqliteBackend final : public Backend {
     } catch (const sqlite::Error& error) {
       throw sqlite::Error(error.Code(), "database '" + file_.string() + "': " + error.what());
     }
+    db.Run(sqlite::Database::Control::kSynchronousNormal);  // durable calls sync the log
     if (!checkpointer_) checkpointer_.emplace(file_);
     checkpointer_->Serve(db.Handle());
     db_.emplace(std::move(db));
-    relaxed_ = false;  // a new connection starts at FULL
   }
 
   static void RaiseError(sqlite3_context* context, int, sqlite3_value** argv) {
@@ -318,7 +322,11 @@ class SqliteBackend final : public Backend {
   // the administrator call it; no network command leads here.
   Recordset EvaluateSql(std::span<const BoundParameter> parameters, bool rows) {
     Procedure adHoc = Compile(kEvaluateSql, EvaluatedStatement(parameters));
-    return Execute(adHoc, {}, rows);
+    // Any statement may come, and the count of changed rows misses some (a new table, say):
+    // whatever wrote is synced.
+    Recordset result = Execute(adHoc, {}, rows);
+    if (!adHoc.readOnly) SyncLog();
+    return result;
   }
 
   Procedure Compile(std::string_view name, std::string_view sql) {
@@ -382,7 +390,8 @@ class SqliteBackend final : public Backend {
 
   Recordset Execute(Procedure& procedure, std::span<const BoundParameter> parameters, bool rows) {
     const auto& values = Match(procedure, parameters);
-    if (!procedure.readOnly) Synchronous(procedure.relaxedDurability);
+    const bool durable = !procedure.readOnly && !procedure.relaxedDurability;
+    const sqlite3_int64 changedBefore = durable ? sqlite3_total_changes64(db_->Handle()) : 0;
     std::optional<sqlite::Transaction> transaction;
     if (!procedure.readOnly || procedure.statements.size() > 1) {
       transaction.emplace(*db_, !procedure.readOnly);
@@ -402,17 +411,27 @@ class SqliteBackend final : public Backend {
       }
     }
     if (transaction) transaction->Commit();
+    if (durable && sqlite3_total_changes64(db_->Handle()) != changedBefore) SyncLog();
     if (rows && !result.IsOpen()) {
       result = Recordset(std::make_shared<const std::vector<std::string>>(), {});
     }
     return result;
   }
 
-  void Synchronous(bool relaxed) {
-    if (relaxed == relaxed_) return;
-    db_->Run(relaxed ? sqlite::Database::Control::kSynchronousNormal
-                     : sqlite::Database::Control::kSynchronousFull);
-    relaxed_ = relaxed;
+  // Syncs the write-ahead log, where every commit of the connection has gone, to the disk. A
+  // failure leaves the commit in place but perhaps not on the disk: the call fails, as it would
+  // have under FULL, and the storage state reports the disk.
+  void SyncLog() {
+    sqlite3_file* log = nullptr;
+    const int found =
+        sqlite3_file_control(db_->Handle(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &log);
+    if (found != SQLITE_OK || log == nullptr || log->pMethods == nullptr) {
+      throw sqlite::Error(found == SQLITE_OK ? SQLITE_IOERR : found,
+                          "the write-ahead log is not open to be synced");
+    }
+    if (const int synced = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL); synced != SQLITE_OK) {
+      throw sqlite::Error(synced, "the write-ahead log did not reach the disk");
+    }
   }
 
   static Recordset Collect(sqlite::Statement& statement, const Recordset::FieldNames& names) {
@@ -434,7 +453,6 @@ class SqliteBackend final : public Backend {
   std::optional<sqlite::Database> db_;
   std::map<std::string, Procedure, std::less<>> procedures_;
   std::optional<std::string> raised_;  // what raise_error said during the current call
-  bool relaxed_ = false;               // the connection's level is NORMAL, not FULL
 };
 
 }  // namespace

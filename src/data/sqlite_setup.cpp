@@ -78,9 +78,9 @@ void ConfigureConnection(sqlite::Database& db, SqlFunction raiseError, void* rai
   // 64-bit builds); pages beyond it are read as before. The server's resident size counts the
   // mapped pages it touched, which the kernel's cache holds anyway.
   db.Exec("PRAGMA mmap_size = 2147418112");
-  // A call that returned has reached the disk, power loss included: a stored item must not
-  // vanish after its writer was told it is stored. The backend lowers this to NORMAL only
-  // around the procedures whose writes a power loss may undo without losing mail.
+  // A commit that returned has reached the disk, power loss included: a stored item must not
+  // vanish after its writer was told it is stored. The backend's connection runs at NORMAL
+  // instead and syncs the log itself after each call that must be durable.
   db.Exec("PRAGMA synchronous = FULL");
   // Readers of other processes go on while one writes; the mode stays with the file.
   sqlite::Statement journal(db, "PRAGMA journal_mode = WAL");

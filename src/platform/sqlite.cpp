@@ -42,12 +42,8 @@ void Database::Exec(std::string_view sql) {
 }
 
 void Database::Run(Control control) {
-  static constexpr std::array<std::string_view, kControls> kTexts = {"BEGIN",
-                                                                     "BEGIN IMMEDIATE",
-                                                                     "COMMIT",
-                                                                     "ROLLBACK",
-                                                                     "PRAGMA synchronous = NORMAL",
-                                                                     "PRAGMA synchronous = FULL"};
+  static constexpr std::array<std::string_view, kControls> kTexts = {
+      "BEGIN", "BEGIN IMMEDIATE", "COMMIT", "ROLLBACK", "PRAGMA synchronous = NORMAL"};
   const auto index = static_cast<std::size_t>(control);
   auto& slot = controls_.at(index);
   if (!slot) {

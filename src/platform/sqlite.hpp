@@ -42,14 +42,7 @@ class Database {
   // wait for the disk. Each is prepared at its first use and kept with the connection: every
   // write runs two or three of them, and parsing them anew was a measurable part of a short
   // write.
-  enum class Control {
-    kBegin,
-    kBeginImmediate,
-    kCommit,
-    kRollback,
-    kSynchronousNormal,
-    kSynchronousFull
-  };
+  enum class Control { kBegin, kBeginImmediate, kCommit, kRollback, kSynchronousNormal };
   void Run(Control control);
 
  private:
@@ -59,7 +52,7 @@ class Database {
   struct ControlFinalizer {
     void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
   };
-  static constexpr std::size_t kControls = 6;
+  static constexpr std::size_t kControls = 5;
   std::unique_ptr<sqlite3, Closer> db_;
   // Declared after the connection, so that they are finalized before it closes.
   std::array<std::unique_ptr<sqlite3_stmt, ControlFinalizer>, kControls> controls_;

@@ -16,8 +16,8 @@
 -- NORMAL in WAL mode): the lock, the listing and the release. A power loss may undo such a
 -- commit; the drop then looks locked until its lock is stale, or released items come back to
 -- a session that is gone, so that a message may be delivered twice but is never lost. Every
--- other procedure that writes keeps FULL, above all the marks and removals that make up a
--- deletion, whose later FULL commit also carries the relaxed ones before it to the disk.
+-- other procedure that writes is on the disk when it returns, above all the marks and removals
+-- that make up a deletion, and its sync of the log also carries the relaxed commits before it.
 
 -- @procedure SMS_GetP3UserDetails
 SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, Department,
