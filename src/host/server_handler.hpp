@@ -25,8 +25,10 @@
 #include "host/login_throttle.hpp"
 #include "platform/environment.hpp"
 #include "platform/failure.hpp"
+#include "platform/guid.hpp"
 #include "platform/log.hpp"
 #include "platform/metrics.hpp"
+#include "platform/net.hpp"
 #include "session/event_proxy.hpp"
 #include "session/session.hpp"
 #include "session/tls_credentials.hpp"
@@ -150,6 +152,9 @@ class ServerHandler final : public EventProxy {
   std::shared_ptr<LoginThrottle> loginThrottle_;
   // What the sessions' listings have worked out, for the sessions that come after.
   std::shared_ptr<MessageFacts> facts_ = std::make_shared<MessageFacts>();
+  // Each new session's identifier and the host name it greets with.
+  IdentifierSource sessionIds_;
+  HostNameCache hostNames_;
   std::vector<std::string> slotPeers_;  // the address of each slot's session
   std::unordered_map<std::string, std::int32_t> perAddress_;
   std::int16_t portNumber_ = 0;

@@ -1,9 +1,13 @@
 // Addresses and names as the component shows them: IPv4 peers of the dual-stack listener
 // appear as plain IPv4 ("127.0.0.1", not "::ffff:127.0.0.1"); the local host name is the
-// system's. Also the socket option Asio leaves out (SO_REUSEPORT) and the socket's send queue.
+// system's, looked up at most once a second by a server that names every connection with it.
+// Also the socket options Asio leaves out (SO_REUSEPORT, TCP_QUICKACK) and the socket's send
+// queue.
 #pragma once
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,12 +15,16 @@
 #include <asio/detail/socket_option.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace talvex {
 
 // Lets several processes bind one port; the kernel spreads new connections among them.
 using ReusePortOption = asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>;
+// Switched off, a connection delays its acknowledgements so that they ride on its replies.
+using QuickAckOption = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_QUICKACK>;
 
 inline std::string AddressText(asio::ip::address address) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
@@ -39,5 +47,26 @@ inline std::string LocalHostName() {
   if (gethostname(name.data(), name.size() - 1) != 0) return "localhost";
   return name.data();
 }
+
+// LocalHostName, asked of the system again only once `maxAge` has passed since the last time.
+class HostNameCache {
+ public:
+  explicit HostNameCache(std::chrono::steady_clock::duration maxAge = std::chrono::seconds(1))
+      : maxAge_(maxAge) {}
+
+  const std::string& Get() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!lookedUp_ || now - *lookedUp_ >= maxAge_) {
+      name_ = LocalHostName();
+      lookedUp_ = now;
+    }
+    return name_;
+  }
+
+ private:
+  std::chrono::steady_clock::duration maxAge_;
+  std::optional<std::chrono::steady_clock::time_point> lookedUp_;
+  std::string name_;
+};
 
 }  // namespace talvex

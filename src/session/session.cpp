@@ -2,14 +2,11 @@
 // queue, the connection time limit and the orderly end.
 #include "session/session.hpp"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/post.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "platform/guid.hpp"
 #include "platform/net.hpp"
 #include "platform/resources.hpp"
 #include "platform/socket_errors.hpp"
@@ -22,8 +19,6 @@ namespace {
 constexpr std::int16_t kConnectionTicks = 10;
 // How long a closing connection may take to hand over the replies queued before the close.
 constexpr std::chrono::seconds kLingerTime{10};
-// Asio names no option for it; switched off, the connection delays its acknowledgements.
-using QuickAck = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_QUICKACK>;
 
 }  // namespace
 
@@ -36,7 +31,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
       loginTimer_(executor),
       settings_(std::move(settings)),
       owner_(owner),
-      sessionId_(NewHexIdentifier()),
+      sessionId_(settings_.sessionId),
       // The data layer's lines reach the owner as the session's own.
       commands_(*this,
                 MailDropView(data::MailDropStore(
@@ -56,16 +51,10 @@ void Session::Log(Severity severity, std::string_view message) const {
 
 void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& remoteHostIp) {
   try {
-    const std::string hostName = LocalHostName();
-    hostName_ = settings_.myDomain.empty() ? hostName : hostName + "." + settings_.myDomain;
+    hostName_ = settings_.hostName;
     const std::string slot = std::to_string(settings_.index);
     Log(Severity::kDetail, "POP3 server socket " + slot + " created");
-    transport_.Socket() = std::move(socket);
-    std::error_code ignored;  // without them replies only wait a little longer
-    transport_.Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
-    // Every command is answered at once, so its acknowledgement can ride on the reply: without
-    // this the kernel acknowledges the first commands of each connection in packets of their own.
-    transport_.Socket().set_option(QuickAck(false), ignored);
+    transport_.Socket() = std::move(socket);  // with the listener's options (see ServerHandler)
     peer_ = remoteHostIp;
     Log(Severity::kDetail, peer_ + " Connected");
     StartTimers();

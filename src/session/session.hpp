@@ -44,7 +44,8 @@ struct SessionTiming {
 // What the owner decides for each session it loads.
 struct SessionSettings {
   std::int16_t index = 0;  // the slot: the session's name in log lines and removal requests
-  std::string myDomain;    // appended to the host name in the greeting and Message-IDs
+  std::string sessionId;   // the session's identifier in the database: 32 hexadecimal digits
+  std::string hostName;    // the host as the greeting and Message-IDs name it, domain included
   bool forceDelete = false;
   SessionTiming timing;
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default

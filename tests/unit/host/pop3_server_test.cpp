@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <sys/socket.h>
@@ -117,21 +118,41 @@ TEST(ServerHandler, FreedMiddleSlotIsReusedFirst) {
   EXPECT_TRUE(fifth.Silent(300ms));
 }
 
-// The process's listening socket on `port`, found among its descriptors; -1 when there is none.
-int ListeningSocket(std::uint16_t port) {
+// The process's socket bound to `port` that listens, or that serves a connection, found among
+// its descriptors; -1 when there is none.
+int SocketOnPort(std::uint16_t port, bool wantListening) {
   for (int fd = 3; fd < 1024; ++fd) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     int listening = 0;
     socklen_t size = sizeof listening;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) continue;
-    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) continue;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0) continue;
+    if ((listening != 0) != wantListening) continue;
+    if (address.ss_family != AF_INET && address.ss_family != AF_INET6) continue;
     const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
     const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
     const std::uint16_t bound = ntohs(address.ss_family == AF_INET6 ? v6->sin6_port : v4->sin_port);
     if (bound == port) return fd;
   }
   return -1;
+}
+
+// The options of a served connection come from the listener: replies leave without waiting for
+// the acknowledgement of the one before, and acknowledgements wait to ride on the replies.
+TEST(ServerHandler, ServedConnectionsSendAtOnceAndDelayTheirAcknowledgements) {
+  testing::ServerThread host;
+  ASSERT_TRUE(host.Start(1));
+  testing::Client client(host.Port());
+  EXPECT_THAT(client.ReadLine(), HasSubstr("ready."));
+  const int served = SocketOnPort(host.Port(), false);
+  ASSERT_GE(served, 0);
+  int value = -1;
+  socklen_t size = sizeof value;
+  ASSERT_EQ(getsockopt(served, IPPROTO_TCP, TCP_NODELAY, &value, &size), 0);
+  EXPECT_EQ(value, 1);
+  ASSERT_EQ(getsockopt(served, IPPROTO_TCP, TCP_QUICKACK, &value, &size), 0);
+  EXPECT_EQ(value, 0);
 }
 
 // A port that nothing holds, below 32768: the port number is a 16-bit signed property, and a
@@ -161,7 +182,7 @@ TEST(ServerHandler, FailedListeningSocketIsRestartedOnItsPort) {
   auto before = std::make_unique<testing::Client>(host.Port());
   EXPECT_THAT(before->ReadLine(), HasSubstr("ready."));
   int fd = -1;
-  host.Run([&] { fd = ListeningSocket(host.Port()); });
+  host.Run([&] { fd = SocketOnPort(host.Port(), true); });
   ASSERT_GE(fd, 0);
   ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
   before.reset();

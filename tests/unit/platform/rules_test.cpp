@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <set>
+#include <string>
 
 #include "platform/ascii.hpp"
 #include "platform/date_text.hpp"
@@ -48,8 +50,9 @@ TEST(DateText, EachReaderAcceptsItsFormsOfRealDates) {
   EXPECT_FALSE(ReadDateTime("2016-12-31 23:59:60", DateReading::kParameter));
   EXPECT_FALSE(ReadDateTime("0000-01-01", DateReading::kParameter));
   EXPECT_FALSE(ReadDateTime("2024-02-29T12:05", DateReading::kTextForm));
-  for (const char* text : {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-01-01 09:60:00",
-                           "2024-1-01", "+024-01-01", "2024-01-01 12:00:0x", "2024-01-01 12:00:00Z"}) {
+  for (const char* text :
+       {"2023-02-29", "2024-13-01", "2024-01-01 24:00:00", "2024-01-01 09:60:00", "2024-1-01",
+        "+024-01-01", "2024-01-01 12:00:0x", "2024-01-01 12:00:00Z"}) {
     EXPECT_FALSE(ReadDateTime(text, DateReading::kParameter)) << text;
     EXPECT_FALSE(ReadDateTime(text, DateReading::kTextForm)) << text;
   }
@@ -74,6 +77,22 @@ TEST(Identifiers, HexDigitsAndNewIdentifiers) {
   EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos);
   EXPECT_EQ(id[12], '4');  // version 4
   EXPECT_NE(id, NewHexIdentifier());
+}
+
+// A source hands out identifiers of the same form, each one new, across the refills of its
+// batch of random bytes.
+TEST(Identifiers, SourceGivesNewVersion4IdentifiersAcrossItsBatches) {
+  IdentifierSource source;
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    const std::string id = source.Next();
+    ASSERT_EQ(id.size(), 32U);
+    EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos) << id;
+    EXPECT_EQ(id[12], '4') << id;
+    EXPECT_NE(std::string("89AB").find(id[16]), std::string::npos) << id;  // the RFC 4122 variant
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 100U);
 }
 
 }  // namespace
