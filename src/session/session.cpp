@@ -7,7 +7,6 @@
 #include <asio/post.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "platform/net.hpp"
 #include "platform/resources.hpp"
 #include "platform/socket_errors.hpp"
 
@@ -31,7 +30,6 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
       loginTimer_(executor),
       settings_(std::move(settings)),
       owner_(owner),
-      sessionId_(settings_.sessionId),
       // The data layer's lines reach the owner as the session's own.
       commands_(*this,
                 MailDropView(data::MailDropStore(
@@ -39,7 +37,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                                  [this](Severity severity, std::string_view,
                                         std::string_view line) { Log(severity, line); },
                                  settings_.instanceId),
-                             sessionId_, settings_.facts),
+                             settings_.sessionId, settings_.facts),
                 settings_.forceDelete, settings_.conformance),
       replies_(
           transport_, [this] { return std::shared_ptr<void>(shared_from_this()); },
@@ -51,7 +49,6 @@ void Session::Log(Severity severity, std::string_view message) const {
 
 void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& remoteHostIp) {
   try {
-    hostName_ = settings_.hostName;
     const std::string slot = std::to_string(settings_.index);
     Log(Severity::kDetail, "POP3 server socket " + slot + " created");
     transport_.Socket() = std::move(socket);  // with the listener's options (see ServerHandler)
@@ -70,7 +67,7 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
 }
 
 void Session::Greet() {
-  SendResponse("+OK " + resources::ProductBanner() + " (" + hostName_ + ") ready.");
+  SendResponse("+OK " + resources::ProductBanner() + " (" + settings_.hostName + ") ready.");
 }
 
 void Session::StartTls() {

@@ -115,8 +115,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // After a failed log-in: waits the penalty the owner sets for the client's address, if any,
   // without holding up any other session.
   asio::awaitable<void> PenalizeFailedLogIn();
-  const std::string& SessionID() const { return sessionId_; }
-  const std::string& HostName() const { return hostName_; }
+  const std::string& SessionID() const { return settings_.sessionId; }
+  const std::string& HostName() const { return settings_.hostName; }
   // STLS can be offered: TLS is configured and this connection has none yet.
   bool TlsOffered() const { return settings_.tls.context && !transport_.Secure(); }
   bool TlsConfigured() const { return settings_.tls.context != nullptr; }
@@ -162,8 +162,6 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::steady_timer loginTimer_;
   const SessionSettings settings_;
   EventProxy& owner_;
-  const std::string sessionId_;
-  std::string hostName_;
   std::string peer_;  // the client's address, as the owner counts and penalizes it
   Commands commands_;
   LineAssembler lines_;
