@@ -287,7 +287,9 @@ int Run(int argc, char** argv) {
 
   RaiseDescriptorLimit(maxConnections);
   TuneAllocator();
-  asio::io_context io;
+  // One thread runs every handler, so the hint lets a handler posted from the loop (each yield
+  // of a listing, each resumed database call) skip the scheduler's lock and its wake-up.
+  asio::io_context io(1);
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
   server.EventLog(PrintLogLine);
