@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "data/backend.hpp"
 #include "data/data_errors.hpp"
+#include "data/postgresql_connection.hpp"
 #include "data_support.hpp"
 
 namespace talvex::test {
@@ -78,6 +81,65 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
   EXPECT_EQ(
       db->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionB + "'"),
       kRounds - winsOfA);
+}
+
+// A session whose lock was taken over may still mark, remove or release while the takeover
+// runs: the takeover holds the drop's lock row and undoes the marks on the drop's items, and
+// the late call changes items and so the lock row's count of changes. Both must go through
+// one after the other, whichever way round, never deadlock and fail.
+TEST(PostgresqlMailDropLock, LateCallsOfATakenOverSessionWaitForTheTakeover) {
+  if (!PostgresqlAvailable()) return;
+  const auto db = MakePostgresqlTestDatabase();
+  const std::string drop = "late@example.com";
+  struct LateCall {
+    const char* name;
+    std::function<bool(DataHandler&, const std::string& item)> call;
+  };
+  const std::vector<LateCall> calls = {
+      {"DELE", [](DataHandler& data,
+                  const std::string& item) { return data.UpdateP3ItemStatus(item, "5"); }},
+      {"QUIT's removal",
+       [](DataHandler& data, const std::string&) { return data.RemoveP3Items(kSessionA); }},
+      {"release", [](DataHandler& data, const std::string&) {
+         return data.SetP3ItemsStatus(kSessionA, "0", "-1");
+       }}};
+  Session stale(db->Env());
+  for (const LateCall& late : calls) {
+    SCOPED_TRACE(late.name);
+    const std::string item = WriteItem(stale.data, drop);
+    ASSERT_TRUE(stale.data.LockP3MailDrop(drop, kSessionA));
+    ASSERT_TRUE(stale.data.UpdateP3ItemStatus(item, "5"));
+    data::pg::Connection takeover(db->Env().database);
+    takeover.ExecuteScript("BEGIN; SELECT 1 FROM MailDropLocks WHERE Address = '" + drop +
+                           "' FOR UPDATE");
+    bool lateDone = false;
+    std::thread lateCall([&] { lateDone = late.call(stale.data, item); });
+    // The late call is under way once it waits for a lock of the takeover's.
+    for (int i = 0; i < 500 && db->QueryInt("SELECT count(*) FROM pg_stat_activity WHERE "
+                                            "wait_event_type = 'Lock' AND query LIKE '%P3%'") == 0;
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::string takeoverFailure;
+    try {
+      takeover.ExecuteScript("UPDATE MailDropLocks SET SessionID = '" + kSessionB +
+                             "' WHERE Address = '" + drop +
+                             "'; UPDATE GatewayItems SET Status = 0, SessionID = NULL WHERE GWQID "
+                             "= " +
+                             item + "; COMMIT");
+    } catch (const data::pg::Error& error) {
+      takeoverFailure = error.what();
+    }
+    lateCall.join();
+    EXPECT_EQ(takeoverFailure, "");
+    EXPECT_TRUE(lateDone) << (stale.log.empty() ? "" : stale.log.back().message);
+    // The takeover undid the mark first, so nothing of the drop is removed or left to the dead
+    // session; a late DELE marks the item for the session that holds the drop now.
+    EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE GWQID = " + item), 1);
+    EXPECT_EQ(
+        db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionA + "'"), 0);
+    db->Exec("DELETE FROM GatewayItems; DELETE FROM MailDropLocks");
+  }
 }
 
 // Each front-end caches one of the two segments of every message at the same moment; neither

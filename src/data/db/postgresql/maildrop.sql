@@ -13,10 +13,11 @@
 -- COMMITTED. Parameters are named "@Name" after the callers' names, so they never clash with a
 -- column or a row name. Several front-ends share these tables; what keeps two sessions from serving one drop is
 -- the row lock on the drop's MailDropLocks row, taken FOR UPDATE by the lock and the listing
--- (see SMS_LockP3MailDrop). The status changes by item or by session need no lock of their own:
--- an UPDATE or DELETE that meets a row another transaction changed waits for it and evaluates
--- its WHERE again on the new row, so a dead session's late release never touches the marks a
--- takeover undid.
+-- (see SMS_LockP3MailDrop). The status changes by item or by session take the lock rows of the
+-- drops they change before any item, as the lock does: changing an item counts the change in its
+-- drop's lock row, and a takeover holds that row while it undoes the drop's marks, so taking the
+-- item first would deadlock with it. Taken in this order, a dead session's late mark, removal or
+-- release waits for the takeover and then, in a statement of its own, sees the marks it undid.
 --
 -- The lock, the listing and the release commit with synchronous_commit off (SET LOCAL, for
 -- their own transaction only): a crash of the database server may undo such a commit, and the
@@ -185,6 +186,10 @@ CREATE OR REPLACE FUNCTION "SMS_SetP3ItemsStatus"("@SessionID" text, "@Status" i
                                                   "@ClearItems" integer)
 RETURNS void LANGUAGE sql AS $$
   SET LOCAL synchronous_commit = off;
+  SELECT 1 FROM MailDropLocks
+   WHERE Address IN (SELECT lower(ToAddress) FROM GatewayItems WHERE SessionID = "@SessionID")
+      OR SessionID = "@SessionID"
+   ORDER BY Address FOR UPDATE;
   UPDATE GatewayItems
      SET Status = "@Status",
          SessionID = CASE WHEN coalesce("@ClearItems", 0) = 0 THEN SessionID END
@@ -195,6 +200,10 @@ $$;
 -- @procedure SMS_RemoveP3Items
 CREATE OR REPLACE FUNCTION "SMS_RemoveP3Items"("@SessionID" text)
 RETURNS void LANGUAGE sql AS $$
+  SELECT 1 FROM MailDropLocks
+   WHERE Address IN (SELECT lower(ToAddress) FROM GatewayItems
+                      WHERE SessionID = "@SessionID" AND Status IN (5, 6))
+   ORDER BY Address FOR UPDATE;
   DELETE FROM GatewayItems WHERE SessionID = "@SessionID" AND Status IN (5, 6);
 $$;
 
@@ -203,6 +212,9 @@ $$;
 -- its release find it; an item of no locked drop keeps whatever session it had.
 CREATE OR REPLACE FUNCTION "SMS_UpdateP3ItemStatus"("@ItemID" bigint, "@Status" integer)
 RETURNS void LANGUAGE sql AS $$
+  SELECT 1 FROM MailDropLocks
+   WHERE Address = (SELECT lower(ToAddress) FROM GatewayItems WHERE GWQID = "@ItemID")
+     FOR UPDATE;
   UPDATE GatewayItems AS g
      SET Status = "@Status",
          SessionID = coalesce((SELECT l.SessionID FROM MailDropLocks AS l
