@@ -157,6 +157,23 @@ asio::awaitable<void> Session::Yield() {
   return YieldUntilRoom();
 }
 
+// The steps between two waits for room run as posted handlers of their own (see
+// posted_steps.hpp); each resumption of this coroutine is a wait for room, or the end.
+asio::awaitable<bool> Session::EachItem(std::size_t count, const ListingStep& step) {
+  const StopCheck stop = [this] { return Terminating() || replies_.Full(); };
+  std::size_t next = 0;
+  while (next < count) {
+    step(next);
+    next = co_await RunPostedSteps(transport_.get_executor(), next + 1, count, step, stop);
+    if (replies_.Full()) {
+      co_await replies_.WaitForRoom();
+      RestartInactivityTimer();
+    }
+    if (Terminating()) co_return false;
+  }
+  co_return true;
+}
+
 asio::awaitable<void> Session::YieldUntilRoom() {
   co_await asio::post(transport_.get_executor(), asio::use_awaitable);
   if (!replies_.Full()) co_return;

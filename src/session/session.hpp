@@ -28,6 +28,7 @@
 #include "session/line_assembler.hpp"
 #include "session/login_penalty.hpp"
 #include "session/message_facts.hpp"
+#include "session/posted_steps.hpp"
 #include "session/reply_queue.hpp"
 #include "session/tls_credentials.hpp"
 #include "session/transport.hpp"
@@ -112,6 +113,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // Lets every other event of the loop run once, then waits while the client is far behind in
   // reading what was sent, so a long listing cannot queue without bound.
   asio::awaitable<void> Yield();
+  // step(0), ..., step(count - 1) with a Yield after each: the steps of a listing. Stops once
+  // termination has begun, and then gives false.
+  asio::awaitable<bool> EachItem(std::size_t count, const ListingStep& step);
   // After a failed log-in: waits the penalty the owner sets for the client's address, if any,
   // without holding up any other session.
   asio::awaitable<void> PenalizeFailedLogIn();

@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <memory>
+#include <vector>
 
 #include "platform/ansi.hpp"
 #include "platform/failure.hpp"
@@ -62,14 +63,14 @@ asio::awaitable<Commands::Loaded> Commands::LoadNamedMessage(const std::string& 
 asio::awaitable<std::optional<Commands::Totals>> Commands::StatPass(
     const MailDropView::Shown& shown) {
   Totals totals;
-  for (std::size_t n = 1; n <= drop_.Count(); ++n) {
-    if (const auto& item = shown[n - 1]) {
+  // Other sessions, and this one's own events, run after each item.
+  const bool whole = co_await session_.EachItem(drop_.Count(), [&](std::size_t at) {
+    if (const auto& item = shown[at]) {
       totals.octets += drop_.Size(*item, session_.HostName());
       ++totals.count;
     }
-    co_await session_.Yield();  // other sessions, and this one's own events, run meanwhile
-    if (session_.Terminating()) co_return std::nullopt;
-  }
+  });
+  if (!whole) co_return std::nullopt;
   co_return totals;
 }
 
@@ -145,16 +146,19 @@ asio::awaitable<bool> Commands::ListMessages(const std::string& line, Listing ki
     if (!totals) co_return true;
     ReplyTotals(*totals);
   }
-  std::array<char, 24> number{};
-  for (std::size_t n = 1; n <= drop_.Count(); ++n) {
-    const auto& item = shown[n - 1];
-    if (!item) continue;  // gone: left out, the others keep their numbers
-    const auto end = std::to_chars(number.data(), number.data() + number.size(), n).ptr;
-    ReplyListingLine(std::string_view(number.data(), end), *item, kind, "");
-    co_await session_.Yield();
-    if (session_.Terminating()) co_return true;
+  // Gone items are left out, and the others keep their numbers.
+  std::vector<std::size_t> present;
+  present.reserve(shown.size());
+  for (std::size_t at = 0; at < shown.size(); ++at) {
+    if (shown[at]) present.push_back(at);
   }
-  Reply(".");
+  std::array<char, 24> number{};
+  const bool whole = co_await session_.EachItem(present.size(), [&](std::size_t i) {
+    const std::size_t at = present[i];
+    const auto end = std::to_chars(number.data(), number.data() + number.size(), at + 1).ptr;
+    ReplyListingLine(std::string_view(number.data(), end), *shown[at], kind, "");
+  });
+  if (whole) Reply(".");
   co_return true;
 }
 
