@@ -5,7 +5,20 @@
 
 namespace talvex::sqlite {
 
+namespace {
+
+// Settings of the library as a whole, which it takes only before its first connection. By
+// default it counts every allocation under a process-wide mutex for statistics that nothing
+// here reads; a statement's run allocates many times.
+void ConfigureLibrary() {
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  static_cast<void>(configured);  // a library set up before (by a test, say) keeps its settings
+}
+
+}  // namespace
+
 Database::Database(const std::filesystem::path& path, Mode mode, int busyTimeoutMs) {
+  ConfigureLibrary();
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
     case Mode::kReadOnly:
