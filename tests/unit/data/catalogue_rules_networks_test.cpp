@@ -11,7 +11,7 @@ namespace {
 
 using ::testing::StartsWith;
 
-class NetworkRules : public ::testing::TestWithParam<TestBackend> {
+class NetworkRules : public OnEachBackend {
  protected:
   void SetUp() override {
     if (IsSkipped()) return;  // no PostgreSQL test cluster
@@ -22,7 +22,6 @@ class NetworkRules : public ::testing::TestWithParam<TestBackend> {
         "INSERT INTO Costs (CostID, CostName, StartTime, EndTime, NetworkID, Direction) VALUES "
         "(1, 'out', '00:00:00', '00:00:00', 1, 'O'), (2, 'in', '00:00:00', '00:00:00', 2, 'I');");
   }
-  std::unique_ptr<TestDatabase> db_ = GetParam().make();
   Session session_{db_->Env()};
 };
 
@@ -137,10 +136,7 @@ TEST_P(NetworkRules, CostsWithoutADirectionAreThoseOfBoth) {
   EXPECT_EQ(session_.data.GetCosts("I").Fields("CostName").ToText(), "in");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, NetworkRules,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
-                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
-                         [](const auto& backend) { return std::string(backend.param.name); });
+INSTANTIATE_TEST_SUITE_P(Backends, NetworkRules, kEachBackend, BackendName);
 
 }  // namespace
 }  // namespace talvex::test

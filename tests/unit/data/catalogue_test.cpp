@@ -40,9 +40,6 @@ INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOperation, ::testing::ValuesIn(Cat
                            return std::string(testInfo.param.operation);
                          });
 
-const TestBackend kSqlite{"Sqlite", &MakeSqliteTestDatabase};
-const TestBackend kPostgresql{"Postgresql", &MakePostgresqlTestDatabase};
-
 // One row on a freshly seeded database of one engine; every group's rows hold on both.
 class CatalogueOnDatabase
     : public ::testing::TestWithParam<std::tuple<CatalogueCase, TestBackend>> {
@@ -67,8 +64,7 @@ TEST_P(CatalogueOnDatabase, GivesItsResultAndLeavesItsChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, CatalogueOnDatabase,
-                         ::testing::Combine(::testing::ValuesIn(CatalogueCases()),
-                                            ::testing::Values(kSqlite, kPostgresql)),
+                         ::testing::Combine(::testing::ValuesIn(CatalogueCases()), kEachBackend),
                          [](const auto& testInfo) {
                            return std::string(std::get<0>(testInfo.param).operation) + "_" +
                                   std::get<1>(testInfo.param).name;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "data/data_handler.hpp"
 #include "temp_dir.hpp"
 
@@ -43,6 +45,19 @@ struct TestBackend {
 };
 inline void PrintTo(const TestBackend& backend, std::ostream* out) {
   *out << backend.name;
+}
+
+// A suite whose every case runs once per engine, each on a fresh database of its own:
+// INSTANTIATE_TEST_SUITE_P(Backends, Suite, kEachBackend, BackendName).
+class OnEachBackend : public ::testing::TestWithParam<TestBackend> {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = GetParam().make();
+};
+inline const auto kEachBackend =
+    ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
+                      TestBackend{"Postgresql", &MakePostgresqlTestDatabase});
+inline std::string BackendName(const ::testing::TestParamInfo<TestBackend>& info) {
+  return info.param.name;
 }
 
 struct LogLine {

@@ -41,7 +41,7 @@ ServerInstance Process(char id, std::int32_t pid = 4242) {
   return {std::string(32, id), "host-" + std::string(1, id), pid};
 }
 
-class MailDropConformance : public ::testing::TestWithParam<TestBackend> {
+class MailDropConformance : public OnEachBackend {
  protected:
   std::string Item(const std::string& to = kAlice, const std::string& body = "b",
                    const std::string& direction = "O") {
@@ -52,7 +52,6 @@ class MailDropConformance : public ::testing::TestWithParam<TestBackend> {
   }
   const Environment& Env() const { return db_->Env(); }
 
-  std::unique_ptr<TestDatabase> db_ = GetParam().make();
   DataHandler writer_{db_->Env()};
 };
 
@@ -349,10 +348,7 @@ TEST_P(MailDropConformance, BeatsRegisterRenewAndClearAwayTheLongDead) {
   EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE " + one), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
-                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
-                         [](const auto& backend) { return std::string(backend.param.name); });
+INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance, kEachBackend, BackendName);
 
 }  // namespace
 }  // namespace talvex::test

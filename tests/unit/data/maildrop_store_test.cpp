@@ -18,7 +18,7 @@ using data::MailDropStore;
 const std::string kDrop = "carol@example.com";
 constexpr std::int64_t kWhole = 1 << 20;
 
-class MailDropStoreReads : public ::testing::TestWithParam<TestBackend> {
+class MailDropStoreReads : public OnEachBackend {
  protected:
   // An item whose header fields all differ, so that a field read from the wrong column shows.
   std::int64_t Item(const std::string& tag) {
@@ -40,7 +40,6 @@ class MailDropStoreReads : public ::testing::TestWithParam<TestBackend> {
     EXPECT_EQ(header.toAddress, kDrop);
   }
 
-  std::unique_ptr<TestDatabase> db_ = GetParam().make();
   DataHandler writer_{db_->Env()};
   std::vector<std::string> log_;
   MailDropStore store_{
@@ -201,10 +200,7 @@ TEST_P(MailDropStoreReads, ResultsOfOneProcedureShareOneFieldListUntilItsColumns
   EXPECT_TRUE(Raised([&] { (void)wide.Fields("Two"); }).Is(ErrorNumber::kItemNotFound));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, MailDropStoreReads,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
-                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
-                         [](const auto& backend) { return std::string(backend.param.name); });
+INSTANTIATE_TEST_SUITE_P(Backends, MailDropStoreReads, kEachBackend, BackendName);
 
 }  // namespace
 }  // namespace talvex::test

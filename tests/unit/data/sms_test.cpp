@@ -33,10 +33,7 @@ SmsSegmentRecord Segment(const char* number, const char* body, const char* date 
   return segment;
 }
 
-class SmsQueue : public ::testing::TestWithParam<TestBackend> {
- protected:
-  std::unique_ptr<TestDatabase> db_ = GetParam().make();
-};
+class SmsQueue : public OnEachBackend {};
 
 TEST_P(SmsQueue, SegmentsAssembleIntoOneItemOnceAllAreCached) {
   Session session(db_->Env());
@@ -130,10 +127,7 @@ TEST_P(SmsQueue, FailedItemsAreDeadUntilRevived) {
   EXPECT_TRUE(session.log.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SmsQueue,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
-                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
-                         [](const auto& backend) { return std::string(backend.param.name); });
+INSTANTIATE_TEST_SUITE_P(Backends, SmsQueue, kEachBackend, BackendName);
 
 }  // namespace
 }  // namespace talvex::test

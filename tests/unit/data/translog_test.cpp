@@ -39,7 +39,7 @@ TransLogEntry Entry(std::string subject = "s", std::string body = "b", std::stri
 }
 
 // Runs once per backend.
-class TransLog : public ::testing::TestWithParam<TestBackend> {
+class TransLog : public OnEachBackend {
  protected:
   void Set(const char* name, const char* value) const {
     RegLib(db_->Env())
@@ -49,7 +49,6 @@ class TransLog : public ::testing::TestWithParam<TestBackend> {
   std::int64_t Count(const char* table) const {
     return db_->QueryInt(std::string("SELECT count(*) FROM ") + table);
   }
-  std::unique_ptr<TestDatabase> db_ = GetParam().make();
 };
 
 TEST_P(TransLog, UnicodeBodiesAndTheSubjectsCut) {
@@ -172,10 +171,7 @@ TEST_P(TransLog, FailuresAreLoggedWithTheirMessageType) {
             "mismatch]");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, TransLog,
-                         ::testing::Values(TestBackend{"Sqlite", &MakeSqliteTestDatabase},
-                                           TestBackend{"Postgresql", &MakePostgresqlTestDatabase}),
-                         [](const auto& backend) { return std::string(backend.param.name); });
+INSTANTIATE_TEST_SUITE_P(Backends, TransLog, kEachBackend, BackendName);
 
 TEST(TransLogSchema, DatabaseOfVersionOneIsUpgradedInPlace) {
   TempDir dir;
