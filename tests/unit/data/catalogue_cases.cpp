@@ -61,4 +61,19 @@ std::string Column(Recordset rows, const char* field) {
   return joined;
 }
 
+std::string Listed(const Recordset& rows, const char* field) {
+  return rows.IsOpen() ? Column(rows, field) : std::string("unopened");
+}
+
+Recordset Stale() {
+  return {std::make_shared<const std::vector<std::string>>(
+              std::vector<std::string>{"GWQID", "SMSQID", "SegCacheID"}),
+          {Variant("stale"), Variant("stale"), Variant("stale")}};
+}
+
+std::string Filled(bool result, const std::string& direction, const Recordset& rows,
+                   const char* field) {
+  return Flag(result) + "|" + direction + "|" + Listed(rows, field);
+}
+
 }  // namespace talvex::test

@@ -59,5 +59,13 @@ void SeedCatalogue(TestDatabase& db, std::string_view group);
 std::string Flag(bool value);
 std::string Shown(const Variant& value);                // "Empty" or the text
 std::string Column(Recordset rows, const char* field);  // the field of every row, joined by ","
+std::string Listed(const Recordset& rows, const char* field);  // Column, or "unopened"
+// An open record set with a row, for the record-set argument of a query: a failure must
+// replace it.
+Recordset Stale();
+// A query that fills its record-set argument: its result, the caller's direction afterwards
+// and the rows.
+std::string Filled(bool result, const std::string& direction, const Recordset& rows,
+                   const char* field);
 
 }  // namespace talvex::test

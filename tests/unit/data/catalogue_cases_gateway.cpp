@@ -8,21 +8,6 @@ namespace talvex::test {
 
 namespace {
 
-// A record set that is open, to show that a failure replaces it.
-Recordset Stale() {
-  return {std::make_shared<const std::vector<std::string>>(std::vector<std::string>{"GWQID"}),
-          {Variant("stale")}};
-}
-
-std::string Listed(const Recordset& rows) {
-  return rows.IsOpen() ? Column(rows, "GWQID") : std::string("unopened");
-}
-
-// The flag, the direction left in the caller's variable and the rows of a queue query.
-std::string Queue(bool done, const std::string& direction, const Recordset& rows) {
-  return Flag(done) + " " + direction + " " + Listed(rows);
-}
-
 std::vector<CatalogueCase> Cases() {
   return {
       {"GetGWItems",
@@ -53,10 +38,10 @@ std::vector<CatalogueCase> Cases() {
          Recordset rows = Stale();
          std::string direction;
          const bool done = d.QueryGWQueue(rows, direction);
-         return Queue(done, direction, rows);
+         return Filled(done, direction, rows, "GWQID");
        },
-       {"True O 1"},
-       {OnFailure::kLogged, "False O unopened",
+       {"True|O|1"},
+       {OnFailure::kLogged, "False|O|unopened",
         "Unable to retrieve GW items due to a database error"}},
       {"GetGWQStats",
        [](DataHandler& d) {
@@ -78,10 +63,10 @@ std::vector<CatalogueCase> Cases() {
          Recordset rows = Stale();
          std::string direction;
          const bool done = d.GetDeadGWItems(rows, direction, "60");
-         return Queue(done, direction, rows);
+         return Filled(done, direction, rows, "GWQID");
        },
-       {"True O 3,4"},
-       {OnFailure::kLogged, "False O unopened",
+       {"True|O|3,4"},
+       {OnFailure::kLogged, "False|O|unopened",
         "Unable to retrieve Dead GW items due to a database error"}},
   };
 }

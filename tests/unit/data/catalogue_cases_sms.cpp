@@ -10,22 +10,6 @@ namespace {
 constexpr const char* kStaleHash = "sms-stale-0000000000000000000002";
 constexpr const char* kFreshHash = "sms-fresh-0000000000000000000003";
 
-// An open record set without rows: what a failure must replace in a record-set argument.
-Recordset OpenEmpty() {
-  return Recordset(std::make_shared<const std::vector<std::string>>(), {});
-}
-
-std::string Rows(const Recordset& rows, const char* field) {
-  return rows.IsOpen() ? Column(rows, field) : std::string("unopened");
-}
-
-// A query that fills its record-set argument: its result, the caller's direction afterwards
-// and the rows.
-std::string Filled(bool result, const std::string& direction, const Recordset& rows,
-                   const char* field = "SMSQID") {
-  return Flag(result) + "|" + direction + "|" + Rows(rows, field);
-}
-
 SmsItemRecord Item() {
   return {.dtReceived = "2026-12-07 10:00:00",
           .source = "sms-test",
@@ -112,7 +96,7 @@ std::vector<CatalogueCase> WriteCases() {
 std::vector<CatalogueCase> ItemCases() {
   return {
       {"GetSMSItem",
-       [](DataHandler& d) { return Rows(d.GetSMSItem("102"), "ToAddress"); },
+       [](DataHandler& d) { return Listed(d.GetSMSItem("102"), "ToAddress"); },
        {"sms-+447700900002"},
        {OnFailure::kLogged, "unopened", "Unable to retrieve SMS item due to a database error"}},
       {"GetSMSItems",
@@ -144,10 +128,10 @@ std::vector<CatalogueCase> QueueCases() {
   return {
       {"QuerySMSQueue",
        [](DataHandler& d) {
-         Recordset rows = OpenEmpty();
+         Recordset rows = Stale();
          std::string direction;
          const bool result = d.QuerySMSQueue(rows, direction);
-         return Filled(result, direction, rows);
+         return Filled(result, direction, rows, "SMSQID");
        },
        {"True|O|101"},  // 103 waits for its send date
        {OnFailure::kLogged, "False|O|unopened",
@@ -169,17 +153,17 @@ std::vector<CatalogueCase> QueueCases() {
        {OnFailure::kLogged, "False"}},
       {"GetDeadSMSItems",
        [](DataHandler& d) {
-         Recordset rows = OpenEmpty();
+         Recordset rows = Stale();
          std::string direction;
          const bool result = d.GetDeadSMSItems(rows, direction, "30");
-         return Filled(result, direction, rows);
+         return Filled(result, direction, rows, "SMSQID");
        },
        {"True|O|102"},
        {OnFailure::kLogged, "False|O|unopened",
         "Unable to retrieve Dead SMS items due to a database error"}},
       {"GetStaleSMSSegments",
        [](DataHandler& d) {
-         Recordset rows = OpenEmpty();
+         Recordset rows = Stale();
          std::string direction;
          const bool result = d.GetStaleSMSSegments(rows, direction, "60");
          return Filled(result, direction, rows, "SegCacheID");
