@@ -181,21 +181,21 @@ TEST(DataRobustness, KilledWriterLosesNoCommittedItem) {
 }
 
 // A VFS in front of the default one that counts the syncs of write-ahead logs, made the
-// default while it lives: the connections opened meanwhile go through it.
+// default while it lives: the connections opened meanwhile go through it. The log files it
+// opens are the default VFS's own, with their methods but for a counting xSync.
 class LogSyncCounter {
  public:
   LogSyncCounter() : real_(sqlite3_vfs_find(nullptr)) {
     vfs_ = *real_;
-    vfs_.szOsFile = static_cast<int>(sizeof(File)) + real_->szOsFile;
     vfs_.zName = "log_sync_counter";
-    vfs_.pAppData = this;
     vfs_.xOpen = &Open;
-    methods_ = {};
+    active_ = this;
     sqlite3_vfs_register(&vfs_, 1);
   }
   ~LogSyncCounter() {
     sqlite3_vfs_unregister(&vfs_);
     sqlite3_vfs_register(real_, 1);
+    active_ = nullptr;
   }
   LogSyncCounter(const LogSyncCounter&) = delete;
   LogSyncCounter& operator=(const LogSyncCounter&) = delete;
@@ -203,90 +203,27 @@ class LogSyncCounter {
   int Syncs() const { return syncs_; }
 
  private:
-  // Our file, with the real one right behind it in the same allocation.
-  struct File {
-    sqlite3_file base;
-    LogSyncCounter* owner;
-    bool log;
-    sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
-  };
-
-  static File* Of(sqlite3_file* file) { return reinterpret_cast<File*>(file); }
-  static sqlite3_file* Real(sqlite3_file* file) { return Of(file)->Real(); }
-
-  static int Open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags,
+  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
                   int* outFlags) {
-    auto* self = static_cast<LogSyncCounter*>(vfs->pAppData);
-    File* ours = Of(file);
-    ours->base.pMethods = nullptr;
-    const int rc = self->real_->xOpen(self->real_, name, ours->Real(), flags, outFlags);
-    if (rc != SQLITE_OK || ours->Real()->pMethods == nullptr) return rc;
-    ours->owner = self;
-    ours->log = (flags & SQLITE_OPEN_WAL) != 0;
-    self->Wrap(ours->Real()->pMethods);
-    ours->base.pMethods = &self->methods_;
+    LogSyncCounter& self = *active_;
+    const int rc = self.real_->xOpen(self.real_, name, file, flags, outFlags);
+    if (rc != SQLITE_OK || file->pMethods == nullptr || (flags & SQLITE_OPEN_WAL) == 0) return rc;
+    if (self.methods_.iVersion == 0) {
+      self.realMethods_ = file->pMethods;
+      self.methods_ = *file->pMethods;
+      self.methods_.xSync = [](sqlite3_file* f, int syncFlags) {
+        ++active_->syncs_;
+        return active_->realMethods_->xSync(f, syncFlags);
+      };
+    }
+    file->pMethods = &self.methods_;
     return SQLITE_OK;
   }
 
-  // Every method passes the real file on; xSync counts on the way.
-  void Wrap(const sqlite3_io_methods* real) {
-    if (methods_.iVersion != 0) return;
-    methods_ = *real;
-    methods_.xClose = [](sqlite3_file* f) {
-      const int rc = Real(f)->pMethods->xClose(Real(f));
-      f->pMethods = nullptr;
-      return rc;
-    };
-    methods_.xRead = [](sqlite3_file* f, void* b, int n, sqlite3_int64 o) {
-      return Real(f)->pMethods->xRead(Real(f), b, n, o);
-    };
-    methods_.xWrite = [](sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
-      return Real(f)->pMethods->xWrite(Real(f), b, n, o);
-    };
-    methods_.xTruncate = [](sqlite3_file* f, sqlite3_int64 n) {
-      return Real(f)->pMethods->xTruncate(Real(f), n);
-    };
-    methods_.xSync = [](sqlite3_file* f, int flags) {
-      if (Of(f)->log) ++Of(f)->owner->syncs_;
-      return Real(f)->pMethods->xSync(Real(f), flags);
-    };
-    methods_.xFileSize = [](sqlite3_file* f, sqlite3_int64* n) {
-      return Real(f)->pMethods->xFileSize(Real(f), n);
-    };
-    methods_.xLock = [](sqlite3_file* f, int l) { return Real(f)->pMethods->xLock(Real(f), l); };
-    methods_.xUnlock = [](sqlite3_file* f, int l) {
-      return Real(f)->pMethods->xUnlock(Real(f), l);
-    };
-    methods_.xCheckReservedLock = [](sqlite3_file* f, int* r) {
-      return Real(f)->pMethods->xCheckReservedLock(Real(f), r);
-    };
-    methods_.xFileControl = [](sqlite3_file* f, int op, void* a) {
-      return Real(f)->pMethods->xFileControl(Real(f), op, a);
-    };
-    methods_.xSectorSize = [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); };
-    methods_.xDeviceCharacteristics = [](sqlite3_file* f) {
-      return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
-    };
-    methods_.xShmMap = [](sqlite3_file* f, int i, int n, int w, void volatile** p) {
-      return Real(f)->pMethods->xShmMap(Real(f), i, n, w, p);
-    };
-    methods_.xShmLock = [](sqlite3_file* f, int o, int n, int fl) {
-      return Real(f)->pMethods->xShmLock(Real(f), o, n, fl);
-    };
-    methods_.xShmBarrier = [](sqlite3_file* f) { Real(f)->pMethods->xShmBarrier(Real(f)); };
-    methods_.xShmUnmap = [](sqlite3_file* f, int d) {
-      return Real(f)->pMethods->xShmUnmap(Real(f), d);
-    };
-    methods_.xFetch = [](sqlite3_file* f, sqlite3_int64 o, int n, void** p) {
-      return Real(f)->pMethods->xFetch(Real(f), o, n, p);
-    };
-    methods_.xUnfetch = [](sqlite3_file* f, sqlite3_int64 o, void* p) {
-      return Real(f)->pMethods->xUnfetch(Real(f), o, p);
-    };
-  }
-
+  static inline LogSyncCounter* active_ = nullptr;
   sqlite3_vfs* real_;
   sqlite3_vfs vfs_{};
+  const sqlite3_io_methods* realMethods_ = nullptr;
   sqlite3_io_methods methods_{};
   int syncs_ = 0;
 };
