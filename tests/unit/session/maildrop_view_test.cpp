@@ -35,25 +35,15 @@ class MailDropViewListing : public ::testing::Test {
   // null date or message identifier is given as nullopt.
   std::int64_t Store(const std::optional<std::string>& date,
                      const std::optional<std::string>& messageId,
-                     const std::string& subject = "Subject", std::int64_t bodyLength = 10) {
-    sqlite::Statement insert(
-        Db(),
-        "INSERT INTO GatewayItems (DTReceived, MessageID, Content, FromAddress, FromName, "
-        "ToAddress, Subject, BodyLength, Direction) VALUES (?1, ?2, 'text/plain', "
-        "'sender@example.org', 'Sender', ?3, ?4, ?5, 'O')");
-    const auto bindText = [&](int index, const std::optional<std::string>& text) {
-      if (text) {
-        insert.Bind(index, std::string_view(*text));
-      } else {
-        insert.BindNull(index);
-      }
+                     const std::string& subject = "Subject") {
+    const auto text = [](const std::optional<std::string>& value) {
+      return value ? "'" + *value + "'" : std::string("NULL");
     };
-    bindText(1, date);
-    bindText(2, messageId);
-    insert.Bind(3, std::string_view(kDrop));
-    insert.Bind(4, std::string_view(subject));
-    insert.Bind(5, bodyLength);
-    insert.Step();
+    Exec(
+        "INSERT INTO GatewayItems (DTReceived, MessageID, Content, FromAddress, FromName, "
+        "ToAddress, Subject, BodyLength, Direction) VALUES (" +
+        text(date) + ", " + text(messageId) + ", 'text/plain', 'sender@example.org', 'Sender', " +
+        text(kDrop) + ", " + text(subject) + ", 10, 'O')");
     Exec(
         "UPDATE GatewayItems SET FieldsDigest = fields_digest(MessageID, DTReceived, Subject, "
         "Content, FromName, FromAddress, ToAddress, BodyLength) WHERE GWQID = last_insert_rowid()");
@@ -62,10 +52,13 @@ class MailDropViewListing : public ::testing::Test {
 
   void Exec(const std::string& sql) { Db().Exec(sql); }
 
-  MailDropView Open(std::shared_ptr<MessageFacts> facts, const std::string& session = kSession) {
-    MailDropView view(
-        data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
-        session, std::move(facts));
+  MailDropView View(const std::string& session, std::shared_ptr<MessageFacts> facts = {}) {
+    return {data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
+            session, std::move(facts)};
+  }
+
+  MailDropView Open(std::shared_ptr<MessageFacts> facts) {
+    MailDropView view = View(kSession, std::move(facts));
     EXPECT_EQ(Await(view.Open(kDrop)), LockOutcome::kLocked);
     return view;
   }
@@ -87,18 +80,13 @@ class MailDropViewListing : public ::testing::Test {
 // is a failure, which the client is told apart from the other.
 TEST_F(MailDropViewListing, LockHeldElsewhereIsInUseAndABrokenDatabaseAFailure) {
   Store("Mon, 1 Jan 2024 10:00:00 +0000", "held");
-  const auto view = [this](char session) {
-    return MailDropView(
-        data::MailDropStore(env_, nullptr, [](Severity, std::string_view, std::string_view) {}),
-        std::string(32, session));
-  };
-  MailDropView holder = view('A');
+  MailDropView holder = View(std::string(32, 'A'));
   ASSERT_EQ(Await(holder.Open(kDrop)), LockOutcome::kLocked);
-  MailDropView second = view('B');
+  MailDropView second = View(std::string(32, 'B'));
   EXPECT_EQ(Await(second.Open(kDrop)), LockOutcome::kInUse);
   EXPECT_EQ(second.Count(), 0U);
   Exec("DROP TABLE MailDropLocks");
-  MailDropView third = view('C');
+  MailDropView third = View(std::string(32, 'C'));
   EXPECT_EQ(Await(third.Open(kDrop)), LockOutcome::kFailed);
   EXPECT_EQ(third.Count(), 0U);
 }
