@@ -12,24 +12,15 @@ namespace {
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
-// One connected, greeted client per test.
-class Frame : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(host_.Start(2));
-    client_ = std::make_unique<testing::Client>(host_.Port());
-    ASSERT_THAT(client_->ReadLine(), HasSubstr("ready."));
-  }
-
-  testing::ServerThread host_;
-  std::unique_ptr<testing::Client> client_;
-};
-
-TEST_F(Frame, ResetConnectionIsASocketError) {
-  client_->Abort();
-  ASSERT_TRUE(host_.WaitForMessage("POP3 server socket 0 destroyed"));
-  const auto messages = host_.Messages();
-  EXPECT_THAT(messages, ::testing::Contains("Socket 0 Error: 10054. Connection reset by peer"));
+TEST(Frame, ResetConnectionIsASocketError) {
+  testing::ServerThread host;
+  ASSERT_TRUE(host.Start(2));
+  testing::Client client(host.Port());
+  ASSERT_THAT(client.ReadLine(), HasSubstr("ready."));
+  client.Abort();
+  ASSERT_TRUE(host.WaitForMessage("POP3 server socket 0 destroyed"));
+  EXPECT_THAT(host.Messages(),
+              ::testing::Contains("Socket 0 Error: 10054. Connection reset by peer"));
 }
 
 TEST(FrameTimeLimit, SessionEndsAtTheTenthTickWhateverTheClientDoes) {
