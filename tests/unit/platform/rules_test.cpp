@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 #include <string>
@@ -65,34 +66,34 @@ TEST(Ascii, OnlyAsciiLettersChangeCase) {
   EXPECT_EQ(ToUpper("hkcu-z{"), "HKCU-Z{");
 }
 
-TEST(Identifiers, HexDigitsAndNewIdentifiers) {
+TEST(Identifiers, HexDigits) {
   std::string out;
   hex::AppendByte(out, 0x0F);
   hex::AppendByte(out, 0xA0);
   EXPECT_EQ(out, "0FA0");
   EXPECT_EQ(hex::DigitValue('f'), 15);
   EXPECT_EQ(hex::DigitValue('G'), -1);
-  const std::string id = NewHexIdentifier();
-  ASSERT_EQ(id.size(), 32U);
-  EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos);
-  EXPECT_EQ(id[12], '4');  // version 4
-  EXPECT_NE(id, NewHexIdentifier());
 }
 
-// A source hands out identifiers of the same form, each one new, across the refills of its
-// batch of random bytes.
-TEST(Identifiers, SourceGivesNewVersion4IdentifiersAcrossItsBatches) {
+// New identifiers, made one at a time or by a source across the refills of its batch of random
+// bytes, are version 4 identifiers in hexadecimal, each one new.
+TEST(Identifiers, NewIdentifiersAreVersion4AndEachOneNew) {
   IdentifierSource source;
-  std::set<std::string> seen;
-  for (int i = 0; i < 100; ++i) {
-    const std::string id = source.Next();
-    ASSERT_EQ(id.size(), 32U);
-    EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos) << id;
-    EXPECT_EQ(id[12], '4') << id;
-    EXPECT_NE(std::string("89AB").find(id[16]), std::string::npos) << id;  // the RFC 4122 variant
-    seen.insert(id);
+  const std::pair<const char*, std::function<std::string()>> makers[] = {
+      {"one at a time", &NewHexIdentifier}, {"from a source", [&] { return source.Next(); }}};
+  for (const auto& [name, make] : makers) {
+    SCOPED_TRACE(name);
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+      const std::string id = make();
+      ASSERT_EQ(id.size(), 32U);
+      EXPECT_EQ(id.find_first_not_of(hex::kDigits), std::string::npos) << id;
+      EXPECT_EQ(id[12], '4') << id;
+      EXPECT_NE(std::string("89AB").find(id[16]), std::string::npos) << id;  // the RFC 4122 variant
+      seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 100U);
   }
-  EXPECT_EQ(seen.size(), 100U);
 }
 
 }  // namespace
