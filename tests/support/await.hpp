@@ -26,12 +26,4 @@ T Await(asio::awaitable<T> call) {
   return std::move(*value);
 }
 
-inline void Await(asio::awaitable<void> call) {
-  asio::io_context io;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(call), [&](const std::exception_ptr& error) { failure = error; });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-}
-
 }  // namespace talvex::test
