@@ -194,6 +194,8 @@ TEST(AwaitedMailDropOperations, AnUnboundableValueRaisesTheSameConversionFailure
 
 // --- PostgreSQL on the loop ------------------------------------------------------------------
 
+class PostgresqlOnTheLoop : public OnPostgresql {};
+
 Recordset EvaluateOnLoop(data::Backend& backend, std::string sql) {
   return Await(backend.RunAsync("SMS_EvaluateSQL", {{"SQLString", std::move(sql)}}, true));
 }
@@ -209,10 +211,8 @@ asio::awaitable<void> Evaluate(data::Backend& backend, std::string sql, std::str
   }
 }
 
-TEST(PostgresqlOnTheLoop, ASlowCallHoldsUpOnlyItsOwnCaller) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  const auto backend = data::CreateBackend(data::ResolveConnection("", db->Env()));
+TEST_F(PostgresqlOnTheLoop, ASlowCallHoldsUpOnlyItsOwnCaller) {
+  const auto backend = data::CreateBackend(data::ResolveConnection("", db_->Env()));
   asio::io_context io;
   std::vector<std::string> finished;
   asio::co_spawn(io, Evaluate(*backend, "SELECT pg_sleep(0.5)", "slow", finished), asio::detached);
@@ -223,15 +223,13 @@ TEST(PostgresqlOnTheLoop, ASlowCallHoldsUpOnlyItsOwnCaller) {
 
 // A new process brings the schema to its version before its first call; the setup must wait
 // for the database without holding up the loop, and once, for every call that came meanwhile.
-TEST(PostgresqlOnTheLoop, TheSchemaSetupWaitsOffTheLoopAndThenServesTheCallsThatCameMeanwhile) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
+TEST_F(PostgresqlOnTheLoop, TheSchemaSetupWaitsOffTheLoopAndThenServesTheCallsThatCameMeanwhile) {
   // The setup takes this lock first; holding it here keeps the setup waiting.
   const std::string lock = "hashtext('talvex schema ' || current_schema())";
-  db->Exec("SELECT pg_advisory_lock(" + lock + ")");
+  db_->Exec("SELECT pg_advisory_lock(" + lock + ")");
   // A setup that blocked the loop would wait for ever; with a lock timeout (added to the
   // connection's options, the last part of the test database's URI) it fails instead.
-  Environment env = db->Env();
+  Environment env = db_->Env();
   env.database += "%20-clock_timeout%3D5000";
   const auto backend = data::CreateBackend(data::ResolveConnection("", env));
   asio::io_context io;
@@ -246,7 +244,7 @@ TEST(PostgresqlOnTheLoop, TheSchemaSetupWaitsOffTheLoopAndThenServesTheCallsThat
         pause.expires_after(200ms);
         co_await pause.async_wait(asio::use_awaitable);
         finished.emplace_back("the loop ran");
-        db->Exec("SELECT pg_advisory_unlock(" + lock + ")");
+        db_->Exec("SELECT pg_advisory_unlock(" + lock + ")");
       },
       asio::detached);
   io.run();
@@ -256,10 +254,8 @@ TEST(PostgresqlOnTheLoop, TheSchemaSetupWaitsOffTheLoopAndThenServesTheCallsThat
               ::testing::UnorderedElementsAre("first", "second", "third"));
 }
 
-TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnce) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  Environment env = db->Env();
+TEST_F(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnce) {
+  Environment env = db_->Env();
   const std::string name = "loop_victim_" + std::to_string(getpid());
   env.database += "&application_name=" + name;
   const auto backend = data::CreateBackend(data::ResolveConnection("", env));
@@ -281,11 +277,11 @@ TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnc
         const std::string ours = "FROM pg_stat_activity WHERE application_name = '" + name + "'";
         asio::steady_timer pause(io);
         for (int tries = 0; tries < 1000; ++tries) {
-          if (db->QueryInt("SELECT count(*) " + ours + " AND state = 'active'") == 2) break;
+          if (db_->QueryInt("SELECT count(*) " + ours + " AND state = 'active'") == 2) break;
           pause.expires_after(5ms);
           co_await pause.async_wait(asio::use_awaitable);
         }
-        db->Exec("SELECT pg_terminate_backend(pid) " + ours);
+        db_->Exec("SELECT pg_terminate_backend(pid) " + ours);
       },
       asio::detached);
   io.run();
@@ -303,7 +299,7 @@ TEST(PostgresqlOnTheLoop, LostConnectionsFailTheCallsInFlightOnlyAndAreLoggedOnc
   EXPECT_EQ(log[1], "SMS_Quillon: The PostgreSQL database answers again");
 }
 
-TEST(PostgresqlOnTheLoop, AnUnreachableDatabaseFailsEveryCallAndIsLoggedOnce) {
+TEST(PostgresqlUnreachable, AnUnreachableDatabaseFailsEveryCallAndIsLoggedOnce) {
   TempDir dir;
   // Nothing listens on this socket directory.
   const Environment env{dir.Path(), "postgresql://talvex@/postgres?host=" + dir.Path().string()};

@@ -113,15 +113,10 @@ std::unique_ptr<TestDatabase> MakeSqliteTestDatabase() {
   return std::make_unique<SqliteTestDatabase>();
 }
 
-bool PostgresqlAvailable() {
-  if (ClusterUri()) return true;
-  ReportAbsentCluster();
-  return false;
-}
-
 std::unique_ptr<TestDatabase> MakePostgresqlTestDatabase() {
-  if (!PostgresqlAvailable()) return std::make_unique<AbsentDatabase>();
-  return std::make_unique<PostgresqlTestDatabase>(*ClusterUri());
+  if (ClusterUri()) return std::make_unique<PostgresqlTestDatabase>(*ClusterUri());
+  ReportAbsentCluster();
+  return std::make_unique<AbsentDatabase>();
 }
 
 Session::Session(const Environment& env, std::shared_ptr<data::BackendPool> pool)

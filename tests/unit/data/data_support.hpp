@@ -36,9 +36,6 @@ std::unique_ptr<TestDatabase> MakeSqliteTestDatabase();
 // one; a stand-in that fails every use is returned then, which the test body never reaches.
 std::unique_ptr<TestDatabase> MakePostgresqlTestDatabase();
 
-// Whether the test cluster is there; when not, skips or fails the running test as above.
-bool PostgresqlAvailable();
-
 struct TestBackend {
   const char* name;
   std::unique_ptr<TestDatabase> (*make)();
@@ -59,6 +56,12 @@ inline const auto kEachBackend =
 inline std::string BackendName(const ::testing::TestParamInfo<TestBackend>& info) {
   return info.param.name;
 }
+
+// A test on a fresh schema of the PostgreSQL test cluster; without one, its body never runs.
+class OnPostgresql : public ::testing::Test {
+ protected:
+  std::unique_ptr<TestDatabase> db_ = MakePostgresqlTestDatabase();
+};
 
 struct LogLine {
   Severity severity;

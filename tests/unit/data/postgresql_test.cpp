@@ -19,6 +19,8 @@
 namespace talvex::test {
 namespace {
 
+class Postgresql : public OnPostgresql {};
+
 using ::testing::HasSubstr;
 
 std::string Drop(int round) {
@@ -35,29 +37,27 @@ Recordset Evaluate(data::Backend& backend, const std::string& sql) {
   return backend.Run("SMS_EvaluateSQL", {&statement, 1}, true);
 }
 
-TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
+TEST_F(Postgresql, OfTwoConnectionsRacingForADropsLockExactlyOneWins) {
   constexpr int kRounds = 40;
   // Enough items that checking the drop takes the lock's transaction a while: the racers overlap.
   constexpr int kItems = 300;
   {
     // Odd rounds race for a drop whose lock row exists already: a session that found the drop
     // empty left it, so it stands in no one's way; even rounds race to create the row.
-    Session early(db->Env());
+    Session early(db_->Env());
     const std::string sessionC(32, 'C');
     for (int round = 0; round < kRounds; ++round) {
       if (round % 2 == 1) {
         ASSERT_TRUE(early.data.LockP3MailDrop(Drop(round), sessionC));
       }
-      db->Exec("INSERT INTO GatewayItems (ToAddress, Direction) SELECT '" + Drop(round) +
-               "', 'O' FROM generate_series(1, " + std::to_string(kItems) + ")");
+      db_->Exec("INSERT INTO GatewayItems (ToAddress, Direction) SELECT '" + Drop(round) +
+                "', 'O' FROM generate_series(1, " + std::to_string(kItems) + ")");
     }
   }
   std::barrier start(2);
   std::vector<bool> won[2];
   const auto frontEnd = [&](int side) {
-    Session session(db->Env());
+    Session session(db_->Env());
     const std::string sessionId(32, side == 0 ? 'A' : 'B');
     session.data.GetP3UserDetails("");  // connected before the race starts
     for (int round = 0; round < kRounds; ++round) {
@@ -76,10 +76,10 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
   }
   // Every drop's lock went to the session that won it, none to the other.
   EXPECT_EQ(
-      db->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionA + "'"),
+      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionA + "'"),
       winsOfA);
   EXPECT_EQ(
-      db->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionB + "'"),
+      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE SessionID = '" + kSessionB + "'"),
       kRounds - winsOfA);
 }
 
@@ -87,9 +87,7 @@ TEST(PostgresqlMailDropLock, OfTwoConnectionsRacingForADropExactlyOneWins) {
 // runs: the takeover holds the drop's lock row and undoes the marks on the drop's items, and
 // the late call changes items and so the lock row's count of changes. Both must go through
 // one after the other, whichever way round, never deadlock and fail.
-TEST(PostgresqlMailDropLock, LateCallsOfATakenOverSessionWaitForTheTakeover) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
+TEST_F(Postgresql, LateCallsOfATakenOverSessionWaitForTheTakeover) {
   const std::string drop = "late@example.com";
   struct LateCall {
     const char* name;
@@ -103,20 +101,20 @@ TEST(PostgresqlMailDropLock, LateCallsOfATakenOverSessionWaitForTheTakeover) {
       {"release", [](DataHandler& data, const std::string&) {
          return data.SetP3ItemsStatus(kSessionA, "0", "-1");
        }}};
-  Session stale(db->Env());
+  Session stale(db_->Env());
   for (const LateCall& late : calls) {
     SCOPED_TRACE(late.name);
     const std::string item = WriteItem(stale.data, drop);
     ASSERT_TRUE(stale.data.LockP3MailDrop(drop, kSessionA));
     ASSERT_TRUE(stale.data.UpdateP3ItemStatus(item, "5"));
-    data::pg::Connection takeover(db->Env().database);
+    data::pg::Connection takeover(db_->Env().database);
     takeover.ExecuteScript("BEGIN; SELECT 1 FROM MailDropLocks WHERE Address = '" + drop +
                            "' FOR UPDATE");
     bool lateDone = false;
     std::thread lateCall([&] { lateDone = late.call(stale.data, item); });
     // The late call is under way once it waits for a lock of the takeover's.
-    for (int i = 0; i < 500 && db->QueryInt("SELECT count(*) FROM pg_stat_activity WHERE "
-                                            "wait_event_type = 'Lock' AND query LIKE '%P3%'") == 0;
+    for (int i = 0; i < 500 && db_->QueryInt("SELECT count(*) FROM pg_stat_activity WHERE "
+                                             "wait_event_type = 'Lock' AND query LIKE '%P3%'") == 0;
          ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -135,22 +133,21 @@ TEST(PostgresqlMailDropLock, LateCallsOfATakenOverSessionWaitForTheTakeover) {
     EXPECT_TRUE(lateDone) << (stale.log.empty() ? "" : stale.log.back().message);
     // The takeover undid the mark first, so nothing of the drop is removed or left to the dead
     // session; a late DELE marks the item for the session that holds the drop now.
-    EXPECT_EQ(db->QueryInt("SELECT count(*) FROM GatewayItems WHERE GWQID = " + item), 1);
+    EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM GatewayItems WHERE GWQID = " + item), 1);
     EXPECT_EQ(
-        db->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionA + "'"), 0);
-    db->Exec("DELETE FROM GatewayItems; DELETE FROM MailDropLocks");
+        db_->QueryInt("SELECT count(*) FROM GatewayItems WHERE SessionID = '" + kSessionA + "'"),
+        0);
+    db_->Exec("DELETE FROM GatewayItems; DELETE FROM MailDropLocks");
   }
 }
 
 // Each front-end caches one of the two segments of every message at the same moment; neither
 // may miss the other's segment, or the message is never assembled.
-TEST(PostgresqlSmsSegments, MessageWhoseSegmentsArriveTogetherIsAssembledOnce) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
+TEST_F(Postgresql, SmsWhoseSegmentsArriveTogetherIsAssembledOnce) {
   constexpr int kMessages = 100;
   std::barrier start(2);
   const auto frontEnd = [&](int side) {
-    Session session(db->Env());
+    Session session(db_->Env());
     session.data.GetP3UserDetails("");  // connected before the race starts
     SmsSegmentRecord segment;
     segment.dtReceived = "2026-12-07 10:00:00";
@@ -168,20 +165,18 @@ TEST(PostgresqlSmsSegments, MessageWhoseSegmentsArriveTogetherIsAssembledOnce) {
   std::thread a(frontEnd, 0), b(frontEnd, 1);
   a.join();
   b.join();
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSQueue WHERE Body = 'ab'"), kMessages);
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM SMSSegmentCache WHERE SMSQID IS NULL"), 0);
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM SMSQueue WHERE Body = 'ab'"), kMessages);
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM SMSSegmentCache WHERE SMSQID IS NULL"), 0);
 }
 
 // Networks, prefixes and cost bands are numbered by the highest number in use: two writers
 // adding at once must each get a row of their own, never change the other's new one.
-TEST(PostgresqlNetworks, WritersAddingAtOnceEachGetARowOfTheirOwn) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
+TEST_F(Postgresql, NetworkWritersAddingAtOnceEachGetARowOfTheirOwn) {
   constexpr int kRounds = 40;
   std::barrier start(2);
   std::vector<LogLine> logs[2];
   const auto writer = [&](int side) {
-    Session session(db->Env());
+    Session session(db_->Env());
     session.data.GetNetworkList();  // connected before the race starts
     for (int round = 0; round < kRounds; ++round) {
       start.arrive_and_wait();
@@ -194,15 +189,13 @@ TEST(PostgresqlNetworks, WritersAddingAtOnceEachGetARowOfTheirOwn) {
   a.join();
   b.join();
   EXPECT_TRUE(logs[0].empty() && logs[1].empty());
-  EXPECT_EQ(db->QueryInt("SELECT count(DISTINCT NetworkName) FROM Networks"), 2 * kRounds);
+  EXPECT_EQ(db_->QueryInt("SELECT count(DISTINCT NetworkName) FROM Networks"), 2 * kRounds);
 }
 
-TEST(PostgresqlSchema, FrontEndsStartingTogetherOnAnEmptySchemaAllCreateItOnce) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  Environment fresh = db->Env();
+TEST_F(Postgresql, FrontEndsStartingTogetherOnAnEmptySchemaAllCreateItOnce) {
+  Environment fresh = db_->Env();
   const std::string schema = "fresh_" + std::to_string(getpid());
-  db->Exec("CREATE SCHEMA " + schema);
+  db_->Exec("CREATE SCHEMA " + schema);
   fresh.database.replace(fresh.database.rfind("%3D") + 3, std::string::npos, schema);
   constexpr int kFrontEnds = 4;
   std::barrier start(kFrontEnds);
@@ -218,38 +211,32 @@ TEST(PostgresqlSchema, FrontEndsStartingTogetherOnAnEmptySchemaAllCreateItOnce) 
   }
   for (auto& frontEnd : frontEnds) frontEnd.join();
   for (const auto& failure : failures) EXPECT_EQ(failure, "no failure");
-  EXPECT_EQ(db->QueryInt("SELECT count(*) FROM " + schema + ".SchemaVersion"),
-            db->QueryInt("SELECT count(*) FROM SchemaVersion"));
-  db->Exec("DROP SCHEMA " + schema + " CASCADE");
+  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM " + schema + ".SchemaVersion"),
+            db_->QueryInt("SELECT count(*) FROM SchemaVersion"));
+  db_->Exec("DROP SCHEMA " + schema + " CASCADE");
 }
 
-TEST(PostgresqlSchema, NewerSchemaThanTheProgramsIsRefused) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  db->Exec("INSERT INTO SchemaVersion (Version) VALUES (999)");
-  const Failure failure = Raised([&] { Evaluate(*Connect(db->Env()), "SELECT 1"); });
+TEST_F(Postgresql, NewerSchemaThanTheProgramsIsRefused) {
+  db_->Exec("INSERT INTO SchemaVersion (Version) VALUES (999)");
+  const Failure failure = Raised([&] { Evaluate(*Connect(db_->Env()), "SELECT 1"); });
   EXPECT_TRUE(failure.Is(ErrorNumber::kDbUnavailable));
   EXPECT_THAT(failure.Description(), HasSubstr("schema version 999 is newer"));
 }
 
-TEST(PostgresqlConnection, LostConnectionFailsOneCallAndTheNextReconnects) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  Environment env = db->Env();
+TEST_F(Postgresql, LostConnectionFailsOneCallAndTheNextReconnects) {
+  Environment env = db_->Env();
   const std::string name = "victim_" + std::to_string(getpid());
   env.database += "&application_name=" + name;
   const auto backend = Connect(env);
   ASSERT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
-  db->Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
-           name + "'");
+  db_->Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+            name + "'");
   EXPECT_TRUE(Raised([&] { Evaluate(*backend, "SELECT 1"); }).Is(ErrorNumber::kDbUnavailable));
   EXPECT_EQ(Evaluate(*backend, "SELECT 1 AS one").RecordCount(), 1);
 }
 
-TEST(PostgresqlValues, ColumnsComeBackAsTheEmbeddedDatabaseGivesThem) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  const auto backend = Connect(db->Env());
+TEST_F(Postgresql, ColumnsComeBackAsTheEmbeddedDatabaseGivesThem) {
+  const auto backend = Connect(db_->Env());
   const Recordset row = Evaluate(
       *backend,
       "SELECT 7::smallint AS \"Small\", 9000000000::bigint AS \"Big\", 1.5::float8 AS \"Real\", "
@@ -274,10 +261,8 @@ struct FailureCase {
   const char* description;
 };
 
-TEST(PostgresqlFailures, ComeWithTheDataAccessSourceAndTheNumberOfTheirKind) {
-  if (!PostgresqlAvailable()) return;
-  const auto db = MakePostgresqlTestDatabase();
-  const auto backend = Connect(db->Env());
+TEST_F(Postgresql, FailuresComeWithTheDataAccessSourceAndTheNumberOfTheirKind) {
+  const auto backend = Connect(db_->Env());
   const std::vector<FailureCase> cases = {
       {"unknown procedure",
        "SMS_NoSuchThing",
