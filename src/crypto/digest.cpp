@@ -49,15 +49,14 @@ std::optional<Bytes> Digest(const Providers& providers, HashAlgorithm algorithm,
   const UniqueMd md = providers.FetchDigest(entry.opensslName);
   const UniqueMdCtx ctx(EVP_MD_CTX_new());
   if (!md || !ctx) return std::nullopt;
-  Bytes out(EVP_MAX_MD_SIZE);
+  std::array<std::uint8_t, EVP_MAX_MD_SIZE> out{};
   unsigned int length = 0;
   if (EVP_DigestInit_ex2(ctx.get(), md.get(), nullptr) != 1 ||
       EVP_DigestUpdate(ctx.get(), message.data(), message.size()) != 1 ||
       EVP_DigestFinal_ex(ctx.get(), out.data(), &length) != 1 || length != entry.length) {
     return std::nullopt;
   }
-  out.resize(length);
-  return out;
+  return Bytes(out.begin(), out.begin() + length);
 }
 
 }  // namespace talvex::crypto
