@@ -148,14 +148,14 @@ std::int64_t MailDropView::Size(const Listed& item, std::string_view hostName) {
       entry && entry->size >= 0) {
     return entry->size;
   }
-  const std::int64_t size = MessageSize(FieldsOf(item), hostName);
+  const std::int64_t size = MessageSize(FieldsOf(item), hostName, facts_.get());
   if (item.remember) facts_->Take(item.itemId, item.key).size = size;
   return size;
 }
 
 std::string MailDropView::UniqueId(const Listed& item, std::string_view hostName) {
   if (!item.uniqueId.empty()) return item.uniqueId;
-  std::string id = UniqueIdentifier(FieldsOf(item).header, hostName);
+  std::string id = UniqueIdentifier(FieldsOf(item).header, hostName, facts_.get());
   if (item.remember && !id.empty()) facts_->Take(item.itemId, item.key).uniqueId = id;
   return id;
 }

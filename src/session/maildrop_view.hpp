@@ -83,6 +83,8 @@ class MailDropView {
   // through OpenBody.
   asio::awaitable<std::optional<data::MailItem>> Item(std::size_t n, std::int64_t bodyUpTo);
   std::unique_ptr<data::BodyReader> OpenBody(std::size_t n);
+  // The server's memory of worked-out messages, for composing them; null when there is none.
+  MessageFacts* Facts() const { return facts_.get(); }
   // Marks message n deleted, by DELE or by a retrieval that deletes.
   asio::awaitable<bool> MarkDeleted(std::size_t n, data::ItemStatus status);
   // RSET: every item of the session is listed again.

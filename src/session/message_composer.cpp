@@ -23,11 +23,15 @@ std::string_view Text(const std::optional<std::string>& field) {
 
 }  // namespace
 
-std::string GeneratedMessageId(const data::ItemHeader& item) {
+std::string GeneratedMessageId(const data::ItemHeader& item, MessageFacts* facts) {
   if (!item.dtReceived && !item.fromName && !item.fromAddress && !item.toAddress) return {};
   std::string input(Text(item.dtReceived));
   input.append(Text(item.fromName)).append(Text(item.fromAddress)).append(Text(item.toAddress));
-  return HashText(input);
+  if (!facts) return HashText(input);
+  if (const std::string* known = facts->FindMessageId(input)) return *known;
+  std::string id = HashText(input);
+  if (!id.empty()) facts->KeepMessageId(input, id);
+  return id;
 }
 
 namespace {
@@ -36,11 +40,12 @@ namespace {
 // or encoded onto the wire without an intermediate copy. Every field lies between ASCII
 // characters, so measuring or encoding the pieces one by one equals doing it to the block.
 template <class Visit>
-void VisitHeader(const data::ItemHeader& item, std::string_view hostName, const Visit& visit) {
+void VisitHeader(const data::ItemHeader& item, std::string_view hostName, MessageFacts* facts,
+                 const Visit& visit) {
   // Writers store the date in mail form already; an empty or null one is dated now.
   const std::string_view stored = Text(item.dtReceived);
   const std::string now = stored.empty() ? FormatMailDate("") : std::string();
-  const std::string messageId = GeneratedMessageId(item);
+  const std::string messageId = GeneratedMessageId(item, facts);
   // The stored content description may carry its transfer-encoding line after a CR LF; it
   // becomes a header line of its own. One header line per row:
   // clang-format off
@@ -59,16 +64,18 @@ void VisitHeader(const data::ItemHeader& item, std::string_view hostName, const 
 
 }  // namespace
 
-std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName) {
+std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName,
+                                 MessageFacts* facts) {
   std::string header;
-  VisitHeader(item, hostName, [&header](std::string_view piece) { header.append(piece); });
+  VisitHeader(item, hostName, facts, [&header](std::string_view piece) { header.append(piece); });
   return header;
 }
 
-std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName) {
+std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName,
+                         MessageFacts* facts) {
   if (!item.bodyLength) RaiseRuntime(ErrorNumber::kInvalidUseOfNull);
   std::size_t header = 0;
-  VisitHeader(item.header, hostName,
+  VisitHeader(item.header, hostName, facts,
               [&header](std::string_view piece) { header += ansi::EncodedLength(piece); });
   return static_cast<std::int64_t>(header) + *item.bodyLength;
 }
@@ -109,8 +116,8 @@ void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffin
 }
 
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
-                     std::string_view hostName, DotStuffing stuffing) {
-  const std::string header = ComposeMessageHeader(item, hostName);
+                     std::string_view hostName, DotStuffing stuffing, MessageFacts* facts) {
+  const std::string header = ComposeMessageHeader(item, hostName, facts);
   // Encoding never lengthens a text: one reservation holds the message, its stuffed dots, its
   // end and the reply's line end.
   const std::size_t dots =
@@ -145,8 +152,8 @@ std::size_t PieceEnd(std::string_view text, std::size_t octets) {
 }  // namespace
 
 RetrievedPieces::RetrievedPieces(const data::ItemHeader& item, std::string_view hostName,
-                                 DotStuffing stuffing)
-    : header_(ComposeMessageHeader(item, hostName)), stuffing_(stuffing) {}
+                                 DotStuffing stuffing, MessageFacts* facts)
+    : header_(ComposeMessageHeader(item, hostName, facts)), stuffing_(stuffing) {}
 
 void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets, bool last) {
   if (!started_) {
@@ -161,9 +168,10 @@ void RetrievedPieces::AppendNext(std::string& out, std::size_t pieceOctets, bool
   if (last) out.append(kEnd);
 }
 
-std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName) {
+std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName,
+                             MessageFacts* facts) {
   if (!Text(item.messageId).empty()) return *item.messageId;
-  return HashText(ComposeMessageHeader(item, hostName));
+  return HashText(ComposeMessageHeader(item, hostName, facts));
 }
 
 std::string GetTopLines(const std::string& body, std::int32_t count) {

@@ -10,22 +10,27 @@
 #include <string_view>
 
 #include "data/maildrop_store.hpp"
+#include "session/message_facts.hpp"
 
 namespace talvex {
 
 // The identifier in the Message-ID line: the digest of the item's date, sender name, sender
 // address and recipient, so that it is the same in every session. Empty when all four are
-// null, as there is nothing to digest.
-std::string GeneratedMessageId(const data::ItemHeader& item);
+// null, as there is nothing to digest. With `facts`, a digest worked out before is taken from
+// there, and a new one kept there; every function below that composes a header passes its
+// `facts` on to this one.
+std::string GeneratedMessageId(const data::ItemHeader& item, MessageFacts* facts = nullptr);
 
 // The header block (text, CR LF line ends), ending with an empty line. `hostName` follows the
 // "@" of the Message-ID. A stored date is written as stored; a missing one is the current
 // local date.
-std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName);
+std::string ComposeMessageHeader(const data::ItemHeader& item, std::string_view hostName,
+                                 MessageFacts* facts = nullptr);
 
 // The octets RETR sends for the item: its header block on the wire plus its stored body's
 // length. A null body length raises the invalid-use-of-null failure.
-std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName);
+std::int64_t MessageSize(const data::ItemStats& item, std::string_view hostName,
+                         MessageFacts* facts = nullptr);
 
 // Whether a line of the message that begins with "." goes out with the "." doubled, so that
 // a client can tell it from the line "." that ends the reply. Sizes never count the added dots.
@@ -39,7 +44,8 @@ void AppendWireText(std::string& out, std::string_view text, DotStuffing stuffin
 // RETR's message as wire bytes, appended to `out`: the header block, the stored body and the
 // "\r\n." that ends it, encoded straight into `out` after one reservation.
 void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string_view body,
-                     std::string_view hostName, DotStuffing stuffing = DotStuffing::kOff);
+                     std::string_view hostName, DotStuffing stuffing = DotStuffing::kOff,
+                     MessageFacts* facts = nullptr);
 
 // RETR's message as AppendRetrieved gives it, a piece at a time, so that a large body is read,
 // encoded and queued while the client reads rather than held whole: the caller appends the
@@ -49,7 +55,8 @@ void AppendRetrieved(std::string& out, const data::ItemHeader& item, std::string
 // block goes with the first piece, the "\r\n." that ends the message with the last.
 class RetrievedPieces {
  public:
-  RetrievedPieces(const data::ItemHeader& item, std::string_view hostName, DotStuffing stuffing);
+  RetrievedPieces(const data::ItemHeader& item, std::string_view hostName, DotStuffing stuffing,
+                  MessageFacts* facts = nullptr);
   // The body's text that is read but not yet encoded.
   std::string& Unsent() { return unsent_; }
   // The octets still to read before a piece that is not the last: a cut needs the whole
@@ -76,7 +83,8 @@ class RetrievedPieces {
 
 // The item's unique identifier: its stored identifier, or for an item without one the digest
 // of its header block.
-std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName);
+std::string UniqueIdentifier(const data::ItemHeader& item, std::string_view hostName,
+                             MessageFacts* facts = nullptr);
 
 // The first `count` lines of `body` joined by CR LF; the whole body when it has fewer line
 // ends than `count`.

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvex {
@@ -35,12 +36,29 @@ class MessageFacts {
   // The item's entry under `key`, emptied first when the slot held anything else.
   Entry& Take(std::int64_t itemId, std::uint64_t key);
 
+  // The identifier of a generated Message-ID as worked out from `input` (what the identifier
+  // digests: an item's date, sender and recipient run together), or nullptr. The listing works
+  // it out for a message's size and RETR again for its header. Entries are found by a 64-bit
+  // digest of the input and its length in a table of kIdSlots: another input with both the same
+  // (a chance of 2^-64) would be given this identifier.
+  const std::string* FindMessageId(std::string_view input) const;
+  void KeepMessageId(std::string_view input, std::string id);
+  // 8192 slots of 48 bytes and their identifiers, taken at the first entry: about 650 KiB.
+  static constexpr std::size_t kIdSlots = std::size_t{1} << 13;
+
  private:
+  struct IdEntry {
+    std::uint64_t digest = 0;
+    std::size_t length = 0;
+    std::string id;  // empty in an unused slot
+  };
+
   static std::size_t SlotOf(std::int64_t itemId) {
     return static_cast<std::size_t>(itemId) & (kSlots - 1);
   }
 
   std::vector<Entry> slots_;
+  std::vector<IdEntry> ids_;
 };
 
 }  // namespace talvex

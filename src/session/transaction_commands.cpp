@@ -230,7 +230,7 @@ asio::awaitable<bool> Commands::CmdRetr(const std::string& line) {
   session_.SendComposed([&](std::string& out) {
     const std::size_t before = out.size();
     AppendRetrieved(out, loaded.item.header, loaded.item.body.value_or(""), session_.HostName(),
-                    Stuffing());
+                    Stuffing(), drop_.Facts());
     octets = out.size() - before;
   });
   session_.Count(Metrics::Counter::kMessagesRetrieved);
@@ -258,7 +258,7 @@ asio::awaitable<void> Commands::SendRetrievedInPieces(const Loaded& loaded) {
     if (marked) ++marked_;
   }
   const std::unique_ptr<data::BodyReader> reader = drop_.OpenBody(loaded.number);
-  RetrievedPieces pieces(loaded.item.header, session_.HostName(), Stuffing());
+  RetrievedPieces pieces(loaded.item.header, session_.HostName(), Stuffing(), drop_.Facts());
   // The first read comes before the status line, so that a body that cannot be read at all
   // gets the ordinary error reply.
   bool ended = !co_await FillPiece(*reader, pieces);
@@ -332,7 +332,8 @@ asio::awaitable<bool> Commands::CmdTop(const std::string& line) {
   // status line first.
   const auto batch = session_.GatherReplies();
   Reply("+OK");
-  const std::string header = ComposeMessageHeader(loaded.item.header, session_.HostName());
+  const std::string header =
+      ComposeMessageHeader(loaded.item.header, session_.HostName(), drop_.Facts());
   if (*lines == 0) {
     session_.SendComposed([&](std::string& out) {
       AppendWireText(out, header, Stuffing());
