@@ -15,6 +15,7 @@
 #include <asio/detail/socket_option.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
+#include <charconv>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -30,7 +31,17 @@ inline std::string AddressText(asio::ip::address address) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
-  return address.to_string();
+  if (!address.is_v4()) return address.to_string();
+  // Written here: the library's text goes through a formatted print, and every accepted
+  // connection is named.
+  std::string text;
+  for (const unsigned octet : address.to_v4().to_bytes()) {
+    if (!text.empty()) text.push_back('.');
+    std::array<char, 3> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), octet).ptr;
+    text.append(digits.data(), end);
+  }
+  return text;
 }
 
 // The octets the kernel holds for the peer that it has not acknowledged yet: a client that is

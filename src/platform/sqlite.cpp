@@ -11,8 +11,8 @@ namespace {
 // default it counts every allocation under a process-wide mutex for statistics that nothing
 // here reads; a statement's run allocates many times.
 void ConfigureLibrary() {
-  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-  static_cast<void>(configured);  // a library set up before (by a test, say) keeps its settings
+  static const int kConfigured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  static_cast<void>(kConfigured);  // a library set up before (by a test, say) keeps its settings
 }
 
 }  // namespace

@@ -184,7 +184,9 @@ asio::awaitable<bool> Commands::CmdQuit(const std::string& /*line*/) {
     if (!removed && !released) ReplyError("[SYS/TEMP]", "Error deleting flagged messages");
   }
   state_ = State::kSignedOff;
-  Reply("+OK " + resources::ProductBanner() + " signing off.");
+  session_.SendComposed([](std::string& out) {
+    out.append("+OK ").append(resources::ProductBanner()).append(" signing off.");
+  });
   co_return true;
 }
 

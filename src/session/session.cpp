@@ -67,7 +67,10 @@ void Session::AcceptConnection(asio::ip::tcp::socket socket, const std::string& 
 }
 
 void Session::Greet() {
-  SendResponse("+OK " + resources::ProductBanner() + " (" + settings_.hostName + ") ready.");
+  SendComposed([this](std::string& out) {
+    out.append("+OK ").append(resources::ProductBanner());
+    out.append(" (").append(settings_.hostName).append(") ready.");
+  });
 }
 
 void Session::StartTls() {

@@ -1,5 +1,5 @@
 // The single-owner rules of the platform: the decimal grammar and integer narrowing, the
-// date-time readers, ASCII case, hexadecimal digits and new identifiers.
+// date-time readers, ASCII case, hexadecimal digits, new identifiers and peer addresses.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,10 +12,24 @@
 #include "platform/date_text.hpp"
 #include "platform/guid.hpp"
 #include "platform/hex.hpp"
+#include "platform/net.hpp"
 #include "platform/numbers.hpp"
 
 namespace talvex {
 namespace {
+
+TEST(Addresses, IPv4PeersOfEitherListenerAppearPlain) {
+  const std::pair<const char*, const char*> cases[] = {{"127.0.0.1", "127.0.0.1"},
+                                                       {"0.0.0.0", "0.0.0.0"},
+                                                       {"255.255.255.255", "255.255.255.255"},
+                                                       {"10.20.0.9", "10.20.0.9"},
+                                                       {"::ffff:192.168.100.7", "192.168.100.7"},
+                                                       {"::1", "::1"},
+                                                       {"2001:db8::5", "2001:db8::5"}};
+  for (const auto& [peer, shown] : cases) {
+    EXPECT_EQ(AddressText(asio::ip::make_address(peer)), shown) << peer;
+  }
+}
 
 TEST(Numbers, OneDecimalGrammar) {
   const std::pair<const char*, double> numeric[] = {{"+2", 2},   {"-3", -3},  {" 7 ", 7},
