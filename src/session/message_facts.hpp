@@ -9,7 +9,9 @@
 //
 // A fixed table of slots, each item in the slot its identifier picks, bounds the memory: a new
 // item pushes out whatever held its slot, which is then worked out again when it is next
-// listed. Everything runs on the server's one event loop, so nothing is locked.
+// listed. A second, smaller table keeps the generated Message-IDs that composing the header
+// blocks digests, by their input, so that RETR takes the one its message's listing worked out.
+// Everything runs on the server's one event loop, so nothing is locked.
 #pragma once
 
 #include <cstdint>
