@@ -186,8 +186,8 @@ void BM_SessionItemStatsThenItem4KiB(benchmark::State& state) {
 BENCHMARK(BM_SessionItemStatsThenItem4KiB);
 
 // The data layer's share of a log-in with STAT over a remembered 100-message drop, then QUIT:
-// the user record, the lock, the listing, the drop's count of changes (or the digests, should
-// it differ), the removal of what was deleted (none) and the release. Each iteration is one
+// the user record, the lock, the listing, the drop's version (or the digests, should it
+// differ), the removal of what was deleted (none) and the release. Each iteration is one
 // session, with a session identifier of its own.
 asio::awaitable<void> LogIns(benchmark::State& state, data::MailDropStore& store,
                              std::size_t& items) {
@@ -197,11 +197,11 @@ asio::awaitable<void> LogIns(benchmark::State& state, data::MailDropStore& store
     id.insert(0, 32 - id.size(), 'L');
     const auto user = co_await store.FindUser("login");
     if (!user) throw std::runtime_error("no user");
-    const LockOutcome lock = co_await store.LockWithOutcome(kLogInAddress, id);
-    if (lock != LockOutcome::kLocked) throw std::runtime_error("lock");
+    const data::DropLock lock = co_await store.LockWithOutcome(kLogInAddress, id);
+    if (lock.outcome != LockOutcome::kLocked) throw std::runtime_error("lock");
     const data::DropListing listing = co_await store.ListItems(kLogInAddress, id);
     items += listing.ids.size();
-    // STAT takes the listing's digests while the drop's count of changes stays the same.
+    // STAT takes the listing's digests while the drop's version stays the same.
     const auto changes = co_await store.DropChanges(kLogInAddress, id);
     if (changes && changes == listing.changes) {
       items += listing.digests.size();

@@ -159,6 +159,12 @@ struct ProcedureCall {
 // because another session holds it, or the database failed.
 enum class LockOutcome { kLocked, kInUse, kFailed };
 
+// An awaited lock: how it ended and, when it took the drop, the rows the procedure gave.
+struct LockResult {
+  LockOutcome outcome = LockOutcome::kFailed;
+  Recordset rows{};
+};
+
 class DataHandler {
  public:
   // Raises Failure -20042304 (source "Data Handler") when the data-access object cannot be
@@ -198,10 +204,11 @@ class DataHandler {
   // fields can be told to be still valid without reading them. Digest is Null where the
   // database keeps none at hand; GetP3DropStats gives it with the fields.
   Recordset GetP3DropDigests(const std::string& emailAddress);
-  // The field Changes: how often the items of the drop of `emailAddress` have been updated or
-  // removed, as the lock counts it; no row unless `sessionId` holds the lock. GetP3MailDrop's
-  // rows carry the count and each item's Digest too: while the count is the same, no listed item
-  // has changed or gone.
+  // The field Changes: a number that moves with every update or removal of the items of the
+  // drop of `emailAddress` (the drop's version, or the count of such changes that the lock keeps
+  // on an engine without versions); no row unless `sessionId` holds the lock. GetP3MailDrop's
+  // rows carry it and each item's Digest too: while it is the same, no listed item has changed
+  // or gone.
   Recordset GetP3DropChanges(const std::string& emailAddress, const std::string& sessionId);
   // A server process's heartbeat; the first one registers it. A lock held by a process that
   // has not beaten for a minute, or that removed itself, is stale.
@@ -213,10 +220,12 @@ class DataHandler {
   asio::awaitable<bool> LockP3MailDropAsync(const std::string& emailAddress,
                                             const std::string& sessionId,
                                             const std::string& instanceId = {});
-  // The same call, telling a refusal from a failure; either is reported as above.
-  asio::awaitable<LockOutcome> LockP3MailDropOutcomeAsync(const std::string& emailAddress,
-                                                          const std::string& sessionId,
-                                                          const std::string& instanceId = {});
+  // The same call, telling a refusal from a failure; either is reported as above. A lock taken
+  // gives the drop's version (field Version) where the engine keeps one, as GetP3DropChanges
+  // gives it: any session's listing made under that version is the one GetP3MailDrop gives now.
+  asio::awaitable<LockResult> LockP3MailDropOutcomeAsync(const std::string& emailAddress,
+                                                         const std::string& sessionId,
+                                                         const std::string& instanceId = {});
   asio::awaitable<Recordset> GetP3MailDropAsync(const std::string& emailAddress,
                                                 const std::string& sessionId);
   asio::awaitable<Recordset> GetP3MailItemAsync(const Variant& itemId);
@@ -454,7 +463,7 @@ class DataHandler {
   bool ExecuteHandled(const ProcedureCall& call);
   asio::awaitable<Recordset> QueryAsync(ProcedureCall call);
   asio::awaitable<bool> ExecuteHandledAsync(ProcedureCall call);
-  asio::awaitable<LockOutcome> LockOutcomeAsync(ProcedureCall call);
+  asio::awaitable<LockResult> LockOutcomeAsync(ProcedureCall call);
   void ReportError(std::string_view message, const Failure& failure) const;
   // A setting under the database key, read into `cache` when it is empty (an absent value
   // reads as `fallback`) and kept from then on.

@@ -180,21 +180,23 @@ asio::awaitable<bool> DataHandler::LockP3MailDropAsync(const std::string& emailA
   return ExecuteHandledAsync(LockCall(emailAddress, sessionId, instanceId));
 }
 
-asio::awaitable<LockOutcome> DataHandler::LockP3MailDropOutcomeAsync(
-    const std::string& emailAddress, const std::string& sessionId, const std::string& instanceId) {
+asio::awaitable<LockResult> DataHandler::LockP3MailDropOutcomeAsync(const std::string& emailAddress,
+                                                                    const std::string& sessionId,
+                                                                    const std::string& instanceId) {
   return LockOutcomeAsync(LockCall(emailAddress, sessionId, instanceId));
 }
 
 // Both engines turn a procedure's own refusal into kDbCommand; every other failure is the
 // engine's or the connection's.
-asio::awaitable<LockOutcome> DataHandler::LockOutcomeAsync(ProcedureCall call) {
+asio::awaitable<LockResult> DataHandler::LockOutcomeAsync(ProcedureCall call) {
   try {
-    co_await dataAccess_.RunProcedureAsync(std::string(call.procedure), connectionString_,
-                                           kCmdStoredProc, std::move(call.parameters));
-    co_return LockOutcome::kLocked;
+    Recordset rows = co_await dataAccess_.RunProcedureQueryAsync(
+        std::string(call.procedure), connectionString_, kCmdStoredProc, std::move(call.parameters));
+    co_return LockResult{.outcome = LockOutcome::kLocked, .rows = std::move(rows)};
   } catch (const Failure& failure) {
     ReportError(call.failureMessage, failure);
-    co_return failure.Is(ErrorNumber::kDbCommand) ? LockOutcome::kInUse : LockOutcome::kFailed;
+    co_return LockResult{.outcome = failure.Is(ErrorNumber::kDbCommand) ? LockOutcome::kInUse
+                                                                        : LockOutcome::kFailed};
   }
 }
 

@@ -1,11 +1,13 @@
 // Typed mail-drop calls: the DataHandler operation, then its row read into a struct.
 #include "data/maildrop_store.hpp"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <utility>
 
 #include "data/data_errors.hpp"
+#include "platform/ascii.hpp"
 
 namespace talvex::data {
 
@@ -130,9 +132,22 @@ asio::awaitable<bool> MailDropStore::Lock(const std::string& email, const std::s
   co_return co_await handler_.LockP3MailDropAsync(email, sessionId, instanceId_);
 }
 
-asio::awaitable<LockOutcome> MailDropStore::LockWithOutcome(const std::string& email,
-                                                            const std::string& sessionId) {
-  co_return co_await handler_.LockP3MailDropOutcomeAsync(email, sessionId, instanceId_);
+asio::awaitable<DropLock> MailDropStore::LockWithOutcome(const std::string& email,
+                                                         const std::string& sessionId) {
+  LockResult lock = co_await handler_.LockP3MailDropOutcomeAsync(email, sessionId, instanceId_);
+  DropLock result{.outcome = lock.outcome};
+  // An engine that keeps no versions gives no such field.
+  if (lock.rows.IsOpen() && lock.rows.RecordCount() > 0) {
+    const auto& names = *lock.rows.Names();
+    const auto at = std::ranges::find_if(
+        names, [](const std::string& name) { return EqualsIgnoreCase(name, "Version"); });
+    if (at != names.end()) {
+      lock.rows.MoveFirst();
+      const Variant& version = lock.rows.FieldAt(static_cast<std::size_t>(at - names.begin()));
+      if (!version.IsNull()) result.version = version.ToInt64();
+    }
+  }
+  co_return result;
 }
 
 asio::awaitable<DropListing> MailDropStore::ListItems(const std::string& email,

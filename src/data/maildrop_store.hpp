@@ -77,9 +77,17 @@ struct DropListing {
   // The digests of the items' fields (as ItemDigest), in the order of `ids`; empty unless the
   // database had one at hand for every item.
   std::vector<std::uint64_t> digests;
-  // The lock's count of changes to the drop's items when they were listed; while DropChanges
-  // gives the same, every listed item is there with the same digest.
+  // The drop's version (or the lock's count of changes) when the items were listed; while
+  // DropChanges gives the same, every listed item is there with the same digest.
   std::optional<std::int64_t> changes;
+};
+
+// A lock taken or refused, with the drop's version when taken: a listing made under the same
+// version, by any session, is the one that ListItems would give now. No version where the
+// engine keeps none, or for a drop that never had an item.
+struct DropLock {
+  LockOutcome outcome = LockOutcome::kFailed;
+  std::optional<std::int64_t> version{};
 };
 
 // An item as retrieval sees it: its header fields and its stored body, unless that was left in
@@ -103,11 +111,10 @@ class MailDropStore {
   // Locks the drop of `email` for the session; false (logged) when refused or failed.
   asio::awaitable<bool> Lock(const std::string& email, const std::string& sessionId);
   // The same, telling a drop in use from a failed database.
-  asio::awaitable<LockOutcome> LockWithOutcome(const std::string& email,
-                                               const std::string& sessionId);
+  asio::awaitable<DropLock> LockWithOutcome(const std::string& email, const std::string& sessionId);
   // The items of the drop that the session holds, in the database's order.
   asio::awaitable<DropListing> ListItems(const std::string& email, const std::string& sessionId);
-  // The lock's count of changes to the drop's items, or nullopt when the session no longer
+  // The drop's version (or the lock's count of changes), or nullopt when the session no longer
   // holds the lock.
   asio::awaitable<std::optional<std::int64_t>> DropChanges(const std::string& email,
                                                            const std::string& sessionId);

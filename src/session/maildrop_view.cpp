@@ -10,16 +10,31 @@
 
 namespace talvex {
 
+// A drop's version moves with every item that arrives, changes or goes, so a listing made under
+// the version the lock took the drop under is the listing this session would read: the same
+// items, with the same digests. One is kept only when it was made under the version its own
+// lock gave, so that nothing but the lock came between: the lock left no item carrying any
+// session, and the listing holds exactly the drop's waiting items, as it would for any session.
 asio::awaitable<LockOutcome> MailDropView::Open(const std::string& email) {
   // A refused lock has been logged by the data layer; the list stays as it was.
-  const LockOutcome outcome = co_await store_.LockWithOutcome(email, sessionId_);
-  if (outcome != LockOutcome::kLocked) co_return outcome;
+  const data::DropLock lock = co_await store_.LockWithOutcome(email, sessionId_);
+  if (lock.outcome != LockOutcome::kLocked) co_return lock.outcome;
   email_ = email;
+  const data::DropListing* known =
+      facts_ && lock.version ? facts_->FindListing(email, *lock.version) : nullptr;
+  if (known) {
+    ids_ = known->ids;
+    digests_ = known->digests;
+    listedChanges_ = known->changes;
+    co_return lock.outcome;
+  }
   data::DropListing listing = co_await store_.ListItems(email, sessionId_);
+  if (facts_ && lock.version && listing.changes == lock.version)
+    facts_->KeepListing(email, listing);
   ids_ = std::move(listing.ids);
   digests_ = std::move(listing.digests);
   listedChanges_ = listing.changes;
-  co_return outcome;
+  co_return lock.outcome;
 }
 
 // A lock taken again may be a new lock row whose count starts afresh (after a takeover and a

@@ -9,9 +9,9 @@
 // under; only the other items' fields are read and worked out, and then remembered. An item
 // whose fields change gets another digest and is worked out again; one the database no longer
 // shows gives no digest and is left out, exactly as when nothing was remembered. The listing at
-// the log-in gave the digests too, and with them the lock's count of changes to the drop's
-// items: while that count is the same, no listed item has changed or gone, and the listings take
-// those digests instead of reading them again.
+// the log-in gave the digests too, and with them the drop's version: while that is the same, no
+// listed item has changed or gone, and the listings take those digests instead of reading them
+// again. A log-in whose lock gives a version that the server has a listing of takes that one.
 #pragma once
 
 #include <array>

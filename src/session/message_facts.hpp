@@ -11,13 +11,17 @@
 // item pushes out whatever held its slot, which is then worked out again when it is next
 // listed. A second, smaller table keeps the generated Message-IDs that composing the header
 // blocks digests, by their input, so that RETR takes the one its message's listing worked out.
-// Everything runs on the server's one event loop, so nothing is locked.
+// A third keeps the drops' listings under the versions they were made under: a log-in whose lock
+// takes the drop under the same version is given the same items and digests without reading
+// them. Everything runs on the server's one event loop, so nothing is locked.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "data/maildrop_store.hpp"
 
 namespace talvex {
 
@@ -48,6 +52,17 @@ class MessageFacts {
   // 8192 slots of 48 bytes and their identifiers, taken at the first entry: about 650 KiB.
   static constexpr std::size_t kIdSlots = std::size_t{1} << 13;
 
+  // The listing of the drop of `address` (its case aside) made under `version`, or nullptr.
+  const data::DropListing* FindListing(std::string_view address, std::int64_t version) const;
+  // Keeps a listing made under the version in `listing.changes`, in the place of whatever
+  // listing of another drop held its slot; one that would take the listings' items past
+  // kListedItems is not kept.
+  void KeepListing(std::string_view address, const data::DropListing& listing);
+  // 1024 slots of drops, with at most 2^18 items among them (16 bytes each): at most about
+  // 4 MiB, taken as listings come.
+  static constexpr std::size_t kListingSlots = std::size_t{1} << 10;
+  static constexpr std::size_t kListedItems = std::size_t{1} << 18;
+
  private:
   struct IdEntry {
     std::uint64_t digest = 0;
@@ -59,8 +74,17 @@ class MessageFacts {
     return static_cast<std::size_t>(itemId) & (kSlots - 1);
   }
 
+  struct ListingEntry {
+    std::string address;  // upper-cased; empty in an unused slot
+    data::DropListing listing;
+  };
+  // The slot of an upper-cased address.
+  static std::size_t ListingSlotOf(std::string_view address);
+
   std::vector<Entry> slots_;
   std::vector<IdEntry> ids_;
+  std::vector<ListingEntry> listings_;
+  std::size_t listedItems_ = 0;  // in all of listings_
 };
 
 }  // namespace talvex

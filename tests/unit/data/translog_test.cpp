@@ -183,11 +183,15 @@ TEST(TransLogSchema, DatabaseOfVersionOneIsUpgradedInPlace) {
     db.Exec("CREATE TABLE SchemaVersion (Version INTEGER PRIMARY KEY, Applied TEXT)");
     db.Exec("INSERT INTO SchemaVersion (Version) VALUES (1)");
     db.Exec("INSERT INTO Users (UserID, LogonName) VALUES ('U1', 'ann')");
+    // Two items of one drop, its address spelt two ways, as later versions find drops.
     db.Exec("INSERT INTO GatewayItems (ToAddress, Direction, Subject) VALUES ('a@b', 'O', 'kept')");
+    db.Exec("INSERT INTO GatewayItems (ToAddress, Direction, Subject) VALUES ('A@b', 'O', 'too')");
   }
   Session session(env);
   EXPECT_EQ(session.data.GetAllUsers("").RecordCount(), 1);
-  EXPECT_EQ(session.data.GetGWItems("O").Fields("Subject").ToText(), "kept");
+  Recordset items = session.data.GetGWItems("O");
+  EXPECT_EQ(items.RecordCount(), 2);
+  EXPECT_EQ(items.Fields("Subject").ToText(), "kept");
   TransLogEntry entry = Entry();
   entry.transDt = "";  // the time of writing
   entry.direction = "I";

@@ -191,5 +191,61 @@ TEST_F(MailDropViewListing, ItemsGoneBehindTheSessionsBackAreLeftOutAsByTheSingl
   EXPECT_FALSE(shown[0]->stats);  // remembered: its fields were not read again
 }
 
+// A log-in lists its drop from the server's memory exactly while the drop's version is the one
+// that listing was made under, and every change to the drop's items moves the version: each
+// log-in lists the items that a log-in without the memory lists.
+TEST_F(MailDropViewListing, LogInsListFromMemoryOnlyWhileTheDropIsUnchanged) {
+  const std::string date = "Wed, 3 Jan 2024 10:00:00 +0000";
+  const std::int64_t first = Store(date, "first");
+  const std::int64_t second = Store(date, "second");
+  const auto facts = std::make_shared<MessageFacts>();
+  std::size_t sessions = 0;
+  // The items a log-in to `address` lists; the session then ends as a QUIT without DELE does.
+  const auto listed = [&](const std::shared_ptr<MessageFacts>& memory,
+                          const std::string& address = kDrop) {
+    std::string id = std::to_string(++sessions);
+    id.insert(0, 32 - id.size(), 'S');
+    MailDropView view = View(id, memory);
+    EXPECT_EQ(Await(view.Open(address)), LockOutcome::kLocked);
+    std::vector<std::int64_t> items;
+    for (std::size_t n = 1; n <= view.Count(); ++n) items.push_back(Await(view.Stats(n))->itemId);
+    EXPECT_TRUE(Await(view.Release()));
+    return items;
+  };
+  const auto sameAsRead = [&](const char* after) {
+    const auto remembered = listed(facts);
+    EXPECT_EQ(remembered, listed(nullptr)) << after;
+    EXPECT_EQ(listed(facts), remembered) << after;  // and again, now certainly from memory
+  };
+  sameAsRead("the first log-in");
+  EXPECT_EQ(listed(facts, "USER@Example.com").size(), 2u);
+
+  Store(date, "third");
+  sameAsRead("an arrival");
+  Exec("UPDATE GatewayItems SET Subject = 'Changed' WHERE GWQID = " + std::to_string(first));
+  sameAsRead("a changed field");
+  {
+    MailDropView view = Open(facts);
+    ASSERT_TRUE(Await(view.MarkDeleted(1, data::ItemStatus::kDeleted)));
+    ASSERT_TRUE(Await(view.RemoveDeleted()));
+    ASSERT_TRUE(Await(view.Release()));
+  }
+  sameAsRead("a deletion");
+  Exec("UPDATE GatewayItems SET ToAddress = 'other@example.org' WHERE GWQID = " +
+       std::to_string(second));
+  sameAsRead("a readdressing");
+  EXPECT_EQ(listed(facts).size(), 1u);
+
+  // Proof that the memory answers: an arrival that does not move the version goes unseen by a
+  // log-in with the memory until the version moves.
+  Exec("DROP TRIGGER GatewayItems_DropVersionByInsert");
+  Exec("DROP TRIGGER GatewayItems_DropVersionByUpdate");  // storing sets the digest by an update
+  Store(date, "unseen");
+  EXPECT_EQ(listed(facts).size(), 1u);
+  EXPECT_EQ(listed(nullptr).size(), 2u);
+  Exec("UPDATE MailDropVersions SET Version = Version + 1");
+  EXPECT_EQ(listed(facts).size(), 2u);
+}
+
 }  // namespace
 }  // namespace talvex

@@ -37,7 +37,9 @@ SELECT RecID, UserID, UserName, DisplayName, Alias, Description, Email, Mobile, 
 -- empty drop sends no release). The holder's own call renews its lock. Marks that another
 -- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
 -- transaction, so that nothing a dead session marked is lost and no item of the drop belongs
--- to anyone else once the lock is taken.
+-- to anyone else once the lock is taken. The row it gives is the drop's version as the lock
+-- leaves it (none for a drop that never had an item): a listing taken under that version, by
+-- any session, is the listing this session would be given now.
 -- @durability normal
 SELECT raise_error('Mail drop ' || :EmailAddress || ' is locked by session ' || l.SessionID)
   FROM MailDropLocks AS l
@@ -61,14 +63,15 @@ UPDATE GatewayItems INDEXED BY GatewayItems_Marked SET Status = 0, SessionID = N
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
    AND Direction = 'O' AND (Status IN (0, 4) OR Status IN (5, 6))
    AND (SessionID <> :SessionID OR (SessionID IS NULL AND Status <> 0));
+SELECT Version FROM MailDropVersions WHERE Address = lower(:EmailAddress);
 
 -- @procedure SMS_GetP3MailDrop
 -- Only the lock holder may list: the drop's items that are waiting or that the session put
 -- back with RSET, in storage order, including those that arrived since the lock. A holder that
 -- found the drop empty and now lists items serves them from here on, so its lock starts to
 -- stand in the way. Nothing else is written. Each row carries the item's digest as
--- SMS_GetP3DropDigests gives it, and the lock's count of changes to the drop as
--- SMS_GetP3DropChanges gives it: while that count stays the same, so do the digests.
+-- SMS_GetP3DropDigests gives it, and the drop's version as SMS_GetP3DropChanges gives it: while
+-- the version stays the same, so do the items and their digests.
 -- @durability normal
 SELECT raise_error('Session ' || :SessionID || ' does not hold the lock on mail drop '
                    || :EmailAddress)
@@ -80,7 +83,7 @@ UPDATE MailDropLocks SET Serving = 1
                 WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O'
                   AND Status IN (0, 4));
 SELECT GWQID, FieldsDigest AS Digest,
-       (SELECT Changes FROM MailDropLocks WHERE Address = lower(:EmailAddress)) AS Changes
+       (SELECT Version FROM MailDropVersions WHERE Address = lower(:EmailAddress)) AS Changes
   FROM GatewayItems
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND Direction = 'O' AND Status IN (0, 4)
    AND (SessionID IS NULL OR SessionID = :SessionID)
@@ -163,10 +166,11 @@ SELECT GWQID, FieldsDigest AS Digest
  ORDER BY GWQID;
 
 -- @procedure SMS_GetP3DropChanges
--- The count of updates and removals of the drop's items that its lock row has seen (the
--- triggers on the items keep it, and it only grows); no row when the session does not hold the
--- lock.
-SELECT Changes FROM MailDropLocks WHERE Address = lower(:EmailAddress) AND SessionID = :SessionID;
+-- The drop's version, which every arrival, change and removal of one of its items raises (the
+-- triggers on the items keep it); no row when the session does not hold the lock.
+SELECT v.Version AS Changes
+  FROM MailDropLocks AS l JOIN MailDropVersions AS v ON v.Address = l.Address
+ WHERE l.Address = lower(:EmailAddress) AND l.SessionID = :SessionID;
 
 -- @procedure SMS_BeatP3Instance
 -- A server process's heartbeat, and its registration at the first beat: the row is made when
