@@ -204,11 +204,10 @@ class DataHandler {
   // fields can be told to be still valid without reading them. Digest is Null where the
   // database keeps none at hand; GetP3DropStats gives it with the fields.
   Recordset GetP3DropDigests(const std::string& emailAddress);
-  // The field Changes: a number that moves with every update or removal of the items of the
-  // drop of `emailAddress` (the drop's version, or the count of such changes that the lock keeps
-  // on an engine without versions); no row unless `sessionId` holds the lock. GetP3MailDrop's
-  // rows carry it and each item's Digest too: while it is the same, no listed item has changed
-  // or gone.
+  // The field Changes: the version of the drop of `emailAddress`, a number that moves with
+  // every arrival, update and removal of one of its items; no row unless `sessionId` holds the
+  // lock. GetP3MailDrop's rows carry it and each item's Digest too: while it is the same, no
+  // listed item has changed or gone.
   Recordset GetP3DropChanges(const std::string& emailAddress, const std::string& sessionId);
   // A server process's heartbeat; the first one registers it. A lock held by a process that
   // has not beaten for a minute, or that removed itself, is stale.
@@ -221,8 +220,9 @@ class DataHandler {
                                             const std::string& sessionId,
                                             const std::string& instanceId = {});
   // The same call, telling a refusal from a failure; either is reported as above. A lock taken
-  // gives the drop's version (field Version) where the engine keeps one, as GetP3DropChanges
-  // gives it: any session's listing made under that version is the one GetP3MailDrop gives now.
+  // gives the drop's version (field Version; no row for a drop that never had an item) as
+  // GetP3DropChanges gives it: any session's listing made under that version is the one that
+  // GetP3MailDrop gives now.
   asio::awaitable<LockResult> LockP3MailDropOutcomeAsync(const std::string& emailAddress,
                                                          const std::string& sessionId,
                                                          const std::string& instanceId = {});

@@ -1,13 +1,11 @@
 // Typed mail-drop calls: the DataHandler operation, then its row read into a struct.
 #include "data/maildrop_store.hpp"
 
-#include <algorithm>
 #include <array>
 #include <memory>
 #include <utility>
 
 #include "data/data_errors.hpp"
-#include "platform/ascii.hpp"
 
 namespace talvex::data {
 
@@ -103,6 +101,7 @@ MailDropStore::MailDropStore(const Environment& env, std::shared_ptr<BackendPool
       userFields_({"AcctDisabled", "UserID", "UserPassword", "Email"}),
       dropFields_({"GWQID", "Digest", "Changes"}),
       changesField_({"Changes"}),
+      versionField_({"Version"}),
       statsFields_(ItemFields("BodyLength")),
       dropStatsFields_(ItemFields("BodyLength")),
       dropStatsIds_({"GWQID", "Digest"}),
@@ -136,16 +135,11 @@ asio::awaitable<DropLock> MailDropStore::LockWithOutcome(const std::string& emai
                                                          const std::string& sessionId) {
   LockResult lock = co_await handler_.LockP3MailDropOutcomeAsync(email, sessionId, instanceId_);
   DropLock result{.outcome = lock.outcome};
-  // An engine that keeps no versions gives no such field.
-  if (lock.rows.IsOpen() && lock.rows.RecordCount() > 0) {
-    const auto& names = *lock.rows.Names();
-    const auto at = std::ranges::find_if(
-        names, [](const std::string& name) { return EqualsIgnoreCase(name, "Version"); });
-    if (at != names.end()) {
-      lock.rows.MoveFirst();
-      const Variant& version = lock.rows.FieldAt(static_cast<std::size_t>(at - names.begin()));
-      if (!version.IsNull()) result.version = version.ToInt64();
-    }
+  // A drop that never had an item has no version yet.
+  if (lock.outcome == LockOutcome::kLocked && lock.rows.RecordCount() > 0) {
+    lock.rows.MoveFirst();
+    const Variant& version = lock.rows.FieldAt(versionField_.In(lock.rows)[0]);
+    if (!version.IsNull()) result.version = version.ToInt64();
   }
   co_return result;
 }

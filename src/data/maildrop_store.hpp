@@ -77,14 +77,14 @@ struct DropListing {
   // The digests of the items' fields (as ItemDigest), in the order of `ids`; empty unless the
   // database had one at hand for every item.
   std::vector<std::uint64_t> digests;
-  // The drop's version (or the lock's count of changes) when the items were listed; while
-  // DropChanges gives the same, every listed item is there with the same digest.
+  // The drop's version when the items were listed; while DropChanges gives the same, every
+  // listed item is there with the same digest.
   std::optional<std::int64_t> changes;
 };
 
 // A lock taken or refused, with the drop's version when taken: a listing made under the same
-// version, by any session, is the one that ListItems would give now. No version where the
-// engine keeps none, or for a drop that never had an item.
+// version, by any session, is the one that ListItems would give now. A drop that never had an
+// item has no version.
 struct DropLock {
   LockOutcome outcome = LockOutcome::kFailed;
   std::optional<std::int64_t> version{};
@@ -114,8 +114,7 @@ class MailDropStore {
   asio::awaitable<DropLock> LockWithOutcome(const std::string& email, const std::string& sessionId);
   // The items of the drop that the session holds, in the database's order.
   asio::awaitable<DropListing> ListItems(const std::string& email, const std::string& sessionId);
-  // The drop's version (or the lock's count of changes), or nullopt when the session no longer
-  // holds the lock.
+  // The drop's version, or nullopt when the session no longer holds the lock.
   asio::awaitable<std::optional<std::int64_t>> DropChanges(const std::string& email,
                                                            const std::string& sessionId);
   // An item's fields, or nullopt when the drop no longer shows it.
@@ -146,6 +145,7 @@ class MailDropStore {
   FieldPositions<4> userFields_;
   FieldPositions<3> dropFields_;
   FieldPositions<1> changesField_;
+  FieldPositions<1> versionField_;  // of the lock's row
   FieldPositions<8> statsFields_;
   FieldPositions<8> dropStatsFields_;
   FieldPositions<2> dropStatsIds_;  // GWQID and Digest of the full rows

@@ -96,19 +96,17 @@ TEST_P(MailDropStoreReads, EveryReadSeesTheWritesBeforeIt) {
   EXPECT_EQ(Await(store_.Load(id, kWhole))->header.subject, "changed");
 }
 
-// The listing's count of changes vouches for its digests: it stays while nothing touches a
-// listed item, and any update or removal of one, by whatever connection, moves it. Only the
-// holder of the lock reads it. The embedded engine's count is the drop's version, which its lock
-// gives too.
-TEST_P(MailDropStoreReads, TheListingsCountOfChangesMovesWithEveryChangeToAListedItem) {
+// The drop's version vouches for the listing's items and digests: the lock gives it, it stays
+// while nothing touches the drop's items, and any arrival, update or removal of one, by whatever
+// connection, moves it. Only the holder of the lock reads it afterwards.
+TEST_P(MailDropStoreReads, TheDropsVersionMovesWithEveryChangeToItsItems) {
   const std::string first = WriteItem(writer_, kDrop, "body one\r\n");
   const std::string second = WriteItem(writer_, kDrop, "body two\r\n");
   const data::DropLock lock = Await(store_.LockWithOutcome(kDrop, kSessionA));
   ASSERT_EQ(lock.outcome, LockOutcome::kLocked);
   const data::DropListing listing = Await(store_.ListItems(kDrop, kSessionA));
   ASSERT_TRUE(listing.changes.has_value());
-  EXPECT_EQ(lock.version,
-            std::string_view(GetParam().name) == "Sqlite" ? listing.changes : std::nullopt);
+  EXPECT_EQ(lock.version, listing.changes);
   std::vector<std::uint64_t> read;
   for (const data::ItemDigest& row : Await(store_.DigestsOf(kDrop))) {
     read.push_back(row.digest.value_or(0));
@@ -125,6 +123,14 @@ TEST_P(MailDropStoreReads, TheListingsCountOfChangesMovesWithEveryChangeToAListe
     db_->Exec(change);
     EXPECT_NE(Await(store_.DropChanges(kDrop, kSessionA)), before) << change;
   }
+  auto before = Await(store_.DropChanges(kDrop, kSessionA));
+  const std::string other = WriteItem(writer_, "OTHER@example.com", "another drop's\r\n");
+  EXPECT_EQ(Await(store_.DropChanges(kDrop, kSessionA)), before);
+  db_->Exec("UPDATE GatewayItems SET ToAddress = 'Carol@Example.com' WHERE GWQID = " + other);
+  EXPECT_NE(Await(store_.DropChanges(kDrop, kSessionA)), before) << "moved into the drop";
+  before = Await(store_.DropChanges(kDrop, kSessionA));
+  WriteItem(writer_, kDrop, "an arrival\r\n");
+  EXPECT_NE(Await(store_.DropChanges(kDrop, kSessionA)), before) << "an arrival";
   EXPECT_TRUE(log_.empty());
 }
 

@@ -85,7 +85,7 @@ TEST_F(Postgresql, OfTwoConnectionsRacingForADropsLockExactlyOneWins) {
 
 // A session whose lock was taken over may still mark, remove or release while the takeover
 // runs: the takeover holds the drop's lock row and undoes the marks on the drop's items, and
-// the late call changes items and so the lock row's count of changes. Both must go through
+// the late call changes items, whose drop it locks first. Both must go through
 // one after the other, whichever way round, never deadlock and fail.
 TEST_F(Postgresql, LateCallsOfATakenOverSessionWaitForTheTakeover) {
   const std::string drop = "late@example.com";

@@ -14,10 +14,11 @@
 -- column or a row name. Several front-ends share these tables; what keeps two sessions from serving one drop is
 -- the row lock on the drop's MailDropLocks row, taken FOR UPDATE by the lock and the listing
 -- (see SMS_LockP3MailDrop). The status changes by item or by session take the lock rows of the
--- drops they change before any item, as the lock does: changing an item counts the change in its
--- drop's lock row, and a takeover holds that row while it undoes the drop's marks, so taking the
--- item first would deadlock with it. Taken in this order, a dead session's late mark, removal or
--- release waits for the takeover and then, in a statement of its own, sees the marks it undid.
+-- drops they change before any item, as the lock does: a takeover holds that row while it undoes
+-- the drop's marks, so that a dead session's late mark, removal or release waits for the takeover
+-- and then, in a statement of its own, sees the marks it undid. A drop's version row (see
+-- SMS_GetP3DropChanges) is taken last, by the triggers on the items, once a statement has changed
+-- them.
 --
 -- The lock, the listing and the release commit with synchronous_commit off (SET LOCAL, for
 -- their own transaction only): a crash of the database server may undo such a commit, and the
@@ -49,7 +50,9 @@ $$;
 -- empty drop sends no release). The holder's own call renews its lock. Marks that another
 -- session left on the drop's items (a stale holder's DELE or RSET) are undone in the lock's
 -- transaction, so that nothing a dead session marked is lost and no item of the drop belongs
--- to anyone else once the lock is taken.
+-- to anyone else once the lock is taken. The row it gives is the drop's version as the lock
+-- leaves it (none for a drop that never had an item): a listing taken under that version, by
+-- any session, is the listing this session would be given now.
 --
 -- Why two front-ends never both win: the INSERT ... ON CONFLICT DO NOTHING makes sure the lock
 -- row exists (a second inserter of the same address waits for the first one's transaction and
@@ -58,9 +61,10 @@ $$;
 -- each later statement sees everything the previous holder committed: its lock row and whether
 -- it serves items. So the second of two racing sessions finds the first one's fresh lock
 -- serving items and is refused.
-CREATE OR REPLACE FUNCTION "SMS_LockP3MailDrop"("@EmailAddress" text, "@SessionID" text,
-                                                "@InstanceID" text)
-RETURNS void LANGUAGE plpgsql AS $$
+DROP FUNCTION IF EXISTS "SMS_LockP3MailDrop"(text, text, text);
+CREATE FUNCTION "SMS_LockP3MailDrop"("@EmailAddress" text, "@SessionID" text,
+                                     "@InstanceID" text)
+RETURNS TABLE ("Version" bigint) LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
   now_seconds constant bigint := floor(extract(epoch FROM clock_timestamp()))::bigint;
@@ -90,6 +94,7 @@ BEGIN
    WHERE lower(g.ToAddress) = drop_address AND (g.Status <> 0 OR g.SessionID IS NOT NULL)
      AND g.Direction = 'O' AND g.Status IN (0, 4, 5, 6)
      AND (g.SessionID <> "@SessionID" OR (g.SessionID IS NULL AND g.Status <> 0));
+  RETURN QUERY SELECT v.Version FROM MailDropVersions AS v WHERE v.Address = drop_address;
 END;
 $$;
 
@@ -98,26 +103,28 @@ $$;
 -- back with RSET, in storage order, including those that arrived since the lock. A holder that
 -- found the drop empty and now lists items serves them from here on, so its lock starts to
 -- stand in the way. The lock row is held FOR UPDATE meanwhile, so a takeover cannot come
--- between the check and the listing, and no change to an item either: each row carries the
--- item's digest as SMS_GetP3DropDigests gives it, and the lock's count of changes to the drop
--- as SMS_GetP3DropChanges gives it. While that count stays the same, so do the digests.
+-- between the check and the listing. Each row carries the item's digest as SMS_GetP3DropDigests
+-- gives it, and the drop's version as SMS_GetP3DropChanges gives it, read by the same statement
+-- and so from the same state of the items: while the version stays the same, so do the items and
+-- their digests.
 DROP FUNCTION IF EXISTS "SMS_GetP3MailDrop"(text, text);
 CREATE FUNCTION "SMS_GetP3MailDrop"("@EmailAddress" text, "@SessionID" text)
 RETURNS TABLE ("GWQID" bigint, "Digest" bigint, "Changes" bigint) LANGUAGE plpgsql AS $$
 DECLARE
   drop_address constant text := lower("@EmailAddress");
   serving integer;
-  change_count bigint;
 BEGIN
   SET LOCAL synchronous_commit = off;
-  SELECT l.Serving, l.Changes INTO serving, change_count FROM MailDropLocks AS l
+  SELECT l.Serving INTO serving FROM MailDropLocks AS l
     WHERE l.Address = drop_address AND l.SessionID = "@SessionID" FOR UPDATE;
   IF NOT FOUND THEN
     RAISE EXCEPTION 'Session % does not hold the lock on mail drop %', "@SessionID",
                     "@EmailAddress";
   END IF;
   RETURN QUERY
-    SELECT g.GWQID, g.FieldsDigest, change_count FROM GatewayItems AS g
+    SELECT g.GWQID, g.FieldsDigest,
+           (SELECT v.Version FROM MailDropVersions AS v WHERE v.Address = drop_address)
+      FROM GatewayItems AS g
      WHERE lower(g.ToAddress) = drop_address AND g.Direction = 'O' AND g.Status IN (0, 4)
        AND (g.SessionID IS NULL OR g.SessionID = "@SessionID")
      ORDER BY g.GWQID;
@@ -258,13 +265,13 @@ LANGUAGE sql STABLE AS $$
 $$;
 
 -- @procedure SMS_GetP3DropChanges
--- The count of updates and removals of the drop's items that its lock row has seen (the
--- triggers on the items keep it, and it only grows); no row when the session does not hold the
--- lock.
+-- The drop's version, which every arrival, change and removal of one of its items raises (the
+-- triggers on the items keep it); no row when the session does not hold the lock.
 CREATE OR REPLACE FUNCTION "SMS_GetP3DropChanges"("@EmailAddress" text, "@SessionID" text)
 RETURNS TABLE ("Changes" bigint) LANGUAGE sql STABLE AS $$
-  SELECT Changes FROM MailDropLocks
-   WHERE Address = lower("@EmailAddress") AND SessionID = "@SessionID";
+  SELECT v.Version
+    FROM MailDropLocks AS l JOIN MailDropVersions AS v ON v.Address = l.Address
+   WHERE l.Address = lower("@EmailAddress") AND l.SessionID = "@SessionID";
 $$;
 
 -- @procedure SMS_BeatP3Instance
