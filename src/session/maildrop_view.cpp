@@ -22,41 +22,37 @@ asio::awaitable<LockOutcome> MailDropView::Open(const std::string& email) {
   email_ = email;
   const data::DropListing* known =
       facts_ && lock.version ? facts_->FindListing(email, *lock.version) : nullptr;
+  data::DropListing listing;
   if (known) {
-    ids_ = known->ids;
-    digests_ = known->digests;
-    listedChanges_ = known->changes;
-    co_return lock.outcome;
+    listing = *known;
+  } else {
+    listing = co_await store_.ListItems(email, sessionId_);
+    if (facts_ && lock.version && listing.changes == lock.version) {
+      facts_->KeepListing(email, listing);
+    }
   }
-  data::DropListing listing = co_await store_.ListItems(email, sessionId_);
-  if (facts_ && lock.version && listing.changes == lock.version)
-    facts_->KeepListing(email, listing);
   ids_ = std::move(listing.ids);
   digests_ = std::move(listing.digests);
   listedChanges_ = listing.changes;
   co_return lock.outcome;
 }
 
-// A lock taken again may be a new lock row whose count starts afresh (after a takeover and a
-// release by the other session), so the count seen at the listing no longer vouches for
-// anything.
+// The drop's version outlives any lock row, so the listing's version still vouches for its
+// digests after the lock is taken again: whatever came between (a takeover, its marks undone)
+// changed items and so moved the version.
 asio::awaitable<bool> MailDropView::Renew() {
-  ForgetListedDigests();
   co_return co_await store_.Lock(email_, sessionId_);
 }
 
-void MailDropView::ForgetListedDigests() {
-  listedChanges_.reset();
-  std::vector<std::uint64_t>().swap(digests_);
-}
-
-// The count only grows while the lock row stands, and another session's takeover leaves the
-// session no row: an equal count means that nothing touched a listed item since the listing.
+// The version only grows, and a session that no longer holds the lock is given none: an equal
+// version means that nothing touched a listed item since the listing.
 asio::awaitable<bool> MailDropView::Unchanged() {
   if (!listedChanges_ || digests_.size() != ids_.size()) co_return false;
   const std::optional<std::int64_t> changes = co_await store_.DropChanges(email_, sessionId_);
   if (changes == listedChanges_) co_return true;
-  ForgetListedDigests();  // it will not be the same again
+  // It will not be the same again: the listing's digests can no longer be vouched for.
+  listedChanges_.reset();
+  std::vector<std::uint64_t>().swap(digests_);
   co_return false;
 }
 

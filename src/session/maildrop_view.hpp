@@ -105,16 +105,14 @@ class MailDropView {
   asio::awaitable<std::vector<std::int64_t>> Recall(Shown& shown, Need need, std::uint64_t hostKey);
   // Whether every listed item is as it was listed, with the digest in digests_.
   asio::awaitable<bool> Unchanged();
-  // Forgets the listing's digests: they can no longer be vouched for.
-  void ForgetListedDigests();
 
   data::MailDropStore store_;
   std::string sessionId_;
   std::shared_ptr<MessageFacts> facts_;
   std::string email_;              // the drop's address, once opened
   std::vector<std::int64_t> ids_;  // message n is ids_[n - 1]; ascending, as listed
-  // What the listing gave: each item's digest (parallel to ids_), and the lock's count of
-  // changes to the drop then; none once a count differed or the lock was taken again.
+  // What the listing gave: each item's digest (parallel to ids_), and the drop's version then;
+  // none once a version differed.
   std::vector<std::uint64_t> digests_;
   std::optional<std::int64_t> listedChanges_;
 };

@@ -44,7 +44,7 @@ void MessageFacts::KeepMessageId(std::string_view input, std::string id) {
 }
 
 std::size_t MessageFacts::ListingSlotOf(std::string_view address) {
-  return std::hash<std::string_view>{}(address) & (kListingSlots - 1);
+  return InputDigest(address) & (kListingSlots - 1);
 }
 
 // The drop is the items addressed to `address` without regard to ASCII case, as the database
