@@ -47,6 +47,11 @@ namespace talvex::data {
 namespace {
 
 constexpr std::string_view kRelaxedDurability = "-- @durability normal\n";
+// A statement under this line guards the one after it, which runs only when the guard finds a
+// row. An UPDATE that changes the index it searches, or whose table has triggers, first opens a
+// scratch table for the rows it will change, and that costs as much as a small transaction
+// even when no row matches; a guard that finds none spares it. The guard's rows are no result.
+constexpr std::string_view kGuard = "-- @guard\n";
 
 // Whether `line` (with its line end) is one of the lines of `text`.
 bool HasLine(std::string_view text, std::string_view line) {
@@ -60,6 +65,7 @@ bool HasLine(std::string_view text, std::string_view line) {
 struct CompiledStatement {
   sqlite::Statement statement;
   std::vector<std::size_t> slots;  // per bind index (from 1): index into Procedure::parameters
+  bool guard = false;              // the next statement runs only when this one finds a row
 };
 
 struct Procedure {
@@ -333,7 +339,7 @@ class SqliteBackend final : public Backend {
     Procedure procedure{std::string(name), {}, {}, true, false, std::nullopt, nullptr, {}};
     procedure.relaxedDurability = HasLine(sql, kRelaxedDurability);
     for (const std::string& text : sqlite::SplitStatements(*db_, sql)) {
-      CompiledStatement compiled{sqlite::Statement(*db_, text), {}};
+      CompiledStatement compiled{sqlite::Statement(*db_, text), {}, HasLine(text, kGuard)};
       sqlite3_stmt* handle = compiled.statement.Handle();
       for (int i = 1; i <= sqlite3_bind_parameter_count(handle); ++i) {
         const char* parameter = sqlite3_bind_parameter_name(handle, i);
@@ -342,8 +348,13 @@ class SqliteBackend final : public Backend {
         compiled.slots.push_back(SlotOf(procedure.parameters, parameter + 1));
       }
       procedure.readOnly = procedure.readOnly && sqlite3_stmt_readonly(handle) != 0;
-      if (compiled.statement.ColumnCount() > 0) procedure.result = procedure.statements.size();
+      if (compiled.statement.ColumnCount() > 0 && !compiled.guard) {
+        procedure.result = procedure.statements.size();
+      }
       procedure.statements.push_back(std::move(compiled));
+    }
+    if (!procedure.statements.empty() && procedure.statements.back().guard) {
+      Raise(ErrorNumber::kDbCommand, procedure.name + " ends with a guard, which guards nothing");
     }
     if (procedure.result) {
       const auto& statement = procedure.statements[*procedure.result].statement;
@@ -399,11 +410,15 @@ class SqliteBackend final : public Backend {
     const ResetOnExit reset(procedure);
     Recordset result;
     for (std::size_t i = 0; i < procedure.statements.size(); ++i) {
-      auto& [statement, slots] = procedure.statements[i];
+      auto& [statement, slots, guard] = procedure.statements[i];
       for (std::size_t k = 0; k < slots.size(); ++k) {
         Bind(statement, static_cast<int>(k + 1), *values[slots[k]]);
       }
-      if (rows && procedure.result == i) {
+      if (guard) {
+        if (statement.Step()) continue;
+        ++i;  // the guarded statement has nothing to do
+        if (rows && procedure.result == i) result = Recordset(procedure.columns, {});
+      } else if (rows && procedure.result == i) {
         result = Collect(statement, procedure.columns);
       } else {
         while (statement.Step()) {

@@ -159,6 +159,26 @@ TEST_P(MailDropConformance, MarksVanishUntilRsetAndQuitRemovesOnlyTheSessionsMar
   EXPECT_EQ(c.List(), Idents{mine[2]});
 }
 
+// A release gives back every mark of the session, and a lock undoes every mark that another
+// session, or none, left on the drop; both leave alone a drop without such marks.
+TEST_P(MailDropConformance, ReleaseAndLockUndoExactlyTheMarksLeftBehind) {
+  const Idents items = {Item(), Item(), Item()};
+  const std::string bobs = Item("bob@example.com");
+  Client a(Env(), 'A'), b(Env(), 'B'), c(Env(), 'C');
+  ASSERT_TRUE(a.Lock() && c.Lock("bob@example.com"));
+  ASSERT_EQ(a.List(), items);
+  ASSERT_TRUE(a.Mark(items[0], "5") && a.Mark(items[1], "6") && c.Mark(bobs, "5"));
+  ASSERT_TRUE(a.Release());  // a session that ends without QUIT
+  EXPECT_EQ(Count("GWQID IN (" + items[0] + ", " + items[1] + ") AND Status = 0"), 2);
+  EXPECT_EQ(Count("SessionID IS NOT NULL"), 1);  // bob's mark stays with its session
+  // A mark without a session (left by an older server, say) is undone by the next lock.
+  db_->Exec("UPDATE GatewayItems SET Status = 5 WHERE GWQID = " + items[2]);
+  ASSERT_TRUE(b.Lock());
+  EXPECT_EQ(b.List(), items);
+  EXPECT_TRUE(b.Release());
+  EXPECT_EQ(Count("Status = 0"), 3);
+}
+
 TEST_P(MailDropConformance, ItemRowsCarryTheStoredFieldsAndWireSize) {
   // In Windows-1252 "€" and "é" are one octet each, "日", "本" and the emoji one "?" each.
   const std::string body = "Price 5\u20AC, caf\u00E9, \u65E5\u672C \U0001F600\r\n";

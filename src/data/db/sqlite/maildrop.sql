@@ -58,7 +58,14 @@ VALUES (lower(:EmailAddress), :SessionID, unixepoch(), :InstanceID,
                                         LockTime = excluded.LockTime,
                                         InstanceID = excluded.InstanceID,
                                         Serving = excluded.Serving;
--- Only marked items can need it; their index spares the reading of the others.
+-- Only marked items can need it; their index spares the reading of the others. There are
+-- seldom any (a session that died), so the guard, with the UPDATE's own condition, looks first.
+-- @guard
+SELECT 1 FROM GatewayItems INDEXED BY GatewayItems_Marked
+ WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
+   AND Direction = 'O' AND (Status IN (0, 4) OR Status IN (5, 6))
+   AND (SessionID <> :SessionID OR (SessionID IS NULL AND Status <> 0))
+ LIMIT 1;
 UPDATE GatewayItems INDEXED BY GatewayItems_Marked SET Status = 0, SessionID = NULL
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
    AND Direction = 'O' AND (Status IN (0, 4) OR Status IN (5, 6))
@@ -122,6 +129,8 @@ SELECT GWQID, MessageID, DTReceived, Subject, Content, FromName, FromAddress, To
 -- marked rows carry the session, found through the session index; the others were never
 -- written.
 -- @durability normal
+-- @guard
+SELECT 1 FROM GatewayItems WHERE SessionID = :SessionID LIMIT 1;
 UPDATE GatewayItems
    SET Status = :Status,
        SessionID = CASE WHEN coalesce(:ClearItems, 0) = 0 THEN SessionID END
