@@ -49,19 +49,18 @@ void SqliteCheckpointer::Run(const std::stop_token& stop) {
       // Opened at the first request, when the loop's connection has made the file.
       // A connection learns that the file is in WAL mode from its first read; until then a
       // checkpoint does nothing.
+      // The connection waits for no lock: RESTART holds writers back while it waits for
+      // readers, and a reader of an older state (a long body read keeps one for seconds) would
+      // stall every write of the loop for as long. A pass that finds a lock taken ends short,
+      // and the next request tries again.
       if (!db) {
-        db.emplace(file_, sqlite::Database::Mode::kReadWrite);
+        db.emplace(file_, sqlite::Database::Mode::kReadWrite, 0);
         db->Exec("PRAGMA schema_version");
       }
-      // PASSIVE never waits for readers or writers: it copies what it can, and a later
-      // request copies the rest.
-      int frames = 0;
-      int copied = 0;
-      sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &copied);
-      if (frames >= kRestartFrames) {
-        sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
-                                  nullptr);
-      }
+      // PASSIVE copies what it can without holding anyone up; RESTART then copies only what
+      // that missed, and starts the log over.
+      sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      sqlite3_wal_checkpoint_v2(db->Handle(), nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
       completed_.fetch_add(1);
     } catch (const std::exception&) {
       // The loop's connection reports what is wrong with the file; it also checkpoints by

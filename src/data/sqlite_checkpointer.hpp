@@ -21,13 +21,16 @@ namespace talvex::data {
 class SqliteCheckpointer {
  public:
   // Log frames after which the loop's connection asks for a checkpoint; SQLite's own default.
+  // Each request is served by a pass that copies the log back without holding anyone up, then
+  // copies what that pass missed while holding writers back and starts the log again from its
+  // beginning. A copy that runs while the loop goes on committing never catches up with the
+  // log's end, and only a writer that finds every frame copied starts the log again by itself.
+  // The start-over is what keeps a log-in cheap: SQLite's index of the log files each frame
+  // under its page number by open addressing, so the pages every log-in rewrites (the lock
+  // rows) pile up runs that each commit and each page read through the mapping walk, and those
+  // runs last until the log starts over. A log of about this length costs those walks little
+  // and the copies and flushes of its passes little per log-in.
   static constexpr int kRequestFrames = 1000;
-  // Log frames after which the thread also restarts the log. A copy that runs while the loop
-  // goes on committing never catches up with the log's end, and only a writer that finds every
-  // frame copied starts the log again from its beginning; so once the log is this long the
-  // thread copies the rest while holding writers back, which takes only as long as the copy of
-  // the frames the last pass missed.
-  static constexpr int kRestartFrames = 4 * kRequestFrames;
   // Log frames after which the loop's connection checkpoints by itself, should the thread be
   // unable to keep up (or its connection fail), so that the log stays bounded.
   static constexpr int kFallbackFrames = 20 * kRequestFrames;
