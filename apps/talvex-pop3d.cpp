@@ -287,9 +287,11 @@ int Run(int argc, char** argv) {
 
   RaiseDescriptorLimit(maxConnections);
   TuneAllocator();
-  // One thread runs every handler, so the hint lets a handler posted from the loop (each yield
-  // of a listing, each resumed database call) skip the scheduler's lock and its wake-up.
-  asio::io_context io(1);
+  // One thread runs every handler, and no other thread touches the loop (the database's helper
+  // threads report through descriptors the loop reads), so the loop runs without the
+  // scheduler's and the reactor's locks, and a handler posted from the loop (each yield of a
+  // listing, each resumed database call) skips the wake-up.
+  asio::io_context io(ASIO_CONCURRENCY_HINT_UNSAFE);
   const talvex::Environment env = dataOptions.Env();
   talvex::POP3Server server(io, env);
   server.EventLog(PrintLogLine);

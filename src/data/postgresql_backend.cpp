@@ -14,17 +14,21 @@
 // made it. The administrator's programs call without a loop, on one connection of their own.
 #include "data/postgresql_backend.hpp"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <array>
-#include <asio/co_spawn.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
-#include <asio/thread_pool.hpp>
 #include <asio/use_awaitable.hpp>
 #include <charconv>
+#include <cstdint>
+#include <exception>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "data/connection_pool.hpp"
@@ -405,8 +409,7 @@ class PostgresqlBackend final : public Backend {
       setupRunning_ = true;
       setupDone_.emplace(co_await asio::this_coro::executor, asio::steady_timer::time_point::max());
       try {
-        signatures_ = co_await asio::co_spawn(setupThread_, PrepareOnSetupThread(&connection),
-                                              asio::use_awaitable);
+        signatures_ = co_await PreparedOffLoop(connection);
         schemaReady_ = true;
       } catch (...) {
         EndSetup();  // the calls waiting for it try again, each on its own connection
@@ -423,8 +426,32 @@ class PostgresqlBackend final : public Backend {
     setupDone_.reset();
   }
 
-  static asio::awaitable<Signatures> PrepareOnSetupThread(pg::Connection* connection) {
-    co_return PreparedSignatures(*connection);
+  // The setup's statements run on a thread of their own, which tells its end through an
+  // eventfd that the loop reads: nothing but the loop's own thread ever touches the loop, which
+  // runs without locks. The thread is joined before the call returns, however it returns.
+  static asio::awaitable<Signatures> PreparedOffLoop(pg::Connection& connection) {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) throw pg::Error("", "cannot make an eventfd for the setup");
+    asio::posix::stream_descriptor done(co_await asio::this_coro::executor, fd);
+    std::optional<Signatures> signatures;
+    std::exception_ptr failure;
+    {
+      const std::jthread setup([&] {
+        try {
+          signatures = PreparedSignatures(connection);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        const std::uint64_t one = 1;
+        // An eventfd's counter cannot overflow from one write, so the write cannot fail.
+        [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+      });
+      std::uint64_t count = 0;
+      // A read, unlike a wait, first tries at once, so an end that came before it is not missed.
+      co_await done.async_read_some(asio::buffer(&count, sizeof count), asio::use_awaitable);
+    }
+    if (failure) std::rethrow_exception(failure);
+    co_return *std::move(signatures);
   }
 
   static Signatures PreparedSignatures(pg::Connection& connection) {
@@ -522,9 +549,6 @@ class PostgresqlBackend final : public Backend {
   std::map<std::string, Recordset::FieldNames, std::less<>> columns_;
   bool setupRunning_ = false;
   std::optional<asio::steady_timer> setupDone_;  // wakes the calls waiting for the setup
-  // Declared last, so that it is joined first: a setup still running holds a connection of a
-  // call that the loop has not finished.
-  asio::thread_pool setupThread_{1};
   Reachability reachability_;
 };
 
