@@ -415,9 +415,7 @@ class SqliteBackend final : public Backend {
         Bind(statement, static_cast<int>(k + 1), *values[slots[k]]);
       }
       if (guard) {
-        if (statement.Step()) continue;
-        ++i;  // the guarded statement has nothing to do
-        if (rows && procedure.result == i) result = Recordset(procedure.columns, {});
+        if (!statement.Step()) ++i;  // the guarded statement has nothing to do
       } else if (rows && procedure.result == i) {
         result = Collect(statement, procedure.columns);
       } else {
@@ -427,8 +425,11 @@ class SqliteBackend final : public Backend {
     }
     if (transaction) transaction->Commit();
     if (durable && sqlite3_total_changes64(db_->Handle()) != changedBefore) SyncLog();
+    // No result statement, or a guarded one that was skipped: no rows, with its columns if any.
     if (rows && !result.IsOpen()) {
-      result = Recordset(std::make_shared<const std::vector<std::string>>(), {});
+      result = Recordset(procedure.columns ? procedure.columns
+                                           : std::make_shared<const std::vector<std::string>>(),
+                         {});
     }
     return result;
   }

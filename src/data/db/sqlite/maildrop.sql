@@ -59,12 +59,12 @@ VALUES (lower(:EmailAddress), :SessionID, unixepoch(), :InstanceID,
                                         InstanceID = excluded.InstanceID,
                                         Serving = excluded.Serving;
 -- Only marked items can need it; their index spares the reading of the others. There are
--- seldom any (a session that died), so the guard, with the UPDATE's own condition, looks first.
+-- seldom any (a session that died), so the guard looks for any marked item of the drop first:
+-- every row the UPDATE changes is one of those, so the guard never skips a needed UPDATE.
 -- @guard
 SELECT 1 FROM GatewayItems INDEXED BY GatewayItems_Marked
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
    AND Direction = 'O' AND (Status IN (0, 4) OR Status IN (5, 6))
-   AND (SessionID <> :SessionID OR (SessionID IS NULL AND Status <> 0))
  LIMIT 1;
 UPDATE GatewayItems INDEXED BY GatewayItems_Marked SET Status = 0, SessionID = NULL
  WHERE ToAddress = :EmailAddress COLLATE NOCASE AND (Status <> 0 OR SessionID IS NOT NULL)
