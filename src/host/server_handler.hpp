@@ -32,6 +32,7 @@
 #include "session/event_proxy.hpp"
 #include "session/session.hpp"
 #include "session/tls_credentials.hpp"
+#include "session/write_round.hpp"
 
 namespace talvex {
 
@@ -152,6 +153,7 @@ class ServerHandler final : public EventProxy {
   std::shared_ptr<LoginThrottle> loginThrottle_;
   // What the sessions' listings have worked out, for the sessions that come after.
   std::shared_ptr<MessageFacts> facts_ = std::make_shared<MessageFacts>();
+  std::shared_ptr<WriteRound> writeRound_ = std::make_shared<WriteRound>(io_.get_executor());
   // Each new session's identifier and the host name it greets with.
   IdentifierSource sessionIds_;
   HostNameCache hostNames_;

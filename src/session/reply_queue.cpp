@@ -1,9 +1,11 @@
 // The reply queue's two buffers and the single write that empties them.
 #include "session/reply_queue.hpp"
 
+#include <asio/error.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
+#include <exception>
 #include <utility>
 
 namespace talvex {
@@ -21,12 +23,14 @@ void Release(std::string& buffer) {
 
 }  // namespace
 
-ReplyQueue::ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener)
+ReplyQueue::ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener,
+                       std::shared_ptr<WriteRound> round)
     : socket_(socket),
       keepAlive_(std::move(keepAlive)),
       listener_(std::move(listener)),
       // Never expires: waiting on it lasts until a finished write cancels the wait.
-      room_(socket.get_executor(), asio::steady_timer::time_point::max()) {}
+      room_(socket.get_executor(), asio::steady_timer::time_point::max()),
+      round_(std::move(round)) {}
 
 ReplyQueue::Draft::~Draft() {
   if (!sent_ && queue_.pending_.size() > start_) queue_.pending_.resize(start_);
@@ -57,7 +61,12 @@ void ReplyQueue::Handed() {
 }
 
 void ReplyQueue::Flush() {
-  if (!inFlight_ && !pending_.empty()) StartWrite();
+  if (inFlight_ || pending_.empty()) return;
+  if (round_ && round_->Defer(keepAlive_(), [this] { StartInRound(); })) {
+    inFlight_ = true;  // whatever is handed meanwhile joins this write
+    return;
+  }
+  StartWrite();
 }
 
 // The buffer that was filled becomes the one being written; the emptied one takes the next
@@ -69,6 +78,15 @@ void ReplyQueue::StartWrite() {
       socket_, asio::buffer(writing_),
       [this, keep = keepAlive_()](const std::error_code& ec, std::size_t) { OnWritten(ec); });
   inFlight_ = true;
+}
+
+// A write that cannot even be started is a write that failed.
+void ReplyQueue::StartInRound() {
+  try {
+    StartWrite();
+  } catch (const std::exception&) {
+    OnWritten(asio::error::no_memory);
+  }
 }
 
 void ReplyQueue::OnWritten(const std::error_code& ec) {

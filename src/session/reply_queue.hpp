@@ -2,7 +2,8 @@
 // appended to one contiguous buffer; whatever piles up while a write is in flight goes out
 // with the next single write, so a listing costs a few system calls instead of one per line.
 // Two buffers take turns (the one being written and the one being filled), and neither keeps
-// a large allocation once it has been written, so an idle session holds almost nothing.
+// a large allocation once it has been written, so an idle session holds almost nothing. With a
+// write round, a write that the queue would start joins the round instead (see WriteRound).
 #pragma once
 
 #include <asio/awaitable.hpp>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "session/transport.hpp"
+#include "session/write_round.hpp"
 
 namespace talvex {
 
@@ -31,7 +33,9 @@ class ReplyQueue {
   // of this queue outlives it.
   using KeepAlive = std::function<std::shared_ptr<void>()>;
 
-  ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener);
+  // Without a round, each write starts as soon as there is something to write.
+  ReplyQueue(Transport& socket, KeepAlive keepAlive, Listener listener,
+             std::shared_ptr<WriteRound> round = nullptr);
   ReplyQueue(const ReplyQueue&) = delete;
   ReplyQueue& operator=(const ReplyQueue&) = delete;
 
@@ -81,6 +85,7 @@ class ReplyQueue {
  private:
   void Handed();
   void StartWrite();
+  void StartInRound();
   void OnWritten(const std::error_code& ec);
 
   Transport& socket_;
@@ -88,8 +93,10 @@ class ReplyQueue {
   Listener listener_;
   // Producers waiting for room wait on this timer; a finished write cancels it.
   asio::steady_timer room_;
+  std::shared_ptr<WriteRound> round_;
   std::string pending_;
   std::string writing_;
+  // A write is under way, or waiting for its round.
   bool inFlight_ = false;
   int batches_ = 0;
 };

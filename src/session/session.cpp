@@ -41,7 +41,7 @@ Session::Session(const asio::any_io_executor& executor, SessionSettings settings
                 settings_.forceDelete, settings_.conformance),
       replies_(
           transport_, [this] { return std::shared_ptr<void>(shared_from_this()); },
-          [this](const std::error_code& ec) { OnWritten(ec); }) {}
+          [this](const std::error_code& ec) { OnWritten(ec); }, settings_.writeRound) {}
 
 void Session::Log(Severity severity, std::string_view message) const {
   if (phase_ != Phase::kUnloaded) owner_.ProxEventLog(severity, message);
@@ -100,8 +100,11 @@ void Session::OnHandshake(const std::error_code& ec) {
   ReadNext();
 }
 
+// Nothing is read after the sign-off: the session ends once its reply has left.
 void Session::ReadNext() {
-  if (phase_ != Phase::kOpen || !transport_.IsOpen() || tlsPending_) return;
+  if (phase_ != Phase::kOpen || !transport_.IsOpen() || tlsPending_ || commands_.Closing()) {
+    return;
+  }
   transport_.async_read_some(
       asio::buffer(readBuffer_), [self = shared_from_this()](std::error_code ec, std::size_t n) {
         if (self->phase_ != Phase::kOpen || ec == asio::error::operation_aborted) return;

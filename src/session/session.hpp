@@ -32,6 +32,7 @@
 #include "session/reply_queue.hpp"
 #include "session/tls_credentials.hpp"
 #include "session/transport.hpp"
+#include "session/write_round.hpp"
 
 namespace talvex {
 
@@ -52,6 +53,8 @@ struct SessionSettings {
   std::shared_ptr<Metrics> metrics;  // where the session's work is counted; none by default
   // The server's memory of worked-out messages, shared by its sessions; none: no memory.
   std::shared_ptr<MessageFacts> facts;
+  // Gathers the writes of the owner's sessions per turn of the loop; none: each starts at once.
+  std::shared_ptr<WriteRound> writeRound;
   // The server process whose heartbeat keeps the session's lock alive; empty for none.
   std::string instanceId;
   Conformance conformance;  // the dialogue's opt-in behaviours
