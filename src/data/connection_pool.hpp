@@ -2,8 +2,9 @@
 // loop. A call leases a connection for its duration: an idle one, or a slot in which to open a
 // new one, or, with every slot taken, a place in line until a call hands its slot on. The
 // session count can be far above the useful number of connections; the line keeps the
-// connections busy instead of opening one per session. One thread, so no lock: the pool's
-// state changes only between suspensions.
+// connections busy instead of opening one per session. A call that cannot open a connection in
+// its slot (the process is out of descriptors) may instead wait a while for one that another
+// call brings back. One thread, so no lock: the pool's state changes only between suspensions.
 #pragma once
 
 #include <asio/awaitable.hpp>
@@ -11,10 +12,12 @@
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -71,6 +74,24 @@ class ConnectionPool {
     co_return Lease(*this, std::move(waiter->connection));
   }
 
+  // For a call whose slot has no connection and that cannot open one: gives the slot up and
+  // waits up to `limit` for a connection that another call brings back, ahead of the calls in
+  // line for a slot. None at once when no other call holds a slot, none after `limit` when no
+  // connection came back.
+  asio::awaitable<std::optional<Lease>> AwaitConnection(Lease empty,
+                                                        std::chrono::milliseconds limit) {
+    if (leased_ <= 1) co_return std::nullopt;
+    { const Lease givenUp(std::move(empty)); }
+    auto waiter = std::make_shared<Waiter>(co_await asio::this_coro::executor);
+    waiter->timer.expires_after(limit);
+    connectionWaiters_.push_back(waiter);
+    std::error_code ignored;  // cancelled by a hand-over, or expired
+    co_await waiter->timer.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+    if (waiter->handed) co_return Lease(*this, std::move(waiter->connection));
+    std::erase(connectionWaiters_, waiter);
+    co_return std::nullopt;
+  }
+
   std::size_t Size() const { return size_; }
   std::size_t Leased() const { return leased_; }
   std::size_t Waiting() const { return waiters_.size(); }
@@ -81,7 +102,17 @@ class ConnectionPool {
         : timer(executor, asio::steady_timer::time_point::max()) {}
     asio::steady_timer timer;
     std::unique_ptr<Connection> connection;
+    bool handed = false;
   };
+
+  static void HandOver(std::deque<std::shared_ptr<Waiter>>& line,
+                       std::unique_ptr<Connection> connection) {
+    const std::shared_ptr<Waiter> next = std::move(line.front());
+    line.pop_front();
+    next->connection = std::move(connection);
+    next->handed = true;
+    next->timer.cancel();
+  }
 
   std::unique_ptr<Connection> TakeIdle() {
     if (idle_.empty()) return nullptr;
@@ -90,13 +121,15 @@ class ConnectionPool {
     return connection;
   }
 
-  // The slot passes to the first in line with its connection, if any; else it becomes free.
+  // A connection passes with its slot to the first call waiting for a connection; else the slot
+  // passes to the first in line with its connection, if any; else it becomes free.
   void Return(std::unique_ptr<Connection> connection) {
+    if (connection && !connectionWaiters_.empty()) {
+      HandOver(connectionWaiters_, std::move(connection));
+      return;
+    }
     if (!waiters_.empty()) {
-      const std::shared_ptr<Waiter> next = std::move(waiters_.front());
-      waiters_.pop_front();
-      next->connection = std::move(connection);
-      next->timer.cancel();
+      HandOver(waiters_, std::move(connection));
       return;
     }
     --leased_;
@@ -107,6 +140,7 @@ class ConnectionPool {
   std::size_t leased_ = 0;
   std::vector<std::unique_ptr<Connection>> idle_;
   std::deque<std::shared_ptr<Waiter>> waiters_;
+  std::deque<std::shared_ptr<Waiter>> connectionWaiters_;
 };
 
 }  // namespace talvex::data

@@ -14,6 +14,7 @@
 // made it. The administrator's programs call without a loop, on one connection of their own.
 #include "data/postgresql_backend.hpp"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,7 +24,9 @@
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -185,6 +188,19 @@ Signature MakeSignature(std::string_view name, bool returnsRows, std::string_vie
   return signature;
 }
 
+// How long a call that cannot open a connection for want of descriptors waits for another
+// call's connection: well within a client's patience, far beyond one procedure call.
+constexpr std::chrono::milliseconds kConnectionWait{1000};
+
+// Whether the process has run out of descriptors, or the system out of open files: a failure to
+// open a connection then says nothing about the database.
+bool OutOfDescriptors() {
+  const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (probe < 0) return errno == EMFILE || errno == ENFILE;
+  ::close(probe);
+  return false;
+}
+
 // A pooled connection. A struct of its own so that the pool can hold it by pointer.
 struct Link {
   explicit Link(pg::Connection opened) : connection(std::move(opened)) {}
@@ -315,6 +331,8 @@ class Reachability {
 };
 
 class PostgresqlBackend final : public Backend {
+  using Pool = ConnectionPool<Link>;
+
  public:
   PostgresqlBackend(std::string uri, std::size_t connections)
       : uri_(std::move(uri)), pool_(connections) {}
@@ -342,23 +360,17 @@ class PostgresqlBackend final : public Backend {
   // The sessions call here: a pooled connection, the socket watched by the event loop.
   asio::awaitable<Recordset> RunAsync(std::string name, std::vector<BoundParameter> parameters,
                                       bool rows) override {
-    auto lease = co_await pool_.Acquire();
-    std::unique_ptr<Link>& link = lease.Held();
-    if (link) {
-      // A connection that the server closed while it was idle is replaced before it is used,
-      // so that a restart fails only the calls that were in flight.
-      link->connection.Refresh();
-      if (!link->connection.IsOpen()) link.reset();
-    }
+    std::optional<Pool::Lease> lease;
     try {
-      if (!link) link = co_await OpenOnLoop();
+      auto connected = co_await Connected();
+      lease.emplace(std::move(connected));
       const Statement statement = StatementOf(name, parameters);
-      const pg::Result result = co_await ExecuteOnLoop(link->connection, statement);
+      const pg::Result result = co_await ExecuteOnLoop(lease->Held()->connection, statement);
       reachability_.Reached();
       co_return Shape(statement, result, rows, KnownColumns(name));
     } catch (const pg::Error& error) {
-      if (!link || Broken(error, link->connection)) {
-        link.reset();
+      if (!lease || Broken(error, lease->Held()->connection)) {
+        if (lease) lease->Held().reset();
         Lost(error);
       }
       Fail(name, error);
@@ -372,6 +384,33 @@ class PostgresqlBackend final : public Backend {
   // password.
   static pg::Error Labelled(const pg::Error& error) {
     return {error.SqlState(), std::string("PostgreSQL: ") + error.what()};
+  }
+
+  // A slot with an open connection: the one it holds, or a new one, or, when the process has
+  // no descriptor left to open one, the first that another call brings back soon. A connection
+  // that the server closed while it was idle is replaced before it is used, so that a restart
+  // fails only the calls that were in flight.
+  asio::awaitable<Pool::Lease> Connected() {
+    auto lease = co_await pool_.Acquire();
+    std::unique_ptr<Link>& link = lease.Held();
+    if (link) {
+      link->connection.Refresh();
+      if (!link->connection.IsOpen()) link.reset();
+    }
+    std::optional<pg::Error> failure;
+    try {
+      if (!link) link = co_await OpenOnLoop();
+    } catch (const pg::Error& error) {
+      if (!OutOfDescriptors()) throw;
+      failure = error;
+    }
+    if (failure) {
+      auto handed = co_await pool_.AwaitConnection(std::move(lease), kConnectionWait);
+      if (!handed) throw *failure;
+      co_return std::move(*handed);
+    }
+    // cppcheck-suppress accessMoved ; cppcheck takes the co_return above for a fall-through
+    co_return std::move(lease);
   }
 
   std::unique_ptr<Link> OpenDirect() {
@@ -542,7 +581,7 @@ class PostgresqlBackend final : public Backend {
 
   std::string uri_;
   std::unique_ptr<Link> direct_;  // the blocking calls' connection
-  ConnectionPool<Link> pool_;     // the event loop's connections
+  Pool pool_;                     // the event loop's connections
   bool schemaReady_ = false;
   Signatures signatures_;
   // Each procedure's last field list, for its next result.

@@ -80,6 +80,52 @@ TEST(ConnectionPool, ABrokenConnectionThatTheCallerDropsIsReopenedByTheNext) {
   EXPECT_THAT(log, ::testing::ElementsAre("1 opens 1", "2 drops 1", "3 opens 3"));
 }
 
+// A call that cannot open a connection in its slot (caller 2) gives the slot up, to caller 3 in
+// line, and takes the first connection brought back, ahead of caller 4, also in line. Alone in
+// the pool, or when no connection comes back in time, the wait gives nothing.
+TEST(ConnectionPool, ACallThatCannotOpenTakesTheNextConnectionBroughtBack) {
+  asio::io_context io;
+  std::vector<std::string> log;
+  const auto cannotOpen = [&](TokenPool& pool, int caller,
+                              std::chrono::milliseconds limit) -> asio::awaitable<void> {
+    auto lease = co_await pool.Acquire();
+    co_await asio::post(asio::use_awaitable);  // the failed attempt
+    auto handed = co_await pool.AwaitConnection(std::move(lease), limit);
+    log.push_back(std::to_string(caller) + (handed && handed->Held()
+                                                ? " takes " + std::to_string(handed->Held()->number)
+                                                : " gets none"));
+  };
+  TokenPool alone(2);
+  asio::co_spawn(io, cannotOpen(alone, 0, 5s), asio::detached);
+  io.run();
+
+  TokenPool busy(2);
+  asio::co_spawn(io, UseSlot(busy, 1, 20, log), asio::detached);
+  asio::co_spawn(io, cannotOpen(busy, 2, 5s), asio::detached);
+  asio::co_spawn(io, UseSlot(busy, 3, 1, log), asio::detached);
+  asio::co_spawn(io, UseSlot(busy, 4, 1, log), asio::detached);
+  io.restart();
+  io.run();
+  EXPECT_EQ(busy.Leased(), 0U);
+
+  // Caller 6 holds the other slot without a connection and gives it back with none.
+  TokenPool empty(2);
+  asio::co_spawn(
+      io,
+      [&]() -> asio::awaitable<void> {
+        auto lease = co_await empty.Acquire();
+        asio::steady_timer later(io, 50ms);
+        co_await later.async_wait(asio::use_awaitable);
+      },
+      asio::detached);
+  asio::co_spawn(io, cannotOpen(empty, 5, 10ms), asio::detached);
+  io.restart();
+  io.run();
+  EXPECT_THAT(log, ::testing::ElementsAre("0 gets none", "1 opens 1", "3 opens 3", "2 takes 3",
+                                          "4 reuses 3", "5 gets none"));
+  EXPECT_EQ(empty.Leased(), 0U);
+}
+
 // --- awaited and blocking mail-drop operations -----------------------------------------------
 
 std::string Outcome(const Recordset& rows) {
