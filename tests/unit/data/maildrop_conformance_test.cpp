@@ -47,8 +47,8 @@ class MailDropConformance : public OnEachBackend {
                    const std::string& direction = "O") {
     return WriteItem(writer_, to, body, direction);
   }
-  std::int64_t Count(const std::string& where) {
-    return db_->QueryInt("SELECT count(*) FROM GatewayItems WHERE " + where);
+  std::int64_t Count(const std::string& where, const char* table = "GatewayItems") {
+    return db_->QueryInt(std::string("SELECT count(*) FROM ") + table + " WHERE " + where);
   }
   const Environment& Env() const { return db_->Env(); }
 
@@ -292,9 +292,7 @@ TEST_P(MailDropConformance, LockOfAProcessThatStoppedBeatingIsTakenOverAfterAMin
   ASSERT_TRUE(a.Lock());
   ASSERT_EQ(a.List(), items);
   ASSERT_TRUE(a.Mark(items[1], "5"));
-  EXPECT_EQ(
-      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE InstanceID = '" + a.instanceId + "'"),
-      1);
+  EXPECT_EQ(Count("InstanceID = '" + a.instanceId + "'", "MailDropLocks"), 1);
   const std::string first = " WHERE InstanceID = '" + a.instanceId + "'";
   db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 65" + first);
   ASSERT_TRUE(process.data.BeatP3Instance(Process('1')));  // late, but it renews the lock
@@ -304,9 +302,7 @@ TEST_P(MailDropConformance, LockOfAProcessThatStoppedBeatingIsTakenOverAfterAMin
   ASSERT_TRUE(b.Lock());
   EXPECT_EQ(b.List(), items);
   EXPECT_EQ(b.Found(items[1]), 2);
-  EXPECT_EQ(
-      db_->QueryInt("SELECT count(*) FROM MailDropLocks WHERE InstanceID = '" + b.instanceId + "'"),
-      1);
+  EXPECT_EQ(Count("InstanceID = '" + b.instanceId + "'", "MailDropLocks"), 1);
   EXPECT_FALSE(a.Lock());  // B's process beats
   // A process the database does not know keeps no lock: its session's lock is stale at once.
   Client unknown(Env(), 'U', Process('9').instanceId), c(Env(), 'C');
@@ -343,16 +339,14 @@ TEST_P(MailDropConformance, BeatsRegisterRenewAndClearAwayTheLongDead) {
   db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 600, StartTime = StartTime - 900");
   ASSERT_TRUE(process.data.BeatP3Instance(Process('1', 101)));
   const std::string one = "InstanceID = '" + Process('1').instanceId + "'";
-  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE " + one +
-                          " AND Heartbeat - StartTime BETWEEN 899 AND 905"),
-            1);
-  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances"), 2);
+  EXPECT_EQ(Count(one + " AND Heartbeat - StartTime BETWEEN 899 AND 905", "P3Instances"), 1);
+  EXPECT_EQ(Count("1 = 1", "P3Instances"), 2);
   db_->Exec("UPDATE P3Instances SET Heartbeat = Heartbeat - 86400 WHERE HostName = 'host-2'");
   ASSERT_TRUE(process.data.BeatP3Instance(Process('3', 103)));
-  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE HostName = 'host-2'"), 0);
+  EXPECT_EQ(Count("HostName = 'host-2'", "P3Instances"), 0);
   ASSERT_TRUE(process.data.RemoveP3Instance(Process('3').instanceId));
-  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances"), 1);
-  EXPECT_EQ(db_->QueryInt("SELECT count(*) FROM P3Instances WHERE " + one), 1);
+  EXPECT_EQ(Count("1 = 1", "P3Instances"), 1);
+  EXPECT_EQ(Count(one, "P3Instances"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MailDropConformance, kEachBackend, BackendName);
