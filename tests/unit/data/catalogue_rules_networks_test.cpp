@@ -88,6 +88,9 @@ TEST_P(NetworkRules, CostValueIsKeptWhenANumberAndIsZeroOtherwise) {
 
 // What the schema refuses comes back as the operation's logged failure.
 TEST_P(NetworkRules, RefusedWritesAreLoggedAndGiveFalse) {
+  const auto writeCost = [](CostRecord band) {
+    return [band](DataHandler& d) mutable { return d.WriteCost(band); };
+  };
   const struct {
     const char* what;
     std::function<bool(DataHandler&)> write;
@@ -99,22 +102,12 @@ TEST_P(NetworkRules, RefusedWritesAreLoggedAndGiveFalse) {
       {"a prefix of no network", [](DataHandler& d) { return d.WritePrefix("", "+45", "9", "0"); },
        "Unable to write Prefix item"},
       {"a time of day without seconds",
-       [](DataHandler& d) {
-         CostRecord band{"", "short", "08:00:00", "18:00", "1", "2", "O", "1"};
-         return d.WriteCost(band);
-       },
+       writeCost({"", "short", "08:00:00", "18:00", "1", "2", "O", "1"}),
        "Unable to write Cost item"},
-      {"an hour past 23",
-       [](DataHandler& d) {
-         CostRecord band{"", "late", "25:00:00", "18:00:00", "1", "2", "O", "1"};
-         return d.WriteCost(band);
-       },
+      {"an hour past 23", writeCost({"", "late", "25:00:00", "18:00:00", "1", "2", "O", "1"}),
        "Unable to write Cost item"},
       {"a direction other than I and O",
-       [](DataHandler& d) {
-         CostRecord band{"", "sideways", "08:00:00", "18:00:00", "1", "2", "X", "1"};
-         return d.WriteCost(band);
-       },
+       writeCost({"", "sideways", "08:00:00", "18:00:00", "1", "2", "X", "1"}),
        "Unable to write Cost item"},
       {"a network without a name", [](DataHandler& d) { return d.WriteNetwork("", {}, "x"); },
        "Unable to write Network item"},
