@@ -153,48 +153,29 @@ struct MailDropOperation {
 const std::string kSession(32, 'S');
 const std::string kProcess(32, 'P');
 
-// Each operation's two forms; the awaited one runs to its end on a loop of its own.
+// Each operation's two forms, called with the same arguments; the awaited one runs to its end
+// on a loop of its own.
+#define TALVEX_BOTH_FORMS(operation, ...)                                                     \
+  MailDropOperation {                                                                         \
+    .name = #operation,                                                                       \
+    .blocking = [](DataHandler& h) { return Outcome(h.operation(__VA_ARGS__)); },             \
+    .awaited = [](DataHandler& h) { return Outcome(Await(h.operation##Async(__VA_ARGS__))); } \
+  }
 const MailDropOperation kOperations[] = {
-    {"GetP3UserDetails", [](DataHandler& h) { return Outcome(h.GetP3UserDetails("al")); },
-     [](DataHandler& h) { return Outcome(Await(h.GetP3UserDetailsAsync("al"))); }},
-    {"LockP3MailDrop",
-     [](DataHandler& h) { return Outcome(h.LockP3MailDrop("a@example.com", kSession)); },
-     [](DataHandler& h) {
-       return Outcome(Await(h.LockP3MailDropAsync("a@example.com", kSession)));
-     }},
-    {"GetP3MailDrop",
-     [](DataHandler& h) { return Outcome(h.GetP3MailDrop("a@example.com", kSession)); },
-     [](DataHandler& h) {
-       return Outcome(Await(h.GetP3MailDropAsync("a@example.com", kSession)));
-     }},
-    {"GetP3MailItem", [](DataHandler& h) { return Outcome(h.GetP3MailItem("12")); },
-     [](DataHandler& h) { return Outcome(Await(h.GetP3MailItemAsync("12"))); }},
-    {"SetP3ItemsStatus",
-     [](DataHandler& h) { return Outcome(h.SetP3ItemsStatus(kSession, 0, -1)); },
-     [](DataHandler& h) { return Outcome(Await(h.SetP3ItemsStatusAsync(kSession, 0, -1))); }},
-    {"RemoveP3Items", [](DataHandler& h) { return Outcome(h.RemoveP3Items(kSession)); },
-     [](DataHandler& h) { return Outcome(Await(h.RemoveP3ItemsAsync(kSession))); }},
-    {"UpdateP3ItemStatus", [](DataHandler& h) { return Outcome(h.UpdateP3ItemStatus(12, 5)); },
-     [](DataHandler& h) { return Outcome(Await(h.UpdateP3ItemStatusAsync(12, 5))); }},
-    {"GetP3ItemStats", [](DataHandler& h) { return Outcome(h.GetP3ItemStats(13)); },
-     [](DataHandler& h) { return Outcome(Await(h.GetP3ItemStatsAsync(13))); }},
-    {"GetP3DropStats", [](DataHandler& h) { return Outcome(h.GetP3DropStats("13,14")); },
-     [](DataHandler& h) { return Outcome(Await(h.GetP3DropStatsAsync("13,14"))); }},
-    {"LockP3MailDrop",
-     [](DataHandler& h) { return Outcome(h.LockP3MailDrop("a@example.com", kSession, kProcess)); },
-     [](DataHandler& h) {
-       return Outcome(Await(h.LockP3MailDropAsync("a@example.com", kSession, kProcess)));
-     }},
-    {"BeatP3Instance",
-     [](DataHandler& h) {
-       return Outcome(h.BeatP3Instance({kProcess, "host", 77}));
-     },
-     [](DataHandler& h) {
-       return Outcome(Await(h.BeatP3InstanceAsync({kProcess, "host", 77})));
-     }},
-    {"RemoveP3Instance", [](DataHandler& h) { return Outcome(h.RemoveP3Instance(kProcess)); },
-     [](DataHandler& h) { return Outcome(Await(h.RemoveP3InstanceAsync(kProcess))); }},
+    TALVEX_BOTH_FORMS(GetP3UserDetails, "al"),
+    TALVEX_BOTH_FORMS(LockP3MailDrop, "a@example.com", kSession),
+    TALVEX_BOTH_FORMS(GetP3MailDrop, "a@example.com", kSession),
+    TALVEX_BOTH_FORMS(GetP3MailItem, "12"),
+    TALVEX_BOTH_FORMS(SetP3ItemsStatus, kSession, 0, -1),
+    TALVEX_BOTH_FORMS(RemoveP3Items, kSession),
+    TALVEX_BOTH_FORMS(UpdateP3ItemStatus, 12, 5),
+    TALVEX_BOTH_FORMS(GetP3ItemStats, 13),
+    TALVEX_BOTH_FORMS(GetP3DropStats, "13,14"),
+    TALVEX_BOTH_FORMS(LockP3MailDrop, "a@example.com", kSession, kProcess),
+    TALVEX_BOTH_FORMS(BeatP3Instance, ServerInstance{kProcess, "host", 77}),
+    TALVEX_BOTH_FORMS(RemoveP3Instance, kProcess),
 };
+#undef TALVEX_BOTH_FORMS
 
 // What a session sees of one form: the calls that reached the engine, the outcome, the log.
 std::string Trace(const std::function<std::string(DataHandler&)>& form,
