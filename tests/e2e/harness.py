@@ -156,8 +156,17 @@ class Server:
 class Pop3Client:
     """A raw socket client that sends exact bytes and reads replies."""
 
-    def __init__(self, port, timeout=5):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout * SLOW)
+    def __init__(self, port, timeout=5, receive_buffer=None):
+        """receive_buffer: a fixed SO_RCVBUF, set before connecting so that the window follows it."""
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if receive_buffer:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        self.sock.settimeout(timeout * SLOW)
+        try:
+            self.sock.connect(("127.0.0.1", port))
+        except BaseException:
+            self.sock.close()
+            raise
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.buffer = b""
 
@@ -230,9 +239,9 @@ class ServerCase(unittest.TestCase):
         return [row[fields] for row in list_items(self.data, address)]
 
 
-def greeted(port):
-    """A new session past its greeting."""
-    client = Pop3Client(port)
+def greeted(port, **options):
+    """A new session past its greeting; options go to Pop3Client."""
+    client = Pop3Client(port, **options)
     try:
         greeting = client.read_until()
         if not GREETING_RE.match(greeting):
@@ -243,9 +252,9 @@ def greeted(port):
     return client
 
 
-def logged_in(port, user, password):
+def logged_in(port, user, password, **options):
     """A session past the greeting and a successful USER/PASS."""
-    client = greeted(port)
+    client = greeted(port, **options)
     try:
         replies = [client.command(f"USER {user}"), client.command(f"PASS {password}")]
         if replies != [PROVE, HOWDY]:
